@@ -1,0 +1,65 @@
+// The host program: loads the runner library from its own directory, calls its entry
+// and ends with the exit code the run left. It is the last line of defence: whatever
+// escapes the run becomes one "Error: " line and exit code 1, never an abort.
+
+#include "platform/Library.h"
+#include "platform/Process.h"
+
+#include <exception>
+#include <string>
+#include <string_view>
+
+namespace {
+
+constexpr std::string_view Usage =
+    "Usage: wexel-host [--mode=txt|xml|xml_nunit|gui] [--config=FILE] [--ver] [MASK]\r\n"
+    "\r\n"
+    "Loads WexelRunner.so from the directory of this program and runs the script tests\r\n"
+    "whose libraries match MASK (default *.qlx, relative to ../USER).\r\n"
+    "\r\n"
+    "  --mode=MODE    txt: progress and a plain-text report on standard output\r\n"
+    "                 xml, xml_nunit: an XML report in roved-report.xml\r\n"
+    "                 gui: the interactive window (the default)\r\n"
+    "  --config=FILE  log in to the host platform with FILE (\"default\" for the built-in one)\r\n"
+    "  --ver          print the build and protocol versions\r\n"
+    "  -h, --help     print this text (handled by the host; the runner is not loaded)\r\n";
+
+void WriteError(const std::string& message)
+{
+    Sys::WriteRaw(Sys::TStdHandle::Error, "Error: " + message + "\r\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            Sys::WriteRaw(Sys::TStdHandle::Output, Usage);
+            return 0;
+        }
+    }
+
+    const std::string path = Sys::ExeDir() + "/WexelRunner.so";
+    Sys::TLibrary runner;
+    if (!runner.Load(path)) {
+        WriteError("cannot load the runner library: " + runner.LastError());
+        return 1;
+    }
+    auto entry = reinterpret_cast<void (*)()>(runner.Symbol("Main"));
+    if (!entry) {
+        WriteError(path + " has no entry Main");
+        return 1;
+    }
+    try {
+        entry();
+    } catch (const std::exception& e) {
+        WriteError(e.what());
+        return 1;
+    } catch (...) {
+        WriteError("unknown exception");
+        return 1;
+    }
+    return Sys::ExitCode();
+}

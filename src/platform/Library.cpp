@@ -1,0 +1,34 @@
+#include "platform/Library.h"
+
+#include "platform/OsApi.h"
+
+namespace Sys {
+
+TLibrary::~TLibrary() { Unload(); }
+
+bool TLibrary::Load(const std::string& path)
+{
+    Unload();
+    FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!FHandle) {
+        const char* err = ::dlerror();
+        FError = err ? err : "cannot load " + path;
+        return false;
+    }
+    return true;
+}
+
+void* TLibrary::Symbol(const std::string& name) const
+{
+    return FHandle ? ::dlsym(FHandle, name.c_str()) : nullptr;
+}
+
+void TLibrary::Unload()
+{
+    if (FHandle) {
+        ::dlclose(FHandle);
+        FHandle = nullptr;
+    }
+}
+
+} // namespace Sys

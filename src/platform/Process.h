@@ -1,0 +1,53 @@
+#pragma once
+// Process services: command line, exit code, ending the process, where the binaries
+// live, the environment and raw console writes.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Sys {
+
+// The process command line as one string, the way the original platform handed it out:
+// the program name and the arguments joined by one blank, an argument that is empty or
+// contains a blank put in double quotes. Arguments are taken as they are otherwise, so
+// a quotation mark inside an argument reaches the reader unchanged.
+std::string CommandLine();
+
+// Builds such a line from an argument vector (argv[0] first).
+std::string JoinCommandLine(const std::vector<std::string>& args);
+
+// Replaces the process's own arguments for CommandLine(); tests of in-process runs use it.
+void SetCommandLineArgs(std::vector<std::string> args);
+void ResetCommandLineArgs();
+
+// The exit code the host ends with when Main returns normally.
+int ExitCode();
+void SetExitCode(int code);
+
+// Ends the process at once: flushes the console streams and exits with the code.
+[[noreturn]] void Halt(int code);
+
+// Directory of the running executable, without a trailing separator.
+std::string ExeDir();
+
+// Full path of the module (executable or shared library) that holds the address.
+std::string ModuleFileName(const void* addressInModule);
+
+// Load address of the module that holds the address; nullptr when none does.
+const void* ModuleBase(const void* addressInModule);
+
+// Environment variables; an unset variable reads as empty.
+std::string GetEnv(const std::string& name);
+void SetEnv(const std::string& name, const std::string& value);
+
+constexpr char PathDelim = '/';
+constexpr char PathListSep = ':';
+
+enum class TStdHandle { Output, Error };
+
+// Writes the bytes to the handle unbuffered, retrying partial writes; write errors are
+// ignored like those of the original console streams (a closed pipe must not end a run).
+void WriteRaw(TStdHandle handle, std::string_view bytes);
+
+} // namespace Sys

@@ -1,0 +1,180 @@
+#include "runner/CmdLineParser.h"
+
+#include "platform/Process.h"
+
+#include <cstddef>
+
+namespace CmdLineParser {
+
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string LowerAscii(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out)
+        c = LowerAscii(c);
+    return out;
+}
+
+bool SameTextAscii(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool StartsWithTextAscii(const std::string& s, const std::string& prefix)
+{
+    return s.size() >= prefix.size() && SameTextAscii(s.substr(0, prefix.size()), prefix);
+}
+
+[[noreturn]] void FailBefore(const std::string& text, std::size_t cursor)
+{
+    throw ECommandLineParseException("Error before " + text.substr(cursor));
+}
+
+constexpr std::size_t None = static_cast<std::size_t>(-1);
+
+} // namespace
+
+void TCommandLineReader::DeclareFlag(const std::string& name, bool defaultValue)
+{
+    DeclareFlag(name, defaultValue, '\0');
+}
+
+void TCommandLineReader::DeclareFlag(const std::string& name, bool defaultValue, char abbreviation)
+{
+    TProperty p;
+    p.Name = LowerAscii(name);
+    p.Kind = TPropertyKind::pkFlag;
+    p.FlagValue = defaultValue;
+    p.FlagDefault = defaultValue;
+    p.Abbreviation = abbreviation;
+    Properties.push_back(std::move(p));
+}
+
+void TCommandLineReader::DeclareString(const std::string& name, const std::string& defaultValue)
+{
+    TProperty p;
+    p.Name = LowerAscii(name);
+    p.Kind = TPropertyKind::pkString;
+    p.StrValue = defaultValue;
+    Properties.push_back(std::move(p));
+}
+
+void TCommandLineReader::Parse()
+{
+    const std::string line = Sys::CommandLine();
+    if (line.empty())
+        return;
+    std::size_t end = line[0] == '"' ? line.find('"', 1) : line.find(' ');
+    ParseText(end == std::string::npos ? std::string() : line.substr(end + 1));
+}
+
+void TCommandLineReader::ParseText(const std::string& text)
+{
+    Positional.clear();
+    const std::size_t len = text.size();
+    std::size_t cursor = 0;
+    std::size_t awaiting = None;
+
+    auto takeValue = [&](std::string value) {
+        if (awaiting != None) {
+            Properties[awaiting].StrValue = std::move(value);
+            awaiting = None;
+        } else {
+            Positional.push_back(std::move(value));
+        }
+    };
+
+    while (cursor < len) {
+        const char c = text[cursor];
+        const bool doubleDash = c == '-' && cursor + 1 < len && text[cursor + 1] == '-';
+        if (doubleDash || (c == '/' && AllowSlashPrefix)) {
+            cursor += doubleDash ? 2 : 1;
+            const std::size_t start = cursor;
+            while (cursor < len && text[cursor] != ' ' && text[cursor] != '=')
+                ++cursor;
+            const std::string name = text.substr(start, cursor - start);
+            awaiting = None;
+            const bool enable = StartsWithTextAscii(name, "enable-");
+            if (enable || StartsWithTextAscii(name, "disable-")) {
+                const std::string rest = name.substr(enable ? 7 : 8);
+                for (TProperty& p : Properties) {
+                    if (p.Kind == TPropertyKind::pkFlag && SameTextAscii(rest, p.Name)) {
+                        p.FlagValue = enable;
+                        break;
+                    }
+                }
+            } else {
+                std::size_t found = None;
+                for (std::size_t i = 0; i < Properties.size() && found == None; ++i)
+                    if (SameTextAscii(name, Properties[i].Name))
+                        found = i;
+                if (found == None)
+                    FailBefore(text, cursor);
+                TProperty& p = Properties[found];
+                if (p.Kind == TPropertyKind::pkFlag)
+                    p.FlagValue = !p.FlagDefault;
+                else
+                    awaiting = found;
+            }
+        } else if (c == '-') {
+            if (cursor + 1 >= len || text[cursor + 1] == ' ')
+                FailBefore(text, cursor);
+            ++cursor;
+            for (; cursor < len && text[cursor] != ' '; ++cursor)
+                for (TProperty& p : Properties)
+                    if (p.Kind == TPropertyKind::pkFlag && p.Abbreviation == text[cursor])
+                        p.FlagValue = !p.FlagDefault;
+        } else if (c == ' ') {
+            // Only the blank separates words; the step below moves past it.
+        } else if (c == '"' || c == '\'') {
+            const std::size_t start = ++cursor;
+            while (cursor < len && text[cursor] != c)
+                ++cursor;
+            takeValue(text.substr(start, cursor - start));
+        } else {
+            const std::size_t start = cursor;
+            while (cursor < len && text[cursor] != ' ')
+                ++cursor;
+            takeValue(text.substr(start, cursor - start));
+        }
+        if (cursor < len)
+            ++cursor;
+    }
+    Parsed = true;
+}
+
+std::string TCommandLineReader::ReadString(const std::string& name)
+{
+    if (!Parsed)
+        Parse();
+    return FindProperty(name).StrValue;
+}
+
+bool TCommandLineReader::ReadFlag(const std::string& name)
+{
+    if (!Parsed)
+        Parse();
+    const TProperty& p = FindProperty(name);
+    if (p.Kind != TPropertyKind::pkFlag)
+        throw ECommandLineParseException("No flag property: " + name);
+    return p.FlagValue;
+}
+
+TProperty& TCommandLineReader::FindProperty(const std::string& name)
+{
+    const std::string lower = LowerAscii(name);
+    for (TProperty& p : Properties)
+        if (p.Name == lower)
+            return p;
+    throw ECommandLineParseException("Property not found: " + lower);
+}
+
+} // namespace CmdLineParser

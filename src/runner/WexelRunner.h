@@ -1,0 +1,30 @@
+#pragma once
+// The runner library's entry: Main reads the options, prints the banner and hands the
+// discovered script tests to the runner that the run mode selects.
+
+#include <string>
+#include <string_view>
+
+namespace WexelRunner {
+
+inline constexpr const char* BuildVersion = "3.17.5.640";
+inline constexpr const char* ProtocolVersion = "0.87";
+
+// Level 1 writes to standard output, level 2 to standard error, any other level
+// nothing; the text and CR LF go out as raw bytes in one write.
+void WriteLine(unsigned char level, std::string_view text);
+
+// Run settings of the last Main call; they live until the library is unloaded.
+struct TRunSettings {
+    std::string RunMode = "gui";
+    std::string ConfigFile;
+    std::string FileMask = "*.qlx";
+};
+TRunSettings& RunSettings();
+
+} // namespace WexelRunner
+
+extern "C" {
+// The library's one export: one call is one whole run.
+__attribute__((visibility("default"))) void Main();
+}
