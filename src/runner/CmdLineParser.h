@@ -12,8 +12,8 @@ namespace CmdLineParser {
 
 class ECommandLineParseException : public Sys::Exception {
 public:
+    WEXEL_CLASS(ECommandLineParseException, Sys::Exception)
     using Sys::Exception::Exception;
-    std::string ClassName() const override { return "ECommandLineParseException"; }
 };
 
 enum class TPropertyKind : unsigned char { pkString, pkFlag };

@@ -1,0 +1,174 @@
+#pragma once
+// The base of every test object: name, enabled switch, timing of one run, per-test
+// options, the allowed-leak list, the status channel, storing the enabled switch, and
+// the check operations that test code calls.
+
+#include "core/TestExceptions.h"
+#include "core/TestFailure.h"
+#include "core/TestInterfaces.h"
+#include "platform/SysUtils.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace TestFramework {
+
+class TAbstractTest : public virtual ITest, public Sys::TObject {
+public:
+    WEXEL_CLASS(TAbstractTest, Sys::TObject)
+
+    // The name is not checked here (suites do).
+    explicit TAbstractTest(std::string name);
+    ~TAbstractTest() override;
+
+    // --- overridable operations, in the order descendants rely on ---
+    // The base clears the test-method-invoked flag and does nothing else.
+    virtual void Invoke();
+    void RunWithFixture(TTestResult* testResult) override;
+    void RunTest(TTestResult* testResult) override;
+    void SetUp() override;
+    void TearDown() override;
+    void SetStartTime(std::int64_t value) override;
+    std::int64_t GetStartTime() override;
+    void SetStopTime(std::int64_t value) override;
+    std::int64_t GetStopTime() override;
+    std::string GetName() override;
+    bool GetEnabled() override;
+    void SetEnabled(bool value) override;
+    TTestList& Tests() override;
+    int CountTestCases() override;
+    int CountEnabledTestCases() override;
+    std::uint32_t ElapsedTestTime() override;
+    void LoadConfiguration(TCustomIniFile& iniFile, const std::string& section) override;
+    void SaveConfiguration(TCustomIniFile& iniFile, const std::string& section) override;
+
+    // --- check operations (checks unit) ---
+    virtual void Check(bool condition, const std::string& msg = {});
+    virtual void CheckTrue(bool condition, const std::string& msg = {});
+    virtual void CheckFalse(bool condition, const std::string& msg = {});
+    virtual void CheckEquals(long double expected, long double actual, const std::string& msg = {});
+    virtual void CheckEquals(long double expected, long double actual, long double delta,
+                             const std::string& msg = {});
+    virtual void CheckEquals(std::int32_t expected, std::int32_t actual, const std::string& msg = {});
+    virtual void CheckEquals(const std::string& expected, const std::string& actual,
+                             const std::string& msg = {});
+    virtual void CheckEqualsString(const std::string& expected, const std::string& actual,
+                                   const std::string& msg = {});
+    virtual void CheckEquals(const std::u16string& expected, const std::u16string& actual,
+                             const std::string& msg = {});
+    virtual void CheckEqualsWideString(const std::u16string& expected, const std::u16string& actual,
+                                       const std::string& msg = {});
+    virtual void CheckEqualsMem(const void* expected, const void* actual, std::uint32_t size,
+                                const std::string& msg = {});
+    virtual void CheckEquals(bool expected, bool actual, const std::string& msg = {});
+    virtual void CheckEqualsBin(std::uint32_t expected, std::uint32_t actual, const std::string& msg = {},
+                                int digits = 32);
+    virtual void CheckEqualsHex(std::uint32_t expected, std::uint32_t actual, const std::string& msg = {},
+                                int digits = 8);
+    virtual void CheckNotEquals(std::int32_t expected, std::int32_t actual, const std::string& msg = {});
+    virtual void CheckNotEquals(long double expected, long double actual, long double delta = 0,
+                                const std::string& msg = {});
+    virtual void CheckNotEquals(const std::string& expected, const std::string& actual,
+                                const std::string& msg = {});
+    virtual void CheckNotEqualsString(const std::string& expected, const std::string& actual,
+                                      const std::string& msg = {});
+    virtual void CheckNotEquals(const std::u16string& expected, const std::u16string& actual,
+                                const std::string& msg = {});
+    virtual void CheckNotEqualsWideString(const std::u16string& expected, const std::u16string& actual,
+                                          const std::string& msg = {});
+    virtual void CheckNotEqualsMem(const void* expected, const void* actual, std::uint32_t size,
+                                   const std::string& msg = {});
+    virtual void CheckNotEquals(bool expected, bool actual, const std::string& msg = {});
+    virtual void CheckNotEqualsBin(std::uint32_t expected, std::uint32_t actual,
+                                   const std::string& msg = {}, int digits = 32);
+    virtual void CheckNotEqualsHex(std::uint32_t expected, std::uint32_t actual,
+                                   const std::string& msg = {}, int digits = 8);
+    // Interface references: any shared object; identity is the pointer.
+    virtual void CheckNotNull(const std::shared_ptr<const void>& obj, const std::string& msg = {});
+    virtual void CheckNull(const std::shared_ptr<const void>& obj, const std::string& msg = {});
+    virtual void CheckSame(const std::shared_ptr<const void>& expected,
+                           const std::shared_ptr<const void>& actual, const std::string& msg = {});
+    // Object references.
+    virtual void CheckSame(const Sys::TObject* expected, const Sys::TObject* actual,
+                           const std::string& msg = {});
+    virtual void CheckNotNull(const Sys::TObject* obj, const std::string& msg = {});
+    virtual void CheckNull(const Sys::TObject* obj, const std::string& msg = {});
+    // Class references (nullptr is the null class).
+    virtual void CheckEquals(const Sys::TClass* expected, const Sys::TClass* actual,
+                             const std::string& msg = {});
+    virtual void CheckInherits(const Sys::TClass* expected, const Sys::TClass* actual,
+                               const std::string& msg = {});
+    virtual void CheckIs(const Sys::TObject* obj, const Sys::TClass* klass, const std::string& msg = {});
+    [[noreturn]] virtual void Fail(const std::string& msg, const void* addr = nullptr);
+    [[noreturn]] virtual void FailEquals(const std::u16string& expected, const std::u16string& actual,
+                                         const std::string& msg = {}, const void* addr = nullptr);
+    [[noreturn]] virtual void FailNotEquals(const std::u16string& expected, const std::u16string& actual,
+                                            const std::string& msg = {}, const void* addr = nullptr);
+    [[noreturn]] virtual void FailNotSame(const std::u16string& expected, const std::u16string& actual,
+                                          const std::string& msg = {}, const void* addr = nullptr);
+    [[noreturn]] virtual void StopTests(const std::string& msg = {});
+
+    // --- message builders and other non-virtual helpers of the checks ---
+    std::u16string NotEqualsErrorMessage(const std::u16string& expected, const std::u16string& actual,
+                                         const std::string& msg);
+    std::u16string EqualsErrorMessage(const std::u16string& expected, const std::u16string& actual,
+                                      const std::string& msg);
+    std::string NotSameErrorMessage(const std::string& expected, const std::string& actual,
+                                    const std::string& msg);
+    std::string GetMemDiffStr(const void* expected, const void* actual, std::uint32_t size,
+                              const std::string& msg);
+    void StopExpectingException(const std::string& msg = {});
+    // --- end of check operations ---
+
+    // --- fixed operations ---
+    std::unique_ptr<TTestResult> Run() override;
+    void Run(TTestResult& testResult) override;
+    bool GetTestMethodInvoked() override;
+    void SetTestMethodInvoked(bool value) override;
+    void SetStatusListener(const IStatusListenerPtr& listener) override;
+    std::string GetStatus() override;
+    void LoadConfiguration(const std::string& fileName, bool useRegistry, bool useMemIni) override;
+    void SaveConfiguration(const std::string& fileName, bool useRegistry, bool useMemIni) override;
+    void SetGUIObject(void* object) override;
+    void* GetGUIObject() override;
+    void SetFailsOnNoChecksExecuted(bool value) override;
+    bool GetFailsOnNoChecksExecuted() override;
+    bool GetFailsOnMemoryLeak() override;
+    void SetFailsOnMemoryLeak(bool value) override;
+    int GetAllowedMemoryLeakSize() override;
+    void SetAllowedMemoryLeakSize(int value) override;
+    bool GetFailsOnMemoryRecovery() override;
+    void SetFailsOnMemoryRecovery(bool value) override;
+    void SetAllowedLeakArray(const std::vector<int>& values) override;
+    bool GetIgnoreSetUpTearDownLeaks() override;
+    void SetIgnoreSetUpTearDownLeaks(bool value) override;
+    int GetAllowedLeak() override;
+    TAllowedLeakFunc GetAllowedLeaksIterator() override;
+
+    bool GetCheckCalled() const { return FCheckCalled; }
+    void SetCheckCalled(bool value) { FCheckCalled = value; }
+    const Sys::TClass* GetExpectedException() const { return FExpectedException; }
+
+protected:
+    std::string FTestName;
+    bool FEnabled = true;
+    std::int64_t FStartTime = 0;
+    std::int64_t FStopTime = 0;
+    IStatusListenerPtr FStatusListener;
+    std::unique_ptr<std::vector<std::string>> FStatusMsgs; // created by nobody here
+    const Sys::TClass* FExpectedException = nullptr;
+    bool FCheckCalled = false;
+    bool FFailsOnNoChecksExecuted = false;
+    bool FFailsOnMemoryLeak = false;
+    bool FTestMethodInvoked = false;
+    bool FFailsOnMemoryRecovery = false;
+    bool FIgnoreSetUpTearDownLeaks = false;
+    std::array<std::int32_t, 4> FAllowedLeakList{};
+    std::uint16_t FAllowedLeakListIndex = 0;
+    void* FGUIObject = nullptr;
+};
+
+} // namespace TestFramework

@@ -1,0 +1,35 @@
+#pragma once
+// The composite test: a named, ordered list of child tests, each possibly a suite.
+
+#include "core/AbstractTest.h"
+
+#include <string>
+#include <vector>
+
+namespace TestFramework {
+
+class TTestSuite : public TAbstractTest, public virtual ITestSuite {
+public:
+    WEXEL_CLASS(TTestSuite, TAbstractTest)
+
+    // The name must not be empty.
+    explicit TTestSuite(std::string name);
+
+    virtual void AddTests(const Sys::TClass& testClass);
+    void AddTest(const ITestPtr& test) override;
+    void AddSuite(const ITestSuitePtr& suite) override;
+
+    void RunTest(TTestResult* testResult) override;
+    TTestList& Tests() override;
+    int CountTestCases() override;
+    int CountEnabledTestCases() override;
+    void LoadConfiguration(TCustomIniFile& iniFile, const std::string& section) override;
+    void SaveConfiguration(TCustomIniFile& iniFile, const std::string& section) override;
+    using TAbstractTest::LoadConfiguration;
+    using TAbstractTest::SaveConfiguration;
+
+protected:
+    TTestList FTests;
+};
+
+} // namespace TestFramework
