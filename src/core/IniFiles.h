@@ -25,8 +25,8 @@ namespace TestFramework {
 // cannot hold (it would come back as something else or break the file's structure).
 class EIniFileException : public Sys::Exception {
 public:
+    WEXEL_CLASS(EIniFileException, Sys::Exception)
     using Sys::Exception::Exception;
-    std::string ClassName() const override { return "EIniFileException"; }
 };
 
 // The parsed text of one ini file. Lines are kept as they were read; a key line is

@@ -13,8 +13,8 @@ namespace Sys {
 
 class EConvertError : public Exception {
 public:
+    WEXEL_CLASS(EConvertError, Exception)
     using Exception::Exception;
-    std::string ClassName() const override { return "EConvertError"; }
 };
 
 // Days since 1899-12-30 00:00 with the time of day as the fraction, in local time. A
