@@ -191,21 +191,14 @@ TEST(XMLTestRunner2Records, SuiteStackNamesAndClosesByIdentity)
     EXPECT_EQ(stack.CloseAll(), "  </results>\r\n</test-suite>\r\n");
     EXPECT_EQ(stack.SuitePathPrefix(), "");
     EXPECT_EQ(stack.CloseAll(), "");
-}
 
-TEST(XMLTestRunner2Records, ARunThatBreaksOffStillEndsWellFormed)
-{
-    TSuiteStack stack;
-    std::string report = HeaderRecord("R", 2, 0, "d", "t");
-    report += SuiteStartRecord(stack.SuiteName("R"), 2, 0);
+    // A run that ends with suites open closes them before the statistics.
+    std::string report = HeaderRecord("R", 2, 0, "d", "t") + SuiteStartRecord(stack.SuiteName("R"), 2, 0);
     stack.Push(&SuiteR, "R");
     report += SuiteStartRecord(stack.SuiteName("B"), 2, 0);
     stack.Push(&SuiteB, "B");
     report += PassedTestCaseRecord(stack.TestCaseName("R", "T"), true, 3);
     report += stack.CloseAll();
     report += StatisticsRecord(1, 0, 0, "s", "f", 3);
-
-    EXPECT_NE(report.find("  </results>\r\n</test-suite>\r\n  </results>\r\n</test-suite>\r\n<statistics>"),
-              std::string::npos);
     EXPECT_EQ(XmllintComplaint(report), "");
 }
