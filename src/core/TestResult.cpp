@@ -187,6 +187,7 @@ void TTestResult::BreakOnFailure(const TTestFailure& record)
 
 void TTestResult::RunSuite(const ITestPtr& test)
 {
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
     TestingStarts();
     RootTest = test;
     try {
