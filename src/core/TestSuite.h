@@ -14,6 +14,8 @@ public:
 
     // The name must not be empty.
     explicit TTestSuite(std::string name);
+    // A suite named after the class, holding one test per published method of it.
+    static std::shared_ptr<TTestSuite> Create(const Sys::TClass& testClass);
 
     virtual void AddTests(const Sys::TClass& testClass);
     void AddTest(const ITestPtr& test) override;

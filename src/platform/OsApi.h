@@ -4,6 +4,9 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <langinfo.h>
 #include <limits.h>
+#include <locale.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>

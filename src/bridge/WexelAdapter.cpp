@@ -1,0 +1,159 @@
+#include "bridge/WexelAdapter.h"
+
+#include "bridge/TestCaseQuill.h"
+#include "bridge/WexelCaller.h"
+#include "core/TestExceptions.h"
+#include "core/TestRegistry.h"
+#include "core/TestSuite.h"
+
+#include <cstdio>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace Wexel {
+
+namespace {
+
+using TestFramework::ITestPtr;
+using TestFramework::TTestSuite;
+
+bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string Trim(std::string_view s)
+{
+    std::size_t begin = 0, end = s.size();
+    while (begin < end && IsBlankOrControl(s[begin]))
+        ++begin;
+    while (end > begin && IsBlankOrControl(s[end - 1]))
+        --end;
+    return std::string(s.substr(begin, end - begin));
+}
+
+std::string LowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+// Lines end at CR LF, CR or LF; a line end at the very end opens no extra line.
+std::vector<std::string_view> SplitLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\r' && text[i] != '\n')
+            continue;
+        lines.push_back(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
+            ++i;
+        start = i + 1;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string_view BeforeLastSlash(std::string_view path)
+{
+    auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+// The suites of one registration by path, ignoring case; it does not own them.
+class TSuiteCache {
+public:
+    TTestSuite& FindSuite(std::string_view path)
+    {
+        auto found = FSuites.find(LowerAscii(path));
+        if (found != FSuites.end())
+            return *found->second;
+        auto slash = path.rfind('/');
+        if (slash != std::string_view::npos) {
+            auto suite = std::make_shared<TTestSuite>(CutName(std::string(path.substr(slash + 1))));
+            FSuites.emplace(LowerAscii(path), suite.get());
+            FindSuite(path.substr(0, slash)).AddTest(suite);
+            return *suite;
+        }
+        auto suite = std::make_shared<TTestSuite>(CutName(std::string(path)));
+        FSuites.emplace(LowerAscii(path), suite.get());
+        TestFramework::RegisterTest(suite);
+        return *suite;
+    }
+
+private:
+    std::unordered_map<std::string, TTestSuite*> FSuites;
+};
+
+} // namespace
+
+std::string CutName(const std::string& name)
+{
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        // Count lead bytes only, so a cut never splits a UTF-8 sequence.
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80) {
+            if (chars == MaxNameLength)
+                return name.substr(0, i);
+            ++chars;
+        }
+    }
+    return name;
+}
+
+TWexelAdapter::TWexelAdapter(std::string fileMask, std::string config)
+    : FileMask(std::move(fileMask)), Config(std::move(config))
+{
+    Caller = std::make_unique<TWexelCaller>(Config);
+    if (CheckProtocol()) {
+        Ready = true;
+    } else {
+        ErrorText = std::string("Incorrect protocol version: ") + ProtocolVersion + " at WexelRunner, " +
+                    Caller->GetProtocolVersion() + " at Wexel.";
+    }
+}
+
+TWexelAdapter::~TWexelAdapter() = default;
+
+bool TWexelAdapter::CheckProtocol() { return Caller->GetProtocolVersion() == ProtocolVersion; }
+
+void TWexelAdapter::RegisterTests()
+{
+    const std::string answer = Caller->FindTests(FileMask);
+    TSuiteCache cache;
+    for (std::string_view line : SplitLines(answer)) {
+        try {
+            auto test = std::make_shared<TTestCaseQuill>(std::string(line));
+            cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
+        } catch (Sys::EAssertionFailed& e) {
+            // A path that cannot become a test names no suite or no test; say which line
+            // it was so that the library's author can find it.
+            e.SetMessage(e.Message() + ": test path \"" + std::string(line) +
+                         "\" must name a test inside a suite, with no empty level");
+            throw;
+        }
+    }
+}
+
+void TWexelAdapter::RunTest(const std::string& fullName) { MapRunTestAnswer(Caller->RunTest(fullName)); }
+
+void MapRunTestAnswer(const std::string& answer)
+{
+    const std::string a = Trim(answer);
+    static constexpr std::string_view Failure = "##failure";
+    static constexpr std::string_view Error = "##exception";
+    if (a == "##pass")
+        return;
+    if (a.compare(0, Failure.size(), Failure) == 0)
+        throw TestFramework::ETestFailure(CutName(Trim(std::string_view(a).substr(Failure.size()))));
+    if (a.compare(0, Error.size(), Error) == 0)
+        throw Sys::Exception(CutName(Trim(std::string_view(a).substr(Error.size()))));
+    if (a == "##notfound")
+        throw Sys::Exception("Test not found");
+    throw Sys::Exception("Unknown error");
+}
+
+} // namespace Wexel

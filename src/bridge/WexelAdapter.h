@@ -1,0 +1,53 @@
+#pragma once
+// The runner's one bridge object: checks that the script test library speaks our
+// protocol, turns its list of test paths into registered suites of script test cases,
+// and runs one script test by its path.
+
+#include <memory>
+#include <string>
+
+namespace Wexel {
+
+class TWexelCaller;
+
+inline constexpr const char* ProtocolVersion = "0.87";
+
+// Names of suites and tests are cut to this many characters.
+inline constexpr std::size_t MaxNameLength = 9999;
+
+class TWexelAdapter {
+public:
+    // Creates the caller and checks the protocol; a mismatch leaves the adapter not ready
+    // with ErrorText set. An exception from the library call passes on.
+    TWexelAdapter(std::string fileMask, std::string config);
+    ~TWexelAdapter();
+    TWexelAdapter(const TWexelAdapter&) = delete;
+    TWexelAdapter& operator=(const TWexelAdapter&) = delete;
+
+    bool CheckProtocol();
+    // Asks the library for the tests matching the mask and registers them as a tree of
+    // suites. A bad line ends the registration with the assertion error; what was
+    // registered before it stays registered.
+    void RegisterTests();
+    // Runs one script test: returns for a pass, raises ETestFailure for a failure and
+    // Sys::Exception for anything else.
+    void RunTest(const std::string& fullName);
+
+    bool Ready = false;
+    std::string ErrorText;
+    std::string FileMask;
+    std::string Config;
+    std::unique_ptr<TWexelCaller> Caller;
+};
+
+// The adapter of the current run: set by Main before any test runs, used by every script
+// test case. Not owned here.
+inline TWexelAdapter* WexelAdapter = nullptr;
+
+// Maps the library's answer to a script test's outcome (see TWexelAdapter::RunTest).
+void MapRunTestAnswer(const std::string& answer);
+
+// Cuts a name to at most MaxNameLength characters (UTF-8 aware: never inside a character).
+std::string CutName(const std::string& name);
+
+} // namespace Wexel

@@ -1,0 +1,156 @@
+#include "core/AbstractTest.h"
+
+#include "core/TestResult.h"
+#include "platform/Clock.h"
+
+#include <utility>
+
+namespace TestFramework {
+
+namespace {
+
+// One empty child list shared by every non-suite test; it lives as long as the program.
+TTestList& EmptyTestList()
+{
+    static TTestList list;
+    return list;
+}
+
+} // namespace
+
+TAbstractTest::TAbstractTest(std::string name) : FTestName(std::move(name))
+{
+    FAllowedLeakList.fill(0);
+}
+
+TAbstractTest::~TAbstractTest() = default;
+
+void TAbstractTest::Invoke() { FTestMethodInvoked = false; }
+
+void TAbstractTest::RunWithFixture(TTestResult* testResult)
+{
+    Sys::Assert(testResult != nullptr, FrameworkUnit, __LINE__);
+    ITestPtr self = shared_from_this();
+    if (testResult->ShouldRunTest(self))
+        testResult->Run(self);
+}
+
+void TAbstractTest::RunTest(TTestResult*) {}
+void TAbstractTest::SetUp() {}
+void TAbstractTest::TearDown() {}
+
+void TAbstractTest::SetStartTime(std::int64_t value) { FStartTime = value; }
+std::int64_t TAbstractTest::GetStartTime() { return FStartTime; }
+void TAbstractTest::SetStopTime(std::int64_t value) { FStopTime = value; }
+std::int64_t TAbstractTest::GetStopTime() { return FStopTime; }
+
+std::string TAbstractTest::GetName() { return FTestName; }
+bool TAbstractTest::GetEnabled() { return FEnabled; }
+void TAbstractTest::SetEnabled(bool value) { FEnabled = value; }
+
+TTestList& TAbstractTest::Tests() { return EmptyTestList(); }
+int TAbstractTest::CountTestCases() { return 1; }
+int TAbstractTest::CountEnabledTestCases() { return GetEnabled() ? 1 : 0; }
+
+std::uint32_t TAbstractTest::ElapsedTestTime()
+{
+    std::int64_t end = 0;
+    if (FStopTime > 0)
+        end = FStopTime;
+    else if (FStartTime > 0)
+        end = Sys::QueryPerformanceCounter();
+    const std::int64_t elapsed = end - FStartTime;
+    const std::int64_t frequency = Sys::QueryPerformanceFrequency();
+    if (frequency == 0)
+        return 0;
+    // elapsed * 1000 overflows only after some 106 days of nanosecond counts; split the
+    // division so that it never does.
+    const std::int64_t ms = (elapsed / frequency) * 1000 + (elapsed % frequency) * 1000 / frequency;
+    return static_cast<std::uint32_t>(ms);
+}
+
+std::unique_ptr<TTestResult> TAbstractTest::Run()
+{
+    auto result = std::make_unique<TTestResult>();
+    result->FailsIfNoChecksExecuted = GetFailsOnNoChecksExecuted();
+    result->FailsIfMemoryLeaked = GetFailsOnMemoryLeak();
+    result->IgnoresMemoryLeakInSetUpTearDown = GetIgnoreSetUpTearDownLeaks();
+    result->RunSuite(shared_from_this());
+    return result;
+}
+
+void TAbstractTest::Run(TTestResult& testResult)
+{
+    SetFailsOnNoChecksExecuted(testResult.FailsIfNoChecksExecuted);
+    SetFailsOnMemoryLeak(testResult.FailsIfMemoryLeaked);
+    SetIgnoreSetUpTearDownLeaks(testResult.IgnoresMemoryLeakInSetUpTearDown);
+    testResult.RunSuite(shared_from_this());
+}
+
+bool TAbstractTest::GetTestMethodInvoked() { return FTestMethodInvoked; }
+void TAbstractTest::SetTestMethodInvoked(bool value) { FTestMethodInvoked = value; }
+
+void TAbstractTest::SetStatusListener(const IStatusListenerPtr& listener) { FStatusListener = listener; }
+
+std::string TAbstractTest::GetStatus()
+{
+    std::string text;
+    if (FStatusMsgs)
+        for (const std::string& line : *FStatusMsgs)
+            text += line + "\r\n";
+    return text;
+}
+
+void TAbstractTest::SetGUIObject(void* object) { FGUIObject = object; }
+void* TAbstractTest::GetGUIObject() { return FGUIObject; }
+
+void TAbstractTest::SetFailsOnNoChecksExecuted(bool value) { FFailsOnNoChecksExecuted = value; }
+bool TAbstractTest::GetFailsOnNoChecksExecuted() { return FFailsOnNoChecksExecuted; }
+bool TAbstractTest::GetFailsOnMemoryLeak() { return FFailsOnMemoryLeak; }
+void TAbstractTest::SetFailsOnMemoryLeak(bool value) { FFailsOnMemoryLeak = value; }
+bool TAbstractTest::GetFailsOnMemoryRecovery() { return FFailsOnMemoryRecovery; }
+void TAbstractTest::SetFailsOnMemoryRecovery(bool value) { FFailsOnMemoryRecovery = value; }
+bool TAbstractTest::GetIgnoreSetUpTearDownLeaks() { return FIgnoreSetUpTearDownLeaks; }
+void TAbstractTest::SetIgnoreSetUpTearDownLeaks(bool value) { FIgnoreSetUpTearDownLeaks = value; }
+
+int TAbstractTest::GetAllowedMemoryLeakSize()
+{
+    for (std::int32_t value : FAllowedLeakList)
+        if (value != 0)
+            return value;
+    return 0;
+}
+
+void TAbstractTest::SetAllowedMemoryLeakSize(int value) { FAllowedLeakList[0] = value; }
+
+int TAbstractTest::GetAllowedLeak()
+{
+    if (FAllowedLeakListIndex >= FAllowedLeakList.size())
+        return 0;
+    return FAllowedLeakList[FAllowedLeakListIndex++];
+}
+
+void TAbstractTest::SetAllowedLeakArray(const std::vector<int>& values)
+{
+    constexpr std::size_t Limit = 3;
+    if (values.size() > Limit)
+        Fail("Too many values in for AllowedLeakArray. Limit = " + std::to_string(Limit),
+             WEXEL_CALLER_ADDR());
+    for (std::size_t i = 0; i < Limit; ++i)
+        FAllowedLeakList[i + 1] = i < values.size() ? values[i] : 0;
+}
+
+TAllowedLeakFunc TAbstractTest::GetAllowedLeaksIterator()
+{
+    FAllowedLeakListIndex = 0;
+    // A weak reference: the callback is handed to a leak monitor and must not keep the
+    // test alive beyond its run.
+    std::weak_ptr<ITest> weak = weak_from_this();
+    return [weak]() {
+        if (auto test = weak.lock())
+            return test->GetAllowedLeak();
+        return 0;
+    };
+}
+
+} // namespace TestFramework

@@ -1,0 +1,90 @@
+#include "core/TestSuite.h"
+
+#include "core/TestResult.h"
+
+#include <utility>
+
+namespace TestFramework {
+
+TTestSuite::TTestSuite(std::string name) : TAbstractTest(std::move(name))
+{
+    Sys::Assert(!FTestName.empty(), FrameworkUnit, __LINE__);
+}
+
+std::shared_ptr<TTestSuite> TTestSuite::Create(const Sys::TClass& testClass)
+{
+    auto suite = std::make_shared<TTestSuite>(testClass.Name);
+    suite->AddTests(testClass);
+    return suite;
+}
+
+void TTestSuite::AddTests(const Sys::TClass&)
+{
+    // No class of this system publishes test methods, so there is nothing to enumerate;
+    // a class that does would create one test per published method here.
+}
+
+void TTestSuite::AddTest(const ITestPtr& test)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    FTests.push_back(test);
+}
+
+void TTestSuite::AddSuite(const ITestSuitePtr& suite)
+{
+    AddTest(suite);
+}
+
+void TTestSuite::RunTest(TTestResult* testResult)
+{
+    Sys::Assert(testResult != nullptr, FrameworkUnit, __LINE__);
+    ITestPtr self = shared_from_this();
+    testResult->StartSuite(self);
+    // Children may be added while a run walks the list (a test that registers more
+    // tests); iterate by index so that growth never invalidates the walk.
+    for (std::size_t i = 0; i < FTests.size(); ++i) {
+        if (testResult->ShouldStop())
+            break;
+        ITestPtr child = FTests[i];
+        child->RunWithFixture(testResult);
+    }
+    testResult->EndSuite(self);
+}
+
+TTestList& TTestSuite::Tests() { return FTests; }
+
+int TTestSuite::CountTestCases()
+{
+    int count = 0;
+    for (const ITestPtr& test : FTests)
+        count += test->CountTestCases();
+    return count;
+}
+
+int TTestSuite::CountEnabledTestCases()
+{
+    if (!GetEnabled())
+        return 0;
+    int count = 0;
+    for (const ITestPtr& test : FTests)
+        count += test->CountEnabledTestCases();
+    return count;
+}
+
+void TTestSuite::LoadConfiguration(TCustomIniFile& iniFile, const std::string& section)
+{
+    TAbstractTest::LoadConfiguration(iniFile, section);
+    const std::string childSection = section + "." + GetName();
+    for (const ITestPtr& test : FTests)
+        test->LoadConfiguration(iniFile, childSection);
+}
+
+void TTestSuite::SaveConfiguration(TCustomIniFile& iniFile, const std::string& section)
+{
+    TAbstractTest::SaveConfiguration(iniFile, section);
+    const std::string childSection = section + "." + GetName();
+    for (const ITestPtr& test : FTests)
+        test->SaveConfiguration(iniFile, childSection);
+}
+
+} // namespace TestFramework
