@@ -2,6 +2,7 @@
 // The object a run is made on: options, listeners, the failure and error records, the
 // counters, and the per-test run loop every test and suite passes through.
 
+#include "core/TestExceptions.h"
 #include "core/TestFailure.h"
 #include "core/TestInterfaces.h"
 
@@ -12,6 +13,18 @@
 #include <vector>
 
 namespace TestFramework {
+
+// The runtime's list-index error: a position outside a list was asked for.
+class EListError : public Sys::Exception {
+public:
+    WEXEL_CLASS(EListError, Sys::Exception)
+    using Sys::Exception::Exception;
+};
+
+// Raises EListError with the runtime's text for a bad index.
+[[noreturn]] void ListIndexError(int index);
+
+class TStatusToResultAdapter;
 
 class TTestResult {
 public:
@@ -69,11 +82,18 @@ public:
     const void* MethodPtr = nullptr;
 
 private:
+    // Records an exception that escaped a test body as a failure or an error, and stops
+    // the run for EStopTestsFailure.
+    TTestFailure& RecordOutcome(const ITestPtr& test, const std::exception& e);
+    // Raises and catches EBreakingTestFailure for a failed check, so that a debugger set
+    // to stop on exceptions stops here; the run goes on unchanged.
+    void BreakOnFailure(const TTestFailure& record);
+
     std::vector<std::unique_ptr<TTestFailure>> FFailures;
     std::vector<std::unique_ptr<TTestFailure>> FErrors;
     std::vector<ITestListenerPtr> FListeners;
     bool FStop = false;
-    IStatusListenerPtr FStatusAdapter;
+    std::shared_ptr<TStatusToResultAdapter> FStatusAdapter;
 };
 
 // Connects a running test's status channel back to its result. It holds the result by a
@@ -82,7 +102,11 @@ private:
 class TStatusToResultAdapter : public IStatusListener {
 public:
     explicit TStatusToResultAdapter(TTestResult* result);
+    // Passes the line on, or drops it once the result is gone.
     void Status(const ITestPtr& test, const std::string& msg) override;
+    // Called by the result as it is destroyed: a test that kept the adapter (its run was
+    // cut short before EndTest) must not reach a dead result through it.
+    void Detach() noexcept { FTestResult = nullptr; }
 
 private:
     TTestResult* FTestResult;

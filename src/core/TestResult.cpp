@@ -1,0 +1,346 @@
+#include "core/TestResult.h"
+
+#include "core/MemLeakMonitor.h"
+#include "platform/Clock.h"
+#include "platform/SysUtils.h"
+
+namespace TestFramework {
+
+namespace {
+
+// Where an exception was raised: the system's exceptions carry it, others do not.
+const void* AddressOf(const std::exception& e)
+{
+    auto* own = dynamic_cast<const Sys::Exception*>(&e);
+    return own ? own->Address() : nullptr;
+}
+
+template <class Record>
+Record& At(std::vector<std::unique_ptr<Record>>& list, int index)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= list.size())
+        ListIndexError(index);
+    return *list[static_cast<std::size_t>(index)];
+}
+
+} // namespace
+
+void ListIndexError(int index)
+{
+    throw EListError("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+// --- construction ---
+
+TTestResult::TTestResult() : FStatusAdapter(std::make_shared<TStatusToResultAdapter>(this)) {}
+
+TTestResult::~TTestResult()
+{
+    // A test whose run was cut short may still hold the adapter.
+    FStatusAdapter->Detach();
+    FErrors.clear();
+    FFailures.clear();
+    FListeners.clear();
+    RootTest.reset();
+    FStatusAdapter.reset();
+}
+
+// --- the run loop ---
+
+void TTestResult::Run(const ITestPtr& test)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    if (ShouldStop())
+        return;
+    if (!ShouldRunTest(test))
+        return;
+    StartTest(test);
+
+    // Declared before the guarded part so that they are released after EndTest.
+    IRovedMemLeakMonitorPtr phaseMonitor;
+    IRovedMemLeakMonitorPtr testMonitor;
+    try {
+        test->SetAllowedMemoryLeakSize(0);
+        bool bodySucceeded = false;
+        bool isTestMethod = false;
+        std::int32_t setUpChange = 0;
+        std::int32_t bodyChange = 0;
+        std::int32_t tearDownChange = 0;
+        std::int32_t testChange = 0;
+        std::int32_t leakIndex = 0;
+        std::string leakMessage;
+        phaseMonitor = std::make_shared<TRovedMemLeakMonitor>();
+        testMonitor = std::make_shared<TRovedMemLeakMonitor>();
+
+        if (RunTestSetUp(test)) {
+            testMonitor->MemLeakDetected(setUpChange);
+            phaseMonitor->MarkMemInUse();
+            bodySucceeded = RunTestRun(test);
+            isTestMethod = IsTestMethod(test);
+            if (isTestMethod && test->GetFailsOnMemoryLeak())
+                phaseMonitor->MemLeakDetected(bodyChange);
+        }
+        phaseMonitor->MarkMemInUse();
+        RunTestTearDown(test);
+        phaseMonitor->MemLeakDetected(tearDownChange);
+
+        if (bodySucceeded) {
+            bool leakFailed = false;
+            if (isTestMethod && test->GetFailsOnMemoryLeak()) {
+                bool leakDetected = testMonitor->MemLeakDetected(test->GetAllowedLeaksIterator(),
+                                                                 test->GetFailsOnMemoryRecovery(),
+                                                                 leakIndex, testChange);
+                LeakIgnoredInSetUpTearDown =
+                    IgnoresMemoryLeakInSetUpTearDown && bodyChange == 0 && leakDetected;
+                if (!LeakIgnoredInSetUpTearDown && leakDetected &&
+                    !testMonitor->GetMemoryUseMsg(test->GetFailsOnMemoryRecovery(), setUpChange,
+                                                  bodyChange, tearDownChange, testChange, leakMessage)) {
+                    AddFailure(test, MethodPtr, leakMessage);
+                    leakFailed = true;
+                }
+            }
+            if (!leakFailed) {
+                AddSuccess(test);
+                if (testChange != 0)
+                    test->SetAllowedMemoryLeakSize(testChange);
+            }
+        }
+    } catch (...) {
+        EndTest(test);
+        throw;
+    }
+    EndTest(test);
+}
+
+bool TTestResult::RunTestSetUp(const ITestPtr& test)
+{
+    try {
+        test->SetStopTime(0);
+        test->SetStartTime(Sys::QueryPerformanceCounter());
+        test->SetFailsOnNoChecksExecuted(FailsIfNoChecksExecuted);
+        test->SetFailsOnMemoryLeak(FailsIfMemoryLeaked);
+        test->SetIgnoreSetUpTearDownLeaks(IgnoresMemoryLeakInSetUpTearDown);
+        test->SetUp();
+        return true;
+    } catch (const std::exception& e) {
+        AddError(test, e, AddressOf(e), "SetUp FAILED: ");
+        return false;
+    }
+}
+
+void TTestResult::RunTestTearDown(const ITestPtr& test)
+{
+    try {
+        test->TearDown();
+    } catch (const std::exception& e) {
+        AddError(test, e, AddressOf(e), "TearDown FAILED: ");
+    }
+    test->SetStopTime(Sys::QueryPerformanceCounter());
+}
+
+bool TTestResult::RunTestRun(const ITestPtr& test)
+{
+    test->SetTestMethodInvoked(false);
+    try {
+        test->RunTest(this);
+        if (!RootTest)
+            RootTest = test;
+        TotalTime = RootTest->ElapsedTestTime();
+        return true;
+    } catch (const std::exception& e) {
+        TTestFailure& record = RecordOutcome(test, e);
+        if (BreakOnFailures)
+            BreakOnFailure(record);
+        return false;
+    }
+}
+
+// The one place that decides what an escaped exception means. A C++ standard exception
+// from outside the system's hierarchy (a container's out_of_range, bad_alloc) is one
+// test's mistake, so it becomes an error of that test rather than ending the whole run.
+TTestFailure& TTestResult::RecordOutcome(const ITestPtr& test, const std::exception& e)
+{
+    const void* address = AddressOf(e);
+    if (dynamic_cast<const EStopTestsFailure*>(&e)) {
+        TTestFailure& record = AddFailure(test, e, address);
+        Stop();
+        return record;
+    }
+    if (dynamic_cast<const ETestFailure*>(&e) || dynamic_cast<const EBreakingTestFailure*>(&e))
+        return AddFailure(test, e, address);
+    return AddError(test, e, address);
+}
+
+void TTestResult::BreakOnFailure(const TTestFailure& record)
+{
+    const Sys::TClass* cls = record.ThrownExceptionClass();
+    if (cls == nullptr || !cls->InheritsFrom(ETestFailure::StaticClass()))
+        return;
+    try {
+        EBreakingTestFailure breaking(record.ThrownExceptionMessage());
+        breaking.SetAddress(record.ThrownExceptionAddress());
+        throw breaking;
+    } catch (const EBreakingTestFailure&) {
+        // Only a debugger watching raised exceptions notices this one.
+    }
+}
+
+void TTestResult::RunSuite(const ITestPtr& test)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    TestingStarts();
+    RootTest = test;
+    try {
+        test->RunWithFixture(this);
+    } catch (...) {
+        TestingEnds();
+        throw;
+    }
+    TestingEnds();
+}
+
+// --- notifications: each goes to the listeners in registration order; one that raises
+// stops the fan-out and the exception goes to the caller. ---
+
+void TTestResult::AddListener(const ITestListenerPtr& listener)
+{
+    Sys::Assert(listener != nullptr, FrameworkUnit, __LINE__, "listener is nil");
+    FListeners.push_back(listener);
+}
+
+void TTestResult::TestingStarts()
+{
+    for (auto& listener : FListeners)
+        listener->TestingStarts();
+}
+
+void TTestResult::TestingEnds()
+{
+    for (auto& listener : FListeners)
+        listener->TestingEnds(*this);
+}
+
+void TTestResult::StartSuite(const ITestPtr& suite)
+{
+    for (auto& listener : FListeners)
+        if (auto suiteListener = Supports<ISuiteListener>(listener))
+            suiteListener->StartSuite(suite);
+}
+
+void TTestResult::EndSuite(const ITestPtr& suite)
+{
+    for (auto& listener : FListeners)
+        if (auto suiteListener = Supports<ISuiteListener>(listener))
+            suiteListener->EndSuite(suite);
+}
+
+void TTestResult::StartTest(const ITestPtr& test)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    test->SetStatusListener(FStatusAdapter);
+    for (auto& listener : FListeners)
+        listener->StartTest(test);
+}
+
+void TTestResult::EndTest(const ITestPtr& test)
+{
+    try {
+        for (auto& listener : FListeners)
+            listener->EndTest(test);
+    } catch (...) {
+        test->SetStatusListener(nullptr);
+        throw;
+    }
+    test->SetStatusListener(nullptr);
+}
+
+void TTestResult::AddSuccess(const ITestPtr& test)
+{
+    for (auto& listener : FListeners)
+        listener->AddSuccess(test);
+}
+
+void TTestResult::Status(const ITestPtr& test, const std::string& msg)
+{
+    for (auto& listener : FListeners)
+        listener->Status(test, msg);
+}
+
+bool TTestResult::ShouldRunTest(const ITestPtr& test)
+{
+    for (auto& listener : FListeners)
+        if (!listener->ShouldRunTest(test))
+            return false;
+    return true;
+}
+
+// --- records ---
+
+TTestFailure& TTestResult::AddError(const ITestPtr& test, const std::exception& e, const void* addrs,
+                                    const std::string& msg)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    FErrors.push_back(std::make_unique<TTestFailure>(test, &e, addrs, msg));
+    TTestFailure& record = *FErrors.back();
+    for (auto& listener : FListeners)
+        listener->AddError(record);
+    return record;
+}
+
+TTestFailure& TTestResult::AddFailure(const ITestPtr& test, const std::exception& e, const void* addrs)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    FFailures.push_back(std::make_unique<TTestFailure>(test, &e, addrs));
+    TTestFailure& record = *FFailures.back();
+    for (auto& listener : FListeners)
+        listener->AddFailure(record);
+    return record;
+}
+
+TTestFailure& TTestResult::AddFailure(const ITestPtr& test, const void* addrs, const std::string& msg)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    FFailures.push_back(std::make_unique<TTestFailure>(test, addrs, msg));
+    TTestFailure& record = *FFailures.back();
+    for (auto& listener : FListeners)
+        listener->AddFailure(record);
+    return record;
+}
+
+TTestFailure& TTestResult::Failures(int index) { return At(FFailures, index); }
+TTestFailure& TTestResult::Errors(int index) { return At(FErrors, index); }
+
+// --- state ---
+
+void TTestResult::Stop() { FStop = true; }
+bool TTestResult::ShouldStop() { return FStop; }
+bool TTestResult::WasStopped() { return FStop; }
+int TTestResult::RunCount() { return RunTests; }
+int TTestResult::ErrorCount() { return static_cast<int>(FErrors.size()); }
+int TTestResult::FailureCount() { return static_cast<int>(FFailures.size()); }
+
+bool TTestResult::WasSuccessful()
+{
+    return FailureCount() == 0 && ErrorCount() == 0 && !WasStopped();
+}
+
+// --- status adapter ---
+
+TStatusToResultAdapter::TStatusToResultAdapter(TTestResult* result) : FTestResult(result)
+{
+    Sys::Assert(result != nullptr, FrameworkUnit, __LINE__, "Expected non nil TestResult");
+}
+
+void TStatusToResultAdapter::Status(const ITestPtr& test, const std::string& msg)
+{
+    if (FTestResult)
+        FTestResult->Status(test, msg);
+}
+
+bool IsTestMethod(const ITestPtr& test)
+{
+    Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
+    return test->CountTestCases() == 1 && !Supports<ITestSuite>(test);
+}
+
+} // namespace TestFramework
