@@ -1,0 +1,232 @@
+// The adapter and the script test case against a host without Lua: the library's
+// answers come from a handler, so every shape of answer can be tried.
+
+#include "FakeHost.h"
+
+#include "bridge/TestCaseQuill.h"
+#include "bridge/WexelAdapter.h"
+#include "core/TestRegistry.h"
+#include "core/TestResult.h"
+#include "core/TestSuite.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace TestFramework;
+using Wexel::TTestCaseQuill;
+using Wexel::TWexelAdapter;
+
+namespace {
+
+class WexelAdapterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ClearRegistry();
+        FakeHost::Reset();
+        FakeHost::SetHandler([this](const FakeHost::TExecutedCall& call) -> std::string {
+            if (call.ProcName == "GetProtocolVersion")
+                return FProtocol;
+            if (call.ProcName == "FindTests")
+                return FTests;
+            if (call.ProcName == "RunTest") {
+                auto found = FAnswers.find(call.Params.at(0).value_or(""));
+                return found == FAnswers.end() ? "##pass" : found->second;
+            }
+            return "";
+        });
+    }
+    void TearDown() override
+    {
+        Wexel::WexelAdapter = nullptr;
+        ClearRegistry();
+    }
+
+    // Names of the tree below the root, one line per node, indented by depth.
+    static std::string Tree(const ITestPtr& test, int depth = 0)
+    {
+        std::string text;
+        for (const ITestPtr& child : test->Tests()) {
+            text += std::string(depth * 2, ' ') + child->GetName() + "\n";
+            text += Tree(child, depth + 1);
+        }
+        return text;
+    }
+
+    std::string FProtocol = "0.87";
+    std::string FTests;
+    std::map<std::string, std::string> FAnswers;
+};
+
+} // namespace
+
+TEST_F(WexelAdapterTest, ProtocolMustMatchExactly)
+{
+    for (const char* answer : {"0.90", "0.87 ", ""}) {
+        FProtocol = answer;
+        TWexelAdapter adapter("*.qlx", "");
+        EXPECT_FALSE(adapter.Ready);
+        EXPECT_EQ(adapter.ErrorText, std::string("Incorrect protocol version: 0.87 at WexelRunner, ") + answer +
+                                         " at Wexel.");
+    }
+    FProtocol = "0.87";
+    TWexelAdapter adapter("*.qlx", "");
+    EXPECT_TRUE(adapter.Ready);
+    EXPECT_EQ(adapter.ErrorText, "");
+}
+
+TEST_F(WexelAdapterTest, PathsBecomeNestedSuitesInFirstMetOrder)
+{
+    FTests = "A/x\r\nA/B/y\nC/z\ra/w\n";
+    TWexelAdapter adapter("Lib*.qlx", "");
+    adapter.RegisterTests();
+    EXPECT_EQ(FakeHost::ExecutedCalls().back().Params.at(0), "Lib*.qlx");
+    auto root = RegisteredTests();
+    ASSERT_TRUE(root);
+    EXPECT_EQ(Tree(root), "A\n  x\n  B\n    y\n  w\nC\n  z\n");
+}
+
+TEST_F(WexelAdapterTest, EmptyAnswerRegistersNothing)
+{
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    EXPECT_EQ(RegisteredTests(), nullptr);
+}
+
+TEST_F(WexelAdapterTest, BadLineStopsRegistrationAndNamesTheLine)
+{
+    for (const char* bad : {"Smoke", "", "A//x"}) {
+        ClearRegistry();
+        FTests = std::string("Good/one\n") + bad + "\nGood/two";
+        TWexelAdapter adapter("*.qlx", "");
+        try {
+            adapter.RegisterTests();
+            FAIL() << "no error for \"" << bad << "\"";
+        } catch (const Sys::EAssertionFailed& e) {
+            EXPECT_EQ(e.Message().rfind("Assertion failure", 0), 0u) << e.Message();
+            EXPECT_NE(e.Message().find(std::string("\"") + bad + "\""), std::string::npos) << e.Message();
+        }
+        ASSERT_TRUE(RegisteredTests());
+        EXPECT_EQ(Tree(RegisteredTests()), "Good\n  one\n");
+    }
+}
+
+TEST_F(WexelAdapterTest, NamesAreCutToTheLimitWithoutSplittingCharacters)
+{
+    const std::string longName(10005, 'n');
+    FTests = "S/" + longName + "\n" + std::string(9998, 'a') + "\xC3\xA9\xC3\xA9/t";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    auto root = RegisteredTests();
+    EXPECT_EQ(root->Tests()[0]->Tests()[0]->GetName(), std::string(9999, 'n'));
+    EXPECT_EQ(root->Tests()[1]->GetName(), std::string(9998, 'a') + "\xC3\xA9");
+}
+
+TEST(ScriptAnswer, MapsToPassFailureOrError)
+{
+    struct Case {
+        const char* answer;
+        const char* kind; // "pass", "ETestFailure" or "Exception"
+        const char* message;
+    };
+    const Case cases[] = {
+        {"##pass\r\n", "pass", ""},
+        {"  ##pass", "pass", ""},
+        {"##passed", "Exception", "Unknown error"},
+        {"##failure expected 3 but was 4", "ETestFailure", "expected 3 but was 4"},
+        {"##failure", "ETestFailure", ""},
+        {"##failure\t  spaced  \r\n", "ETestFailure", "spaced"},
+        {"##exceptionAccess violation", "Exception", "Access violation"},
+        {"##notfound ", "Exception", "Test not found"},
+        {"##NOTFOUND", "Exception", "Unknown error"},
+        {"", "Exception", "Unknown error"},
+    };
+    for (const Case& c : cases) {
+        try {
+            Wexel::MapRunTestAnswer(c.answer);
+            EXPECT_STREQ(c.kind, "pass") << c.answer;
+        } catch (const Sys::Exception& e) {
+            EXPECT_EQ(e.ClassName(), c.kind) << c.answer;
+            EXPECT_EQ(e.Message(), c.message) << c.answer;
+        }
+    }
+}
+
+TEST(ScriptAnswer, LongMessagesAreCut)
+{
+    try {
+        Wexel::MapRunTestAnswer("##failure " + std::string(20000, 'm'));
+        FAIL();
+    } catch (const ETestFailure& e) {
+        EXPECT_EQ(e.Message().size(), 9999u);
+    }
+}
+
+namespace {
+
+// Records the outcome of each test by name.
+class TOutcomeListener : public ITestListener {
+public:
+    void Status(const ITestPtr&, const std::string&) override {}
+    void TestingStarts() override {}
+    void StartTest(const ITestPtr&) override {}
+    void AddSuccess(const ITestPtr& test) override { Log += test->GetName() + ":pass "; }
+    void AddError(TTestFailure& f) override
+    {
+        Log += f.FailedTest()->GetName() + ":error(" + f.ThrownExceptionName() + "," + f.ThrownExceptionMessage() + ") ";
+    }
+    void AddFailure(TTestFailure& f) override
+    {
+        Log += f.FailedTest()->GetName() + ":failure(" + f.ThrownExceptionMessage() + ") ";
+    }
+    void EndTest(const ITestPtr&) override {}
+    void TestingEnds(TTestResult&) override {}
+    bool ShouldRunTest(const ITestPtr& test) override { return test->GetEnabled(); }
+    std::string Log;
+};
+
+} // namespace
+
+TEST_F(WexelAdapterTest, ScriptTestCasesRunThroughTheAdapter)
+{
+    FTests = "S/ok\nS/bad\nS/boom\nS/off";
+    FAnswers = {{"S/bad", "##failure no"}, {"S/boom", "##exception kaputt"}};
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    Wexel::WexelAdapter = &adapter;
+    auto suite = RegisteredTests()->Tests()[0];
+    suite->Tests()[3]->SetEnabled(false);
+
+    auto listener = std::make_shared<TOutcomeListener>();
+    auto result = RunTest(suite, {listener});
+    EXPECT_EQ(listener->Log, "ok:pass bad:failure(no) boom:error(Exception,kaputt) S:pass ");
+    EXPECT_EQ(result->RunCount(), 3); // the disabled test is not counted
+}
+
+TEST_F(WexelAdapterTest, PassingScriptTestFailsWhenChecksAreRequired)
+{
+    FTests = "S/ok\nS/bad";
+    FAnswers = {{"S/bad", "##failure own"}};
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    Wexel::WexelAdapter = &adapter;
+
+    auto listener = std::make_shared<TOutcomeListener>();
+    TTestResult result;
+    result.FailsIfNoChecksExecuted = true;
+    result.AddListener(listener);
+    result.RunSuite(RegisteredTests()->Tests()[0]);
+    EXPECT_EQ(listener->Log, "ok:failure(No checks executed in TestCase) bad:failure(own) S:pass ");
+}
+
+TEST_F(WexelAdapterTest, ScriptTestNeedsAPathAndAnAdapter)
+{
+    EXPECT_THROW(TTestCaseQuill(""), Sys::EAssertionFailed);
+    auto test = std::make_shared<TTestCaseQuill>("A/B/c");
+    EXPECT_EQ(test->GetName(), "c");
+    EXPECT_EQ(std::make_shared<TTestCaseQuill>("A/")->GetName(), "");
+    auto listener = std::make_shared<TOutcomeListener>();
+    RunTest(test, {listener});
+    EXPECT_EQ(listener->Log, "c:error(Exception,No script test library is connected) ");
+}
