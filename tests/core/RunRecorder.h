@@ -1,16 +1,14 @@
 #pragma once
 // Test doubles for the run loop: tests whose fixture and body do what a case asks, and
-// listeners that write every notification into one shared log, so that a case can
-// compare the whole sequence, fixture calls included.
+// listeners that write every notification into one shared log, so that a case compares
+// the whole sequence, fixture calls included.
 
 #include "core/AbstractTest.h"
 #include "core/TestFailure.h"
-#include "core/TestInterfaces.h"
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
 
 #include <functional>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,7 +16,6 @@ namespace TestFramework::Testing {
 
 using TLog = std::vector<std::string>;
 
-// Raised by doubles that are told to fail; a plain exception of the system.
 class EDoubleFailed : public Sys::Exception {
 public:
     WEXEL_CLASS(EDoubleFailed, Sys::Exception)
@@ -28,79 +25,58 @@ public:
 class TFakeTest : public TAbstractTest {
 public:
     TFakeTest(std::string name, TLog& log) : TAbstractTest(std::move(name)), FLog(log) {}
+    std::function<void()> OnSetUp, OnRunTest, OnTearDown;
 
-    std::function<void()> OnSetUp;
-    std::function<void()> OnRunTest;
-    std::function<void()> OnTearDown;
-
-    void SetUp() override
-    {
-        FLog.push_back("SetUp(" + GetName() + ")");
-        if (OnSetUp)
-            OnSetUp();
-    }
-    void RunTest(TTestResult*) override
-    {
-        FLog.push_back("RunTest(" + GetName() + ")");
-        if (OnRunTest)
-            OnRunTest();
-    }
-    void TearDown() override
-    {
-        FLog.push_back("TearDown(" + GetName() + ")");
-        if (OnTearDown)
-            OnTearDown();
-    }
-
-    // The channel the run loop handed to the test, as the test itself would use it.
+    void SetUp() override { Phase("SetUp", OnSetUp); }
+    void RunTest(TTestResult*) override { Phase("RunTest", OnRunTest); }
+    void TearDown() override { Phase("TearDown", OnTearDown); }
+    // The status channel the run loop handed to the test.
     const IStatusListenerPtr& StatusChannel() const { return FStatusListener; }
 
 private:
+    void Phase(const std::string& phase, const std::function<void()>& action)
+    {
+        FLog.push_back(phase + "(" + GetName() + ")");
+        if (action)
+            action();
+    }
     TLog& FLog;
 };
 
 class TRecordingListener : public virtual ITestListener {
 public:
-    // tag prefixes this listener's entries when several share one log.
     explicit TRecordingListener(TLog& log, std::string tag = {}) : FLog(log), FTag(std::move(tag)) {}
+    bool Vote = true;
+    std::string RaiseAt; // the entry (without tag) at which to raise EDoubleFailed
 
-    // Answers ShouldRunTest; every test runs when unset.
-    std::function<bool(const ITestPtr&)> Vote;
-    // The entry (without the tag) at which this listener raises EDoubleFailed.
-    std::string RaiseAt;
-
-    void Status(const ITestPtr& test, const std::string& msg) override
-    {
-        Record("Status(" + test->GetName() + ", " + msg + ")");
-    }
+    void Status(const ITestPtr& t, const std::string& msg) override { Record("Status", t, ", " + msg); }
     void TestingStarts() override { Record("TestingStarts"); }
-    void StartTest(const ITestPtr& test) override { Record("StartTest(" + test->GetName() + ")"); }
-    void AddSuccess(const ITestPtr& test) override { Record("AddSuccess(" + test->GetName() + ")"); }
-    void AddError(TTestFailure& failure) override { Record("AddError(" + Describe(failure) + ")"); }
-    void AddFailure(TTestFailure& failure) override { Record("AddFailure(" + Describe(failure) + ")"); }
-    void EndTest(const ITestPtr& test) override { Record("EndTest(" + test->GetName() + ")"); }
+    void StartTest(const ITestPtr& t) override { Record("StartTest", t); }
+    void AddSuccess(const ITestPtr& t) override { Record("AddSuccess", t); }
+    void AddError(TTestFailure& f) override { Record("AddError", f.FailedTest(), Describe(f)); }
+    void AddFailure(TTestFailure& f) override { Record("AddFailure", f.FailedTest(), Describe(f)); }
+    void EndTest(const ITestPtr& t) override { Record("EndTest", t); }
     void TestingEnds(TTestResult&) override { Record("TestingEnds"); }
-    bool ShouldRunTest(const ITestPtr& test) override
+    bool ShouldRunTest(const ITestPtr& t) override
     {
-        Record("ShouldRunTest(" + test->GetName() + ")");
-        return Vote ? Vote(test) : true;
+        Record("ShouldRunTest", t);
+        return Vote;
     }
 
 protected:
-    void Record(const std::string& entry)
+    void Record(const std::string& event, const ITestPtr& test = nullptr, const std::string& detail = {})
     {
+        std::string entry = test ? event + "(" + test->GetName() + detail + ")" : event;
         FLog.push_back(FTag + entry);
         if (entry == RaiseAt)
             throw EDoubleFailed("listener raised at " + entry);
     }
 
 private:
-    static std::string Describe(TTestFailure& failure)
+    static std::string Describe(TTestFailure& f)
     {
-        return failure.FailedTest()->GetName() + ", " + failure.ThrownExceptionName() + ": " +
-               failure.ThrownExceptionMessage();
+        return ", " + f.ThrownExceptionName() + ": " + f.ThrownExceptionMessage();
     }
-
     TLog& FLog;
     std::string FTag;
 };
@@ -108,8 +84,28 @@ private:
 class TRecordingSuiteListener : public TRecordingListener, public ISuiteListener {
 public:
     using TRecordingListener::TRecordingListener;
-    void StartSuite(const ITestPtr& suite) override { Record("StartSuite(" + suite->GetName() + ")"); }
-    void EndSuite(const ITestPtr& suite) override { Record("EndSuite(" + suite->GetName() + ")"); }
+    void StartSuite(const ITestPtr& suite) override { Record("StartSuite", suite); }
+    void EndSuite(const ITestPtr& suite) override { Record("EndSuite", suite); }
 };
+
+// Joins pieces of an expected sequence.
+inline TLog Seq(std::initializer_list<TLog> parts)
+{
+    TLog all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// A test entering through RunWithFixture is asked for its vote there and once more by
+// the loop itself.
+inline TLog Enters(const std::string& n) { return {"ShouldRunTest(" + n + ")", "ShouldRunTest(" + n + ")"}; }
+
+// The whole sequence of a test that enters through RunWithFixture and passes.
+inline TLog Passes(const std::string& n)
+{
+    return Seq({Enters(n), {"StartTest(" + n + ")", "SetUp(" + n + ")", "RunTest(" + n + ")",
+                            "TearDown(" + n + ")", "AddSuccess(" + n + ")", "EndTest(" + n + ")"}});
+}
 
 } // namespace TestFramework::Testing
