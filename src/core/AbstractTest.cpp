@@ -1,22 +1,12 @@
 #include "core/AbstractTest.h"
 
+#include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "platform/Clock.h"
 
 #include <utility>
 
 namespace TestFramework {
-
-namespace {
-
-// One empty child list shared by every non-suite test; it lives as long as the program.
-TTestList& EmptyTestList()
-{
-    static TTestList list;
-    return list;
-}
-
-} // namespace
 
 TAbstractTest::TAbstractTest(std::string name) : FTestName(std::move(name))
 {
@@ -48,7 +38,7 @@ std::string TAbstractTest::GetName() { return FTestName; }
 bool TAbstractTest::GetEnabled() { return FEnabled; }
 void TAbstractTest::SetEnabled(bool value) { FEnabled = value; }
 
-TTestList& TAbstractTest::Tests() { return EmptyTestList(); }
+TTestList& TAbstractTest::Tests() { return SharedEmptyTestList(); }
 int TAbstractTest::CountTestCases() { return 1; }
 int TAbstractTest::CountEnabledTestCases() { return GetEnabled() ? 1 : 0; }
 

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace TestFramework {
@@ -121,6 +122,89 @@ public:
     std::string GetMemDiffStr(const void* expected, const void* actual, std::uint32_t size,
                               const std::string& msg);
     void StopExpectingException(const std::string& msg = {});
+
+    // --- convenience overloads of the checks (not slots) ---
+    // Left to the slots alone, C++ finds no best match for double, float or unsigned
+    // arguments, and compares string literals and other pointers as booleans. These
+    // forward to the slot that fits. They are always inlined, so the slot they call still
+    // sees the test's own call as its caller and locates a failure there.
+
+    // Any integer up to 64 bits, signed or not, held exactly.
+    struct TCheckInteger {
+        std::uint64_t Magnitude;
+        bool Negative;
+        template <class T>
+            requires std::is_integral_v<T>
+        constexpr explicit TCheckInteger(T value) : Magnitude(static_cast<std::uint64_t>(value)), Negative(false)
+        {
+            if constexpr (std::is_signed_v<T>) {
+                if (value < 0) {
+                    Negative = true;
+                    Magnitude = 0 - Magnitude;
+                }
+            }
+        }
+    };
+    // Compare integers of any width and signedness without truncating them.
+    void CheckEqualsInteger(TCheckInteger expected, TCheckInteger actual, const std::string& msg = {});
+    void CheckNotEqualsInteger(TCheckInteger expected, TCheckInteger actual, const std::string& msg = {});
+
+    template <class E, class A>
+    static constexpr bool IsCheckNumberPair = std::is_arithmetic_v<E> && std::is_arithmetic_v<A> &&
+                                              !std::is_same_v<E, bool> && !std::is_same_v<A, bool>;
+    template <class T>
+    static constexpr bool FitsCheckInt32 =
+        std::is_integral_v<T> && (std::is_signed_v<T> ? sizeof(T) <= 4 : sizeof(T) < 4);
+
+    template <class E, class A>
+        requires IsCheckNumberPair<E, A>
+    [[gnu::always_inline]] inline void CheckEquals(E expected, A actual, const std::string& msg = {})
+    {
+        if constexpr (std::is_floating_point_v<E> || std::is_floating_point_v<A>)
+            CheckEquals(static_cast<long double>(expected), static_cast<long double>(actual), msg);
+        else if constexpr (FitsCheckInt32<E> && FitsCheckInt32<A>)
+            CheckEquals(static_cast<std::int32_t>(expected), static_cast<std::int32_t>(actual), msg);
+        else
+            CheckEqualsInteger(TCheckInteger(expected), TCheckInteger(actual), msg);
+    }
+    template <class E, class A>
+        requires IsCheckNumberPair<E, A>
+    [[gnu::always_inline]] inline void CheckNotEquals(E expected, A actual, const std::string& msg = {})
+    {
+        if constexpr (std::is_floating_point_v<E> || std::is_floating_point_v<A>)
+            CheckNotEquals(static_cast<long double>(expected), static_cast<long double>(actual), 0.0L, msg);
+        else if constexpr (FitsCheckInt32<E> && FitsCheckInt32<A>)
+            CheckNotEquals(static_cast<std::int32_t>(expected), static_cast<std::int32_t>(actual), msg);
+        else
+            CheckNotEqualsInteger(TCheckInteger(expected), TCheckInteger(actual), msg);
+    }
+    // A null C string reads as empty.
+    [[gnu::always_inline]] inline void CheckEquals(const char* expected, const char* actual,
+                                                   const std::string& msg = {})
+    {
+        CheckEquals(std::string(expected ? expected : ""), std::string(actual ? actual : ""), msg);
+    }
+    [[gnu::always_inline]] inline void CheckNotEquals(const char* expected, const char* actual,
+                                                      const std::string& msg = {})
+    {
+        CheckNotEquals(std::string(expected ? expected : ""), std::string(actual ? actual : ""), msg);
+    }
+    [[gnu::always_inline]] inline void CheckEquals(const char16_t* expected, const char16_t* actual,
+                                                   const std::string& msg = {})
+    {
+        CheckEquals(std::u16string(expected ? expected : u""), std::u16string(actual ? actual : u""), msg);
+    }
+    [[gnu::always_inline]] inline void CheckNotEquals(const char16_t* expected, const char16_t* actual,
+                                                      const std::string& msg = {})
+    {
+        CheckNotEquals(std::u16string(expected ? expected : u""), std::u16string(actual ? actual : u""),
+                       msg);
+    }
+    // Any other pointer pair would be compared as two booleans; CheckSame compares objects.
+    template <class T>
+    void CheckEquals(const T* expected, const T* actual, const std::string& msg = {}) = delete;
+    template <class T>
+    void CheckNotEquals(const T* expected, const T* actual, const std::string& msg = {}) = delete;
     // --- end of check operations ---
 
     // --- fixed operations ---

@@ -3,6 +3,7 @@
 
 #include "core/AbstractTest.h"
 #include "core/IniFiles.h"
+#include "core/TestRegistry.h"
 
 #include <memory>
 

@@ -1,5 +1,6 @@
 #include "core/TestSuite.h"
 
+#include "core/TestRegistry.h"
 #include "core/TestResult.h"
 
 #include <utility>
@@ -18,10 +19,14 @@ std::shared_ptr<TTestSuite> TTestSuite::Create(const Sys::TClass& testClass)
     return suite;
 }
 
-void TTestSuite::AddTests(const Sys::TClass&)
+void TTestSuite::AddTests(const Sys::TClass& testClass)
 {
-    // No class of this system publishes test methods, so there is nothing to enumerate;
-    // a class that does would create one test per published method here.
+    // No class of the runner publishes test methods, so this adds nothing there. A class
+    // that does gets one test per method, made by the base creation with the method's
+    // name (its own construction code does not run).
+    TMethodEnumerator methods(testClass);
+    for (int i = 0; i < methods.MethodCount(); ++i)
+        AddTest(std::make_shared<TAbstractTest>(methods.NameOfMethod(i)));
 }
 
 void TTestSuite::AddTest(const ITestPtr& test)

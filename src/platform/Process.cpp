@@ -85,13 +85,18 @@ void Halt(int code)
     std::exit(code);
 }
 
-std::string ExeDir()
+std::string ExeFileName()
 {
     char buffer[PATH_MAX];
     ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0)
+    return n <= 0 ? std::string() : std::string(buffer, static_cast<std::size_t>(n));
+}
+
+std::string ExeDir()
+{
+    const std::string path = ExeFileName();
+    if (path.empty())
         return ".";
-    std::string path(buffer, static_cast<std::size_t>(n));
     auto slash = path.rfind(PathDelim);
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
@@ -105,10 +110,7 @@ std::string ModuleFileName(const void* addressInModule)
     // The main program reports its name as it was started; make it a full path.
     if (info.dli_fbase == ModuleBase(reinterpret_cast<const void*>(&ExeDir)) &&
         name.find(PathDelim) == std::string::npos) {
-        char buffer[PATH_MAX];
-        ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-        if (n > 0)
-            name.assign(buffer, static_cast<std::size_t>(n));
+        name = ExeFileName();
     }
     return name;
 }

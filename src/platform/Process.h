@@ -31,6 +31,9 @@ void SetExitCode(int code);
 // Directory of the running executable, without a trailing separator.
 std::string ExeDir();
 
+// Full path of the running executable.
+std::string ExeFileName();
+
 // Full path of the module (executable or shared library) that holds the address.
 std::string ModuleFileName(const void* addressInModule);
 

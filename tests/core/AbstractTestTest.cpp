@@ -3,12 +3,14 @@
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
 #include "platform/Clock.h"
+#include "platform/Process.h"
 
 #include "HostProcess.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 using namespace TestFramework;
@@ -239,6 +241,7 @@ TEST_P(ConfigurationStores, SaveKeepsOnlyDisabledTestsAndLoadRestoresThem)
 TEST_P(ConfigurationStores, SavingKeepsAnotherProgramsSectionsAndComments)
 {
     const std::string foreign = "; written by hand\r\n[Other]\r\nkey=value\r\n";
+    std::filesystem::create_directories(std::filesystem::path(StoreFile()).parent_path());
     TestSupport::WriteFile(StoreFile(), foreign);
     ConfigTree(false)->SaveConfiguration(FFileName, UseRegistry(), UseMemIni());
     const std::string bytes = TestSupport::ReadFile(StoreFile());

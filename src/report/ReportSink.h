@@ -1,0 +1,50 @@
+#pragma once
+// Where a report's records go: a file, or standard output when no file is named.
+
+#include "platform/SysUtils.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace ReportSink {
+
+// The report file could not be created, written or closed. The message names the file
+// and the reason, e.g. "Cannot create report file \"out/roved-report.xml\": Is a directory".
+class EInOutError : public Sys::Exception {
+public:
+    WEXEL_CLASS(EInOutError, Sys::Exception)
+    using Sys::Exception::Exception;
+};
+
+class TReportSink {
+public:
+    // An empty file name writes to standard output. Otherwise the file is created, or
+    // truncated when it exists; EInOutError when that fails.
+    explicit TReportSink(const std::string& fileName);
+
+    // Writes the bytes as they are (records carry their own line ends) and flushes them,
+    // so that a run that breaks off still leaves every record written so far in the file.
+    // EInOutError when the file cannot take them. Writes to standard output are not
+    // checked: a closed pipe must not end a run.
+    void Write(std::string_view bytes);
+
+    // Closes the file; EInOutError when that fails. Further writes fail. The destructor
+    // closes a file still open, silently.
+    void Close();
+
+    const std::string& FileName() const { return FFileName; }
+
+private:
+    struct TFileCloser {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+
+    [[noreturn]] void Fail(const char* what, int error) const;
+
+    std::string FFileName;
+    std::unique_ptr<std::FILE, TFileCloser> FFile;
+};
+
+} // namespace ReportSink

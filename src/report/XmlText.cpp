@@ -1,0 +1,182 @@
+#include "report/XmlText.h"
+
+#include <charconv>
+
+namespace XmlText {
+
+namespace {
+
+struct TDecoded {
+    char32_t Char;
+    std::size_t Length;
+};
+
+// One character from position i. Only well-formed UTF-8 counts as a sequence (no overlong
+// forms, no surrogates, nothing above U+10FFFF); anything else yields its first byte as a
+// Latin-1 character, and decoding resumes at the next byte so that the ASCII after a
+// broken sequence survives.
+TDecoded Decode(std::string_view s, std::size_t i)
+{
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const auto continues = [&](std::size_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
+        return i + k < s.size() && byte(k) >= lo && byte(k) <= hi;
+    };
+    const auto bits = [&](std::size_t k) { return static_cast<char32_t>(byte(k) & 0x3F); };
+
+    const unsigned char b0 = byte(0);
+    if (b0 < 0x80)
+        return {b0, 1};
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        if (continues(1))
+            return {(static_cast<char32_t>(b0 & 0x1F) << 6) | bits(1), 2};
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        const unsigned char lo = b0 == 0xE0 ? 0xA0 : 0x80;
+        const unsigned char hi = b0 == 0xED ? 0x9F : 0xBF;
+        if (continues(1, lo, hi) && continues(2))
+            return {(static_cast<char32_t>(b0 & 0x0F) << 12) | (bits(1) << 6) | bits(2), 3};
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        const unsigned char lo = b0 == 0xF0 ? 0x90 : 0x80;
+        const unsigned char hi = b0 == 0xF4 ? 0x8F : 0xBF;
+        if (continues(1, lo, hi) && continues(2) && continues(3))
+            return {(static_cast<char32_t>(b0 & 0x07) << 18) | (bits(1) << 12) | (bits(2) << 6) | bits(3), 4};
+    }
+    return {b0, 1};
+}
+
+// The Char production of XML 1.0. Surrogates never reach here: Decode does not produce them.
+bool IsXmlChar(char32_t c)
+{
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+char32_t Sanitized(char32_t c)
+{
+    return IsXmlChar(c) ? c : ReplacementChar;
+}
+
+const char* EntityFor(char32_t c)
+{
+    switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    default: return nullptr;
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+template <typename Integer>
+void AppendDecimal(std::string& out, Integer value)
+{
+    char buffer[24];
+    auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
+    (void)ec; // 24 characters hold any 64-bit integer
+    out.append(buffer, end);
+}
+
+// Plain printable ASCII that needs no escaping is by far the common case; copying it in
+// runs keeps large reports cheap.
+bool IsPlainAscii(unsigned char b)
+{
+    return b >= 0x20 && b < 0x80 && b != '&' && b != '<' && b != '>' && b != '"';
+}
+
+template <typename AppendChar>
+std::string Transcode(std::string_view text, AppendChar append)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t run = i;
+        while (run < text.size() && IsPlainAscii(static_cast<unsigned char>(text[run])))
+            ++run;
+        out.append(text, i, run - i);
+        if (run == text.size())
+            break;
+        const TDecoded d = Decode(text, run);
+        append(out, Sanitized(d.Char));
+        i = run + d.Length;
+    }
+    return out;
+}
+
+} // namespace
+
+std::string EscapeLatin1(std::string_view text)
+{
+    return Transcode(text, [](std::string& out, char32_t c) {
+        if (const char* entity = EntityFor(c)) {
+            out += entity;
+        } else if (c <= 0xFF) {
+            out += static_cast<char>(c);
+        } else {
+            out += "&#";
+            AppendDecimal(out, static_cast<std::uint32_t>(c));
+            out += ';';
+        }
+    });
+}
+
+std::string EscapeUtf8(std::string_view text)
+{
+    return Transcode(text, [](std::string& out, char32_t c) {
+        if (const char* entity = EntityFor(c))
+            out += entity;
+        else
+            AppendUtf8(out, c);
+    });
+}
+
+std::string CDataUtf8(std::string_view text)
+{
+    return Transcode(text, [](std::string& out, char32_t c) {
+        // The "]]" before the ">" can only come from the text itself: the split inserted
+        // below ends in "[" and a replaced character is never a bracket.
+        if (c == '>' && out.size() >= 2 && out.ends_with("]]"))
+            out += "]]><![CDATA[";
+        AppendUtf8(out, c);
+    });
+}
+
+std::string FormatSeconds(std::uint64_t milliseconds)
+{
+    std::string out;
+    AppendDecimal(out, milliseconds / 1000);
+    out += '.';
+    const auto fraction = static_cast<unsigned>(milliseconds % 1000);
+    out += static_cast<char>('0' + fraction / 100);
+    out += static_cast<char>('0' + fraction / 10 % 10);
+    out += static_cast<char>('0' + fraction % 10);
+    return out;
+}
+
+int SuccessRate(int runCount, int failureCount, int errorCount)
+{
+    if (runCount <= 0)
+        return 100;
+    const std::int64_t passed = std::int64_t{runCount} - failureCount - errorCount;
+    // Integer division truncates toward zero, as the rate is defined to.
+    return static_cast<int>(passed * 100 / runCount);
+}
+
+} // namespace XmlText

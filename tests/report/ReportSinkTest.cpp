@@ -1,0 +1,108 @@
+#include "report/ReportSink.h"
+
+#include "HostProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using ReportSink::EInOutError;
+using ReportSink::TReportSink;
+using TestSupport::ReadFile;
+using TestSupport::TTempDir;
+using TestSupport::WriteFile;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The message of the EInOutError that creating a sink for the file raises.
+std::string CreateError(const std::string& fileName)
+{
+    try {
+        TReportSink sink(fileName);
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.ClassName(), "EInOutError");
+        return e.Message();
+    }
+    return "no error";
+}
+
+} // namespace
+
+TEST(ReportSink, TruncatesTheFileAndFlushesEveryRecord)
+{
+    TTempDir dir;
+    const std::string path = dir.File("roved-report.xml");
+    WriteFile(path, "a much longer report of an earlier run\r\n");
+
+    TReportSink sink(path);
+    EXPECT_EQ(ReadFile(path), "");
+    // Each record is in the file as soon as it is written, before any close.
+    sink.Write("<a>\r\n");
+    EXPECT_EQ(ReadFile(path), "<a>\r\n");
+    sink.Write(std::string("\0\xFF", 2));
+    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF", 7));
+    sink.Close();
+    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF", 7));
+    EXPECT_THROW(sink.Write("late"), EInOutError);
+}
+
+TEST(ReportSink, NamesTheFileAndTheReasonWhenItCannotBeCreated)
+{
+    TTempDir dir;
+    const std::string taken = dir.File("roved-report.xml");
+    fs::create_directory(taken);
+    EXPECT_EQ(CreateError(taken), "Cannot create report file \"" + taken + "\": Is a directory");
+
+    const std::string missing = dir.File("no/such/dir/roved-report.xml");
+    EXPECT_EQ(CreateError(missing), "Cannot create report file \"" + missing + "\": No such file or directory");
+}
+
+TEST(ReportSink, NamesTheReasonWhenTheDirectoryIsReadOnly)
+{
+    TTempDir dir;
+    const std::string readOnly = dir.File("ro");
+    fs::create_directory(readOnly);
+    fs::permissions(readOnly, fs::perms::owner_read | fs::perms::owner_exec);
+    if (std::ofstream(readOnly + "/probe")) {
+        fs::permissions(readOnly, fs::perms::owner_all);
+        GTEST_SKIP() << "running with privileges that ignore directory permissions";
+    }
+    EXPECT_EQ(CreateError(readOnly + "/r.xml"),
+              "Cannot create report file \"" + readOnly + "/r.xml\": Permission denied");
+    fs::permissions(readOnly, fs::perms::owner_all);
+}
+
+TEST(ReportSink, AWriteThatFailsIsAnError)
+{
+    if (!fs::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
+    TReportSink sink("/dev/full");
+    try {
+        sink.Write("<a>\r\n");
+        FAIL() << "the write succeeded";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), "Cannot write report file \"/dev/full\": No space left on device");
+    }
+}
+
+TEST(ReportSink, WritesToStandardOutputWithoutAFileName)
+{
+    TTempDir dir;
+    TestSupport::TProcessOptions inDir;
+    inDir.WorkDir = dir.Path();
+    const auto result = TestSupport::RunProcess({WEXEL_SINK_PROBE, ""}, inDir);
+    EXPECT_EQ(result.ExitCode, 0);
+    EXPECT_EQ(result.Out, "<r>\r\n</r>\r\n");
+    EXPECT_EQ(result.Err, "");
+    EXPECT_TRUE(fs::is_empty(dir.Path()));
+
+    // The probe ends like the host does when the sink fails.
+    fs::create_directory(dir.File("roved-report.xml"));
+    const auto failed = TestSupport::RunProcess({WEXEL_SINK_PROBE, "roved-report.xml"}, inDir);
+    EXPECT_EQ(failed.ExitCode, 1);
+    EXPECT_EQ(failed.Out, "");
+    EXPECT_EQ(failed.Err, "Error: Cannot create report file \"roved-report.xml\": Is a directory\r\n");
+}
