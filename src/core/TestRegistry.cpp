@@ -16,6 +16,7 @@ namespace {
 // module that holds it (dlclose of the runner library, or the end of a test program).
 struct TFrameworkUnit {
     ITestSuitePtr RootSuite;
+    std::unique_ptr<TTestList> EmptyTestList;
     std::string RegistryKeyBase;
     std::map<const Sys::TClass*, std::vector<std::string>> PublishedMethods;
 
@@ -23,7 +24,9 @@ struct TFrameworkUnit {
 
     void Finalize() noexcept
     {
+        // The tree goes first: its tests may still ask for the shared empty list.
         RootSuite.reset();
+        EmptyTestList.reset();
         RegistryKeyBase.clear();
     }
 };
@@ -111,6 +114,14 @@ std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::vector<IT
 }
 
 std::string GetRegistryKeyBase() { return Unit().RegistryKeyBase; }
+
+TTestList& SharedEmptyTestList()
+{
+    TFrameworkUnit& unit = Unit();
+    if (!unit.EmptyTestList)
+        unit.EmptyTestList = std::make_unique<TTestList>();
+    return *unit.EmptyTestList;
+}
 
 void FinalizeFramework() { Unit().Finalize(); }
 
