@@ -1,9 +1,5 @@
 #include "core/CheckFormat.h"
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
-
 namespace TestFramework {
 
 namespace {
@@ -11,60 +7,6 @@ namespace {
 constexpr char HexDigits[] = "0123456789ABCDEF";
 
 int ClampDigits(int digits) { return digits < 0 ? 0 : (digits > 32 ? 32 : digits); }
-
-// ---- TEMPORARY stand-in for Sys::FloatToStr (platform/Locale.h) -------------------------
-// Same output as that function gives in the "C" locale. Replace the body of FloatToStr
-// below with `return Sys::FloatToStr(value);` once Locale.h is on main, and delete this
-// block.
-std::string FloatToStrStandIn(long double value)
-{
-    if (std::isnan(value))
-        return "NAN";
-    if (std::isinf(value))
-        return value < 0 ? "-INF" : "INF";
-    if (value == 0)
-        return "0";
-
-    // 15 significant digits, rounded by the C library: "-d.dddddddddddddde+XX".
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.14Le", value);
-    std::string text = buffer;
-    const bool negative = text[0] == '-';
-    if (negative)
-        text.erase(0, 1);
-    const auto ePos = text.find('e');
-    int exponent = std::atoi(text.c_str() + ePos + 1);
-    std::string digits = text.substr(0, 1) + text.substr(2, ePos - 2);
-    while (digits.size() > 1 && digits.back() == '0')
-        digits.pop_back();
-
-    std::string out = negative ? "-" : "";
-    if (exponent >= 15 || exponent < -4) {
-        out += digits[0];
-        if (digits.size() > 1) {
-            out += '.';
-            out += digits.substr(1);
-        }
-        out += 'E';
-        out += std::to_string(exponent);
-    } else if (exponent < 0) {
-        out += "0.";
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out += digits;
-    } else {
-        const auto intDigits = static_cast<std::size_t>(exponent) + 1;
-        if (digits.size() <= intDigits) {
-            out += digits;
-            out.append(intDigits - digits.size(), '0');
-        } else {
-            out += digits.substr(0, intDigits);
-            out += '.';
-            out += digits.substr(intDigits);
-        }
-    }
-    return out;
-}
-// ---- end of TEMPORARY stand-in ---------------------------------------------------------
 
 void AppendUtf8(std::string& out, char32_t cp)
 {
@@ -169,8 +111,6 @@ std::string PtrToStr(const void* p)
         text.insert(0, 8 - text.size(), '0');
     return text;
 }
-
-std::string FloatToStr(long double value) { return FloatToStrStandIn(value); }
 
 std::u16string NarrowToWide(std::string_view text)
 {

@@ -26,10 +26,6 @@ std::string ByteToHex(std::uint8_t value);
 // a 64-bit address keeps all its digits so that two references never read alike.
 std::string PtrToStr(const void* p);
 
-// The general float-to-text conversion of the process locale: shortest form up to 15
-// significant digits, the locale's decimal separator, "NAN", "INF", "-INF".
-std::string FloatToStr(long double value);
-
 // Narrow strings hold UTF-8, wide strings UTF-16. Neither conversion fails: a byte that
 // is not part of a well-formed UTF-8 sequence becomes the lone surrogate U+DC80..U+DCFF
 // and turns back into the same byte on the way back, so any narrow string survives a

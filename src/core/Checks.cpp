@@ -4,6 +4,7 @@
 
 #include "core/AbstractTest.h"
 #include "core/CheckFormat.h"
+#include "platform/Locale.h"
 
 #include <cmath>
 #include <cstring>
@@ -46,7 +47,8 @@ std::string MessagePrefix(const std::string& msg) { return msg.empty() ? msg : m
 
 std::u16string Wide(const std::string& text) { return NarrowToWide(text); }
 
-std::u16string WideFloat(long double value) { return NarrowToWide(FloatToStr(value)); }
+// The process locale's general float text, decimal separator included.
+std::u16string WideFloat(long double value) { return NarrowToWide(Sys::FloatToStr(value)); }
 
 std::u16string WideInt(std::int32_t value) { return NarrowToWide(std::to_string(value)); }
 
