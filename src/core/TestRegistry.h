@@ -32,7 +32,8 @@ std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::vector<IT
 // The prefix of the per-user settings keys of the file-form configuration; empty.
 std::string GetRegistryKeyBase();
 
-// The one child list shared by all tests that are not suites; always empty.
+// The one child list shared by all tests that are not suites; always empty. It lives
+// with the unit, so it is released with the registry at the end.
 TTestList& SharedEmptyTestList();
 
 // Releases the unit's state (the tree first). Runs by itself when the module is unloaded
