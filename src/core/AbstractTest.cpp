@@ -1,5 +1,6 @@
 #include "core/AbstractTest.h"
 
+#include "core/MemLeakMonitor.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "platform/Clock.h"
@@ -122,10 +123,9 @@ int TAbstractTest::GetAllowedLeak()
 
 void TAbstractTest::SetAllowedLeakArray(const std::vector<int>& values)
 {
-    constexpr std::size_t Limit = 3;
+    constexpr auto Limit = static_cast<std::size_t>(AllowedLeakArrayLimit);
     if (values.size() > Limit)
-        Fail("Too many values in for AllowedLeakArray. Limit = " + std::to_string(Limit),
-             WEXEL_CALLER_ADDR());
+        Fail(TooManyAllowedLeaksMessage(), WEXEL_CALLER_ADDR());
     for (std::size_t i = 0; i < Limit; ++i)
         FAllowedLeakList[i + 1] = i < values.size() ? values[i] : 0;
 }
