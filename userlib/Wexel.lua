@@ -28,6 +28,9 @@ local function render(value)
   if type(value) == "string" then
     return value
   end
+  if value ~= value then
+    return "nan" -- the C library's text for it varies ("-nan", "nan")
+  end
   return tostring(value)
 end
 
@@ -103,74 +106,102 @@ end
 
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
+--
+-- Declaring is the hot path of discovery, so no per-test path string is built: a suite
+-- keeps its tests by name, and the listing is made of runs of tests declared one after
+-- another in the same suite, each joined in one table.concat.
+
+local find, match, concat = string.find, string.match, table.concat
 
 local declaring = nil
 
-local function check_name(kind, name)
+local function bad_name(name)
+  -- A slash would open another level, a control character (a line break) another test.
+  return type(name) ~= "string" or name == "" or find(name, "[/%c]") ~= nil
+end
+
+local function name_error(kind, name)
   if type(name) ~= "string" or name == "" then
     error(kind .. " name must be a non-empty string", 3)
   end
-  -- A slash would open another level, a line break another test in the list.
-  if name:find("[/%c]") then
-    error(kind .. " name must not contain '/' or control characters: " .. name, 3)
-  end
+  error(kind .. " name must not contain '/' or control characters: " .. name, 3)
 end
 
-local function current_suite(kind)
-  if not declaring then
-    error(kind .. "() can only be called while a test library loads", 3)
-  end
-  return declaring.current
+local function not_loading(kind)
+  error(kind .. "() can only be called while a test library loads", 3)
+end
+
+local function new_suite(path, parent)
+  return { path = path, parent = parent, tests = {} }
 end
 
 function api.suite(name, body)
-  local parent = current_suite("suite")
-  check_name("suite", name)
+  local library = declaring
+  if not library then not_loading("suite") end
+  if bad_name(name) then name_error("suite", name) end
   if type(body) ~= "function" then
     error("suite " .. name .. " needs a function as its body", 2)
   end
-  local suite = { path = parent.path .. "/" .. name, parent = parent, setups = {}, teardowns = {} }
-  declaring.current = suite
+  local parent = library.current
+  local path = parent.path .. "/" .. name
+  local suite = library.suites[path]
+  if not suite then
+    suite = new_suite(path, parent)
+    library.suites[path] = suite
+  end
+  library.current = suite
   body()
-  declaring.current = parent
+  library.current = parent
 end
 
 function api.test(name, fn)
-  local suite = current_suite("test")
-  check_name("test", name)
+  local library = declaring
+  if not library then not_loading("test") end
+  if bad_name(name) then name_error("test", name) end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
   end
-  local path = suite.path .. "/" .. name
-  if declaring.paths[path] then
-    error("test " .. path .. " is declared twice", 2)
+  local suite = library.current
+  local tests = suite.tests
+  if tests[name] then
+    error("test " .. suite.path .. "/" .. name .. " is declared twice", 2)
   end
-  declaring.paths[path] = true
-  declaring.tests[#declaring.tests + 1] = { path = path, fn = fn, suite = suite }
+  tests[name] = fn
+  local run = library.run
+  if run == nil or run.suite ~= suite then
+    run = { suite = suite }
+    library.runs[#library.runs + 1] = run
+    library.run = run
+  end
+  run[#run + 1] = name
+end
+
+local function add_fixture(kind, field, fn)
+  local library = declaring
+  if not library then not_loading(kind) end
+  if type(fn) ~= "function" then
+    error(kind .. " needs a function", 3)
+  end
+  local suite = library.current
+  suite[field] = suite[field] or {}
+  suite[field][#suite[field] + 1] = fn
+  library.has_fixtures = true
 end
 
 function api.setup(fn)
-  local suite = current_suite("setup")
-  if type(fn) ~= "function" then
-    error("setup needs a function", 2)
-  end
-  suite.setups[#suite.setups + 1] = fn
+  add_fixture("setup", "setups", fn)
 end
 
 function api.teardown(fn)
-  local suite = current_suite("teardown")
-  if type(fn) ~= "function" then
-    error("teardown needs a function", 2)
-  end
-  suite.teardowns[#suite.teardowns + 1] = fn
+  add_fixture("teardown", "teardowns", fn)
 end
 
--- Loaded libraries by file, and every known test by path.
+-- Loaded libraries by file, and by name (the first level of a test path).
 local libraries = {}
-local index = {}
+local by_name = {}
 
 local function file_name(path)
-  return path:match("[^/]*$")
+  return match(path, "[^/]*$")
 end
 
 local function is_self(path)
@@ -185,25 +216,37 @@ local function library_name(path)
   return name
 end
 
--- Set-ups outer suite first, tear-downs inner suite first; nil when there are none, so
--- that a plain test runs without looking at them.
-local function attach_fixtures(test)
-  local setups, teardowns = {}, {}
-  local chain = {}
-  local suite = test.suite
-  while suite do
-    table.insert(chain, 1, suite)
-    suite = suite.parent
+-- Gives each suite that has set-ups or tear-downs around it the full lists: set-ups from
+-- the outermost suite in, tear-downs from the innermost out. Other suites get none, so
+-- their tests run without looking.
+local function collect_fixtures(library)
+  for _, suite in pairs(library.suites) do
+    local chain = {}
+    local s = suite
+    while s do
+      table.insert(chain, 1, s)
+      s = s.parent
+    end
+    local setups, teardowns = {}, {}
+    for _, c in ipairs(chain) do
+      for _, fn in ipairs(c.setups or {}) do setups[#setups + 1] = fn end
+    end
+    for i = #chain, 1, -1 do
+      for _, fn in ipairs(chain[i].teardowns or {}) do teardowns[#teardowns + 1] = fn end
+    end
+    if #setups > 0 or #teardowns > 0 then
+      suite.fixtures = { setups = setups, teardowns = teardowns }
+    end
   end
-  for _, s in ipairs(chain) do
-    for _, fn in ipairs(s.setups) do setups[#setups + 1] = fn end
+end
+
+local function make_listing(runs)
+  local parts = {}
+  for i, run in ipairs(runs) do
+    local prefix = run.suite.path .. "/"
+    parts[i] = prefix .. concat(run, "\n" .. prefix)
   end
-  for i = #chain, 1, -1 do
-    for _, fn in ipairs(chain[i].teardowns) do teardowns[#teardowns + 1] = fn end
-  end
-  if #setups > 0 then test.setups = setups end
-  if #teardowns > 0 then test.teardowns = teardowns end
-  test.suite = nil
+  return concat(parts, "\n")
 end
 
 local function read_file(path)
@@ -216,9 +259,21 @@ local function read_file(path)
   return bytes
 end
 
+-- The text of a raised value. A table without __tostring would print its address, which
+-- differs from run to run; reports must not.
 local function error_text(err)
-  local ok, text = pcall(tostring, err)
-  return ok and text or "(error object cannot be shown)"
+  local kind = type(err)
+  if kind == "string" or kind == "number" then
+    return tostring(err)
+  end
+  local meta = getmetatable(err)
+  if type(meta) == "table" and meta.__tostring then
+    local ok, text = pcall(tostring, err)
+    if ok and type(text) == "string" then
+      return text
+    end
+  end
+  return "(error object is a " .. kind .. " value)"
 end
 
 -- Loads a test library and indexes its tests. A library that does not load still shows
@@ -226,11 +281,12 @@ end
 local function load_library(path)
   local loaded = libraries[path]
   if loaded then
+    by_name[loaded.name] = loaded
     return loaded
   end
   local name = library_name(path)
-  local root = { path = name, setups = {}, teardowns = {} }
-  local library = { name = name, tests = {}, paths = {}, current = root }
+  local root = new_suite(name, nil)
+  local library = { name = name, suites = { [name] = root }, runs = {}, current = root }
 
   local ok, err
   local bytes, read_error = read_file(path)
@@ -249,16 +305,18 @@ local function load_library(path)
   end
   if not ok then
     local message = error_text(err)
-    library.tests = { { path = name .. "/(load)", fn = function() error(message, 0) end } }
-  else
-    for _, test in ipairs(library.tests) do attach_fixtures(test) end
+    root = new_suite(name, nil)
+    root.tests["(load)"] = function() error(message, 0) end
+    library.suites = { [name] = root }
+    library.runs = { { suite = root, "(load)" } }
+  elseif library.has_fixtures then
+    collect_fixtures(library)
   end
-  library.paths, library.current = nil, nil
+  library.listing = make_listing(library.runs)
+  library.runs, library.run, library.current = nil, nil, nil
 
   libraries[path] = library
-  for _, test in ipairs(library.tests) do
-    index[test.path] = test
-  end
+  by_name[name] = library
   return library
 end
 
@@ -269,33 +327,23 @@ local function answer(err)
   return "##exception " .. error_text(err)
 end
 
-local function run(test)
-  if not test.setups and not test.teardowns then
-    local ok, err = pcall(test.fn)
-    if ok then
-      return "##pass"
-    end
-    return answer(err)
-  end
+local function run_with_fixtures(fn, fixtures)
   local ok, err = true, nil
-  for _, fn in ipairs(test.setups or {}) do
-    ok, err = pcall(fn)
+  for _, setup in ipairs(fixtures.setups) do
+    ok, err = pcall(setup)
     if not ok then break end
   end
   if ok then
-    ok, err = pcall(test.fn)
+    ok, err = pcall(fn)
   end
   -- Tear-downs always run; the first error of the test wins.
-  for _, fn in ipairs(test.teardowns or {}) do
-    local down_ok, down_err = pcall(fn)
+  for _, teardown in ipairs(fixtures.teardowns) do
+    local down_ok, down_err = pcall(teardown)
     if ok and not down_ok then
       ok, err = false, down_err
     end
   end
-  if ok then
-    return "##pass"
-  end
-  return answer(err)
+  return ok, err
 end
 
 function GetProtocolVersion()
@@ -306,35 +354,47 @@ function FindTests(mask)
   if mask == nil or mask == "" then
     mask = "*.qlx"
   end
-  local lines = {}
+  local listings = {}
   for _, path in ipairs(host.libraries(mask)) do
     local name = library_name(path)
     -- A name that would open a level or a line cannot stand for a library.
-    if not is_self(path) and not name:find("[/%c]") then
-      for _, test in ipairs(load_library(path).tests) do
-        lines[#lines + 1] = test.path
+    if not is_self(path) and not find(name, "[/%c]") then
+      local listing = load_library(path).listing
+      if listing ~= "" then
+        listings[#listings + 1] = listing
       end
     end
   end
-  return table.concat(lines, "\n")
+  return concat(listings, "\n")
 end
 
 function RunTest(path)
-  local test = index[path]
-  if not test then
-    -- Not listed in this state (the container was reset, or no discovery ran): try the
-    -- library the path names, in USER.
-    local name = path:match("^([^/]+)/")
-    if name then
-      local file = host.user_dir .. "/" .. name .. ".qlx"
-      if not libraries[file] and not is_self(file) and read_file(file) then
-        load_library(file)
-        test = index[path]
-      end
-    end
-  end
-  if not test then
+  local suite_path, name, test_name = match(path, "^(([^/]*).*)/(.*)$")
+  if not suite_path then
     return "##notfound"
   end
-  return run(test)
+  local library = by_name[name]
+  if not library then
+    -- No discovery in this state (the container was reset): the first level of the path
+    -- names the library, in USER.
+    local file = host.user_dir .. "/" .. name .. ".qlx"
+    if name ~= "" and not is_self(file) and not find(name, "%c") and read_file(file) then
+      library = load_library(file)
+    end
+  end
+  local suite = library and library.suites[suite_path]
+  local fn = suite and suite.tests[test_name]
+  if not fn then
+    return "##notfound"
+  end
+  local ok, err
+  if suite.fixtures then
+    ok, err = run_with_fixtures(fn, suite.fixtures)
+  else
+    ok, err = pcall(fn)
+  end
+  if ok then
+    return "##pass"
+  end
+  return answer(err)
 end

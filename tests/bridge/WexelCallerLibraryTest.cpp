@@ -134,3 +134,78 @@ TEST_F(WexelLibraryTest, MaskInAMissingDirectoryIsAnError)
         EXPECT_NE(e.Message().find("no-such-dir"), std::string::npos) << e.Message();
     }
 }
+
+TEST_F(WexelLibraryTest, CheckFunctionsSayWhatDiffered)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Checks.qlx"),
+                           "test('Types', function() check_equals('1', 1) end)\n"
+                           "test('Floats', function() check_equals(0.3, 0.1 + 0.2, 'sum') end)\n"
+                           "test('Near', function() check_near(1, 0 / 0, 1) end)\n"
+                           "test('NearOk', function() check_near(1, 1.05, -0.1) end)\n"
+                           "test('NotEquals', function() check_not_equals('a', 'a', 'names') end)\n"
+                           "test('Check', function() check(nil) end)\n"
+                           "test('Fail', function() fail() end)\n"
+                           "test('NoError', function() check_error(function() end) end)\n"
+                           "test('OtherError', function() check_error(function() error('x', 0) end, 'y') end)\n"
+                           "test('Nil', function() local t = nil; t.x = 1 end)\n"
+                           "test('Object', function() error({}) end)\n");
+    TWexelCaller caller("", ExeDir());
+    caller.FindTests(dir.Path() + "/*.qlx");
+    EXPECT_EQ(caller.RunTest("Checks/Types"), "##failure expected: <1 (string)> but was: <1 (integer)>");
+    EXPECT_EQ(caller.RunTest("Checks/Floats"),
+              "##failure sum, expected: <0.29999999999999999> but was: <0.30000000000000004>");
+    EXPECT_EQ(caller.RunTest("Checks/Near"), "##failure expected: <1> but was: <nan> (delta 1)");
+    EXPECT_EQ(caller.RunTest("Checks/NearOk"), "##pass");
+    EXPECT_EQ(caller.RunTest("Checks/NotEquals"), "##failure names, expected and actual were: <a>");
+    EXPECT_EQ(caller.RunTest("Checks/Check"), "##failure check failed");
+    EXPECT_EQ(caller.RunTest("Checks/Fail"), "##failure ");
+    EXPECT_EQ(caller.RunTest("Checks/NoError"), "##failure expected an error");
+    EXPECT_EQ(caller.RunTest("Checks/OtherError"), "##failure expected an error containing: <y> but was: <x>");
+    EXPECT_EQ(caller.RunTest("Checks/Nil"), "##exception Checks.qlx:10: attempt to index a nil value (local 't')");
+    EXPECT_EQ(caller.RunTest("Checks/Object"), "##exception (error object is a table value)");
+}
+
+TEST_F(WexelLibraryTest, SetUpsAndTearDownsWrapEveryTestOfTheirSuite)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Fixtures.qlx"),
+                           "log = {}\n"
+                           "local function note(s) return function() log[#log + 1] = s end end\n"
+                           "setup(note('lib+'))\n"
+                           "teardown(note('lib-'))\n"
+                           "suite('Outer', function()\n"
+                           "  setup(note('outer+'))\n"
+                           "  teardown(note('outer-'))\n"
+                           "  suite('Inner', function()\n"
+                           "    setup(note('inner+'))\n"
+                           "    teardown(note('inner-'))\n"
+                           "    test('Passes', note('test'))\n"
+                           "    test('Fails', function() fail('in test') end)\n"
+                           "  end)\n"
+                           "end)\n"
+                           "suite('BadSetUp', function()\n"
+                           "  setup(function() error('no set-up', 0) end)\n"
+                           "  teardown(note('down'))\n"
+                           "  test('Skipped', note('never'))\n"
+                           "end)\n"
+                           "suite('BadTearDown', function()\n"
+                           "  teardown(function() error('no tear-down', 0) end)\n"
+                           "  test('Passes', note('ran'))\n"
+                           "  test('Fails', function() fail('first') end)\n"
+                           "end)\n"
+                           "test('Log', function() check_equals('lib+ outer+ inner+ test inner- outer- lib- '\n"
+                           "  .. 'lib+ outer+ inner+ inner- outer- lib- lib+ down lib- lib+ ran lib- lib+ lib- lib+',\n"
+                           "  table.concat(log, ' ')) end)\n");
+    TWexelCaller caller("", ExeDir());
+    ASSERT_EQ(caller.FindTests(dir.Path() + "/Fixtures.qlx"),
+              "Fixtures/Outer/Inner/Passes\nFixtures/Outer/Inner/Fails\nFixtures/BadSetUp/Skipped\n"
+              "Fixtures/BadTearDown/Passes\nFixtures/BadTearDown/Fails\nFixtures/Log");
+
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Passes"), "##pass");
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Fails"), "##failure in test");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadSetUp/Skipped"), "##exception no set-up");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Passes"), "##exception no tear-down");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Fails"), "##failure first");
+    EXPECT_EQ(caller.RunTest("Fixtures/Log"), "##pass");
+}
