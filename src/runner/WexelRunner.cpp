@@ -1,5 +1,6 @@
 #include "runner/WexelRunner.h"
 
+#include "bridge/HostPlatform.h"
 #include "platform/Process.h"
 #include "runner/CmdLineParser.h"
 
@@ -72,6 +73,23 @@ bool Dispatch(const std::string& mode)
     return false;
 }
 
+// Closes the host's connections when the run leaves, whichever way it leaves, once a
+// login was made.
+class TConnectionGuard {
+public:
+    explicit TConnectionGuard(bool loggedIn) : FLoggedIn(loggedIn) {}
+    ~TConnectionGuard()
+    {
+        if (FLoggedIn)
+            WexelHost::BaseMng->CloseConnections();
+    }
+    TConnectionGuard(const TConnectionGuard&) = delete;
+    TConnectionGuard& operator=(const TConnectionGuard&) = delete;
+
+private:
+    bool FLoggedIn;
+};
+
 } // namespace
 
 } // namespace WexelRunner
@@ -83,6 +101,13 @@ void Main()
     ReadOptions();
     const TRunSettings& settings = RunSettings();
     WriteBanner(settings);
+    // A failed login raises out of Main before anything needs cleaning up.
+    const bool login = !settings.ConfigFile.empty();
+    if (login)
+        WexelHost::PerformLogin(settings.ConfigFile);
+    // The clean-up starts here: what is created above this line is freed after the
+    // connections are closed, and a failure above it leaves nothing to clean up.
+    TConnectionGuard connections(login);
     if (!Dispatch(settings.RunMode))
         WriteLine(2, "Unknown mode");
 }

@@ -1,0 +1,23 @@
+#pragma once
+// The substitute's login state, for tests and for the host's own diagnostics.
+
+#include <map>
+#include <string>
+
+namespace WexelHost {
+
+inline constexpr const char* DefaultConfiguration = "default";
+
+struct TLoginState {
+    bool LoggedIn = false;
+    std::string Config;                          // the name PerformLogin was given
+    std::map<std::string, std::string> Settings; // "Section.Name" -> value
+};
+
+const TLoginState& LoginState();
+
+// Reads an ini text: blank lines, comments (";" or "#"), "[Section]" and "Name=Value"
+// lines. Raises ELoginError naming the source and the line for anything else.
+std::map<std::string, std::string> ParseConfiguration(const std::string& text, const std::string& source);
+
+} // namespace WexelHost

@@ -1,0 +1,396 @@
+#include "host/ProcContainer.h"
+
+#include "host/HostLayout.h"
+
+#include <lua.hpp>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <unordered_map>
+#include <unordered_set>
+
+// Lua is built as C and unwinds with longjmp, which skips C++ destructors. So every Lua
+// call that can raise runs inside lua_pcall, in a C function whose frame holds nothing
+// that needs a destructor; C++ objects live only in the frames outside it. The functions
+// that scripts call catch every C++ exception before it can reach a Lua frame.
+
+namespace WexelHost {
+
+namespace {
+
+struct TLuaCloser {
+    void operator()(lua_State* L) const noexcept { lua_close(L); }
+};
+using TLuaState = std::unique_ptr<lua_State, TLuaCloser>;
+
+// Puts the stack back as it was, whichever way the call leaves.
+class TStackGuard {
+public:
+    explicit TStackGuard(lua_State* L) : FL(L), FTop(lua_gettop(L)) {}
+    ~TStackGuard() { lua_settop(FL, FTop); }
+    TStackGuard(const TStackGuard&) = delete;
+    TStackGuard& operator=(const TStackGuard&) = delete;
+
+private:
+    lua_State* FL;
+    int FTop;
+};
+
+[[noreturn]] void CallFailed(const std::string& library, const std::string& proc, const std::string& cause)
+{
+    throw EExtCallError("Call of " + proc + " in " + library + " failed: " + cause);
+}
+
+// Message handler of every protected call: makes a text of whatever value was raised.
+int MessageHandler(lua_State* L)
+{
+    if (lua_type(L, 1) == LUA_TSTRING)
+        return 1;
+    if (luaL_callmeta(L, 1, "__tostring") && lua_type(L, -1) == LUA_TSTRING)
+        return 1;
+    lua_pushfstring(L, "(error object is a %s value)", luaL_typename(L, 1));
+    return 1;
+}
+
+std::string ErrorText(lua_State* L, int status)
+{
+    if (status == LUA_ERRMEM)
+        return "not enough memory";
+    std::size_t len = 0;
+    const char* text = lua_tolstring(L, -1, &len);
+    std::string message = text ? std::string(text, len) : std::string("unknown error");
+    if (status == LUA_ERRERR)
+        message = "error while handling an error: " + message;
+    return message;
+}
+
+std::string ReadLibraryFile(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    auto status = fs::status(path, ec);
+    if (!fs::exists(status))
+        throw EHostError("the library does not exist");
+    if (fs::is_directory(status))
+        throw EHostError("the library is a directory");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw EHostError("the library cannot be read");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+        throw EHostError("the library cannot be read");
+    return bytes;
+}
+
+// The protected steps. Each takes its request as light user data in slot 1.
+
+struct TLoadRequest {
+    const char* Bytes;
+    std::size_t Size;
+    const char* ChunkName;
+    bool Compiled = false;
+    int EnvRef = LUA_NOREF;
+};
+
+int LoadChunk(lua_State* L)
+{
+    auto* req = static_cast<TLoadRequest*>(lua_touserdata(L, 1));
+    if (luaL_loadbufferx(L, req->Bytes, req->Size, req->ChunkName, "bt") != LUA_OK)
+        return lua_error(L);
+    req->Compiled = true;
+    // Each library gets its own globals, reading through to the shared ones, so that two
+    // libraries with procedures of the same name do not overwrite each other.
+    lua_createtable(L, 0, 0);
+    lua_createtable(L, 0, 1);
+    lua_pushglobaltable(L);
+    lua_setfield(L, -2, "__index");
+    lua_setmetatable(L, -2);
+    lua_pushvalue(L, -1);
+    if (lua_setupvalue(L, -3, 1) == nullptr) // a chunk without upvalues uses no globals
+        lua_pop(L, 1);
+    lua_insert(L, -2);
+    lua_call(L, 0, 0);
+    req->EnvRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    return 0;
+}
+
+enum class TCallOutcome { Answered, NoProcedure, NotAProcedure, BadResult };
+
+struct TCallRequest {
+    int EnvRef;
+    const std::string* Proc;
+    const std::vector<std::unique_ptr<TOneCallParameter>>* Params;
+    TCallOutcome Outcome = TCallOutcome::Answered;
+    const char* TypeName = "";
+};
+
+int CallProcedure(lua_State* L)
+{
+    auto* req = static_cast<TCallRequest*>(lua_touserdata(L, 1));
+    lua_rawgeti(L, LUA_REGISTRYINDEX, req->EnvRef);
+    lua_pushlstring(L, req->Proc->data(), req->Proc->size());
+    // Only the library's own globals are its procedures, not the shared ones behind them.
+    int type = lua_rawget(L, -2);
+    if (type != LUA_TFUNCTION) {
+        req->Outcome = type == LUA_TNIL ? TCallOutcome::NoProcedure : TCallOutcome::NotAProcedure;
+        req->TypeName = lua_typename(L, type);
+        return 0;
+    }
+    int count = static_cast<int>(req->Params->size());
+    luaL_checkstack(L, count, "too many parameters");
+    for (const auto& param : *req->Params) {
+        if (param->IsAssigned())
+            lua_pushlstring(L, param->GetAsString().data(), param->GetAsString().size());
+        else
+            lua_pushnil(L);
+    }
+    lua_call(L, count, 1);
+    switch (lua_type(L, -1)) {
+    case LUA_TSTRING:
+        break;
+    case LUA_TNUMBER:
+        lua_tolstring(L, -1, nullptr);
+        break;
+    case LUA_TNIL:
+        lua_pushliteral(L, "");
+        break;
+    default:
+        req->Outcome = TCallOutcome::BadResult;
+        req->TypeName = luaL_typename(L, -1);
+        return 0;
+    }
+    return 1;
+}
+
+// Runs F for a script and turns a C++ exception into a Lua error. The message is copied
+// into a plain buffer so that nothing with a destructor is alive when lua_error jumps.
+template <int (*F)(lua_State*)>
+int Guarded(lua_State* L)
+{
+    char message[1024];
+    try {
+        return F(L);
+    } catch (const std::exception& e) {
+        std::snprintf(message, sizeof message, "%s", e.what());
+    } catch (...) {
+        std::snprintf(message, sizeof message, "%s", "unknown error in the host");
+    }
+    lua_pushstring(L, message);
+    return lua_error(L);
+}
+
+std::string StringArgument(lua_State* L, int index, const char* function)
+{
+    if (lua_type(L, index) != LUA_TSTRING)
+        throw EHostError(std::string(function) + " expects a string, got " + luaL_typename(L, index));
+    std::size_t len = 0;
+    const char* text = lua_tolstring(L, index, &len);
+    return std::string(text, len);
+}
+
+int HostLibraries(lua_State* L)
+{
+    std::vector<std::string> files = ListLibraries(StringArgument(L, 1, "host.libraries"), UserDir());
+    lua_createtable(L, static_cast<int>(files.size()), 0);
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        lua_pushlstring(L, files[i].data(), files[i].size());
+        lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+    }
+    return 1;
+}
+
+int HostLoad(lua_State* L);
+
+int InitState(lua_State* L)
+{
+    void* impl = lua_touserdata(L, 1);
+    const char* packagePath = static_cast<const char*>(lua_touserdata(L, 2));
+    luaL_openlibs(L);
+    lua_getglobal(L, "package");
+    lua_pushstring(L, packagePath);
+    lua_setfield(L, -2, "path");
+    lua_pop(L, 1);
+
+    lua_createtable(L, 0, 4);
+    lua_pushlstring(L, UserDir().data(), UserDir().size());
+    lua_setfield(L, -2, "user_dir");
+    lua_pushlstring(L, SystemDir().data(), SystemDir().size());
+    lua_setfield(L, -2, "system_dir");
+    lua_pushcfunction(L, &Guarded<HostLibraries>);
+    lua_setfield(L, -2, "libraries");
+    lua_pushlightuserdata(L, impl);
+    lua_pushcclosure(L, &Guarded<HostLoad>, 1);
+    lua_setfield(L, -2, "load");
+    lua_setglobal(L, "host");
+    return 0;
+}
+
+} // namespace
+
+struct TProcContainer::TImpl {
+    TImpl()
+        : PackagePath(SystemDir() + "/?.qlx;" + SystemDir() + "/?.lua;" + UserDir() + "/?.qlx;" +
+                      UserDir() + "/?.lua")
+    {
+    }
+    ~TImpl()
+    {
+        // Finalizers of the scripts run inside lua_close; the maps must still be there.
+        Closing = true;
+        State.reset();
+    }
+
+    lua_State* GetState()
+    {
+        if (State)
+            return State.get();
+        if (Closing)
+            throw EHostError("the script engine is shutting down");
+        TLuaState state(luaL_newstate());
+        if (!state)
+            throw EHostError("cannot create the script engine: not enough memory");
+        lua_State* L = state.get();
+        lua_pushcfunction(L, InitState);
+        lua_pushlightuserdata(L, this);
+        lua_pushlightuserdata(L, PackagePath.data());
+        int status = lua_pcall(L, 2, 0, 0);
+        if (status != LUA_OK)
+            throw EHostError("cannot set up the script engine: " + ErrorText(L, status));
+        State = std::move(state);
+        return State.get();
+    }
+
+    // The registry reference of the library's globals; loads the library on first use.
+    // Raises EHostError with the cause; a library that failed is tried again next time.
+    int LibraryRef(const std::string& path)
+    {
+        auto found = Libraries.find(path);
+        if (found != Libraries.end())
+            return found->second;
+        if (!Loading.insert(path).second)
+            throw EHostError("the library is loaded again while it is being loaded");
+        struct TLoadingMark {
+            std::unordered_set<std::string>& Set;
+            const std::string& Path;
+            ~TLoadingMark() { Set.erase(Path); }
+        } mark{Loading, path};
+
+        std::string bytes = ReadLibraryFile(path);
+        auto slash = path.rfind('/');
+        std::string chunkName = "@" + (slash == std::string::npos ? path : path.substr(slash + 1));
+
+        lua_State* L = GetState();
+        TStackGuard guard(L);
+        lua_pushcfunction(L, MessageHandler);
+        int handler = lua_gettop(L);
+        lua_pushcfunction(L, LoadChunk);
+        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str()};
+        lua_pushlightuserdata(L, &req);
+        ++Depth;
+        int status = lua_pcall(L, 1, 0, handler);
+        --Depth;
+        if (status != LUA_OK) {
+            throw EHostError((req.Compiled ? "loading the library raised an error: "
+                                           : "the library does not compile: ") +
+                             ErrorText(L, status));
+        }
+        Libraries.emplace(path, req.EnvRef);
+        return req.EnvRef;
+    }
+
+    std::string PackagePath;
+    std::unordered_map<std::string, int> Libraries;
+    std::unordered_set<std::string> Loading;
+    int Depth = 0;
+    bool Closing = false;
+    // Last, so that it is closed while everything above still exists.
+    TLuaState State;
+};
+
+namespace {
+
+int HostLoad(lua_State* L)
+{
+    auto* impl = static_cast<TProcContainer::TImpl*>(lua_touserdata(L, lua_upvalueindex(1)));
+    std::string name = StringArgument(L, 1, "host.load");
+    std::string path = FindLibrary(name);
+    if (path.empty())
+        throw EHostError("host.load: no library " + name + " in " + SystemDir() + " or " + UserDir());
+    int ref = LUA_NOREF;
+    try {
+        ref = impl->LibraryRef(path);
+    } catch (const EHostError& e) {
+        throw EHostError("host.load: " + path + ": " + e.Message());
+    }
+    lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
+    return 1;
+}
+
+} // namespace
+
+TProcContainer::TProcContainer() : FImpl(std::make_unique<TImpl>()) {}
+
+TProcContainer::~TProcContainer() = default;
+
+TProcContainer& TProcContainer::Instance()
+{
+    static TProcContainer container;
+    return container;
+}
+
+void TProcContainer::Call(const std::string& library, const std::string& proc,
+                          const std::vector<std::unique_ptr<TOneCallParameter>>& params,
+                          TOneCallParameter& result)
+{
+    int envRef = LUA_NOREF;
+    lua_State* L = nullptr;
+    try {
+        envRef = FImpl->LibraryRef(library);
+        L = FImpl->GetState();
+    } catch (const EHostError& e) {
+        CallFailed(library, proc, e.Message());
+    }
+
+    TStackGuard guard(L);
+    lua_pushcfunction(L, MessageHandler);
+    int handler = lua_gettop(L);
+    lua_pushcfunction(L, CallProcedure);
+    TCallRequest req{envRef, &proc, &params};
+    lua_pushlightuserdata(L, &req);
+    ++FImpl->Depth;
+    int status = lua_pcall(L, 1, 1, handler);
+    --FImpl->Depth;
+    if (status != LUA_OK)
+        CallFailed(library, proc, ErrorText(L, status));
+    switch (req.Outcome) {
+    case TCallOutcome::Answered:
+        break;
+    case TCallOutcome::NoProcedure:
+        CallFailed(library, proc, "the library has no procedure " + proc);
+    case TCallOutcome::NotAProcedure:
+        CallFailed(library, proc, proc + " is a " + req.TypeName + ", not a procedure");
+    case TCallOutcome::BadResult:
+        CallFailed(library, proc, "the procedure answered a " + std::string(req.TypeName) +
+                                      " instead of a string");
+    }
+    std::size_t len = 0;
+    const char* answer = lua_tolstring(L, -1, &len);
+    result.SetAsString(std::string(answer, len));
+}
+
+void TProcContainer::Reset()
+{
+    if (FImpl->Depth > 0)
+        throw EHostError("The procedure container cannot be reset while a script procedure runs");
+    FImpl->Libraries.clear();
+    // Finalizers that run while the state closes must not open a new one.
+    FImpl->Closing = true;
+    FImpl->State.reset();
+    FImpl->Closing = false;
+}
+
+std::size_t TProcContainer::LoadedCount() const { return FImpl->Libraries.size(); }
+
+} // namespace WexelHost

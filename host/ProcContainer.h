@@ -1,0 +1,42 @@
+#pragma once
+// The host's procedure container: one Lua state for the whole run, in which each script
+// library is loaded once, into an environment of its own, and kept until Reset.
+
+#include "bridge/HostPlatform.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace WexelHost {
+
+class TProcContainer {
+public:
+    TProcContainer();
+    ~TProcContainer();
+    TProcContainer(const TProcContainer&) = delete;
+    TProcContainer& operator=(const TProcContainer&) = delete;
+
+    // The one container of the process.
+    static TProcContainer& Instance();
+
+    // Calls the library's global procedure with the assigned parameters (an unassigned one
+    // passes nil) and stores its answer as text in result. A string is taken as it is, a
+    // number converted, nil or no value gives "". Raises EExtCallError naming the library,
+    // the procedure and the cause for everything else.
+    void Call(const std::string& library, const std::string& proc,
+              const std::vector<std::unique_ptr<TOneCallParameter>>& params, TOneCallParameter& result);
+
+    // Closes the state: every library is loaded from its file again on its next use.
+    void Reset();
+
+    // How many libraries are loaded now.
+    std::size_t LoadedCount() const;
+
+    struct TImpl;
+
+private:
+    std::unique_ptr<TImpl> FImpl;
+};
+
+} // namespace WexelHost

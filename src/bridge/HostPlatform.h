@@ -1,0 +1,154 @@
+#pragma once
+// The host platform as the runner sees it: login, closing the connections, external calls
+// into compiled script libraries and the cached tables. This is the only host header the
+// bridge includes; the host library implements it, and tests may link a fake instead.
+
+#include "platform/SysUtils.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace WexelHost {
+
+// Anything the platform raises. Reports print the class name, so each kind has its own.
+class EHostError : public Sys::Exception {
+public:
+    using Sys::Exception::Exception;
+    std::string ClassName() const override { return "EHostError"; }
+};
+
+class ELoginError : public EHostError {
+public:
+    using EHostError::EHostError;
+    std::string ClassName() const override { return "ELoginError"; }
+};
+
+class EExtCallError : public EHostError {
+public:
+    using EHostError::EHostError;
+    std::string ClassName() const override { return "EExtCallError"; }
+};
+
+// Logs in with the named configuration file; "default" is the built-in configuration.
+// Returns once the login is in force, raises ELoginError otherwise.
+void PerformLogin(const std::string& configFile);
+
+class TApplicationManager {
+public:
+    // Ends the session that PerformLogin opened.
+    void CloseConnections();
+};
+extern TApplicationManager* const BaseMng;
+
+// One value passed to or returned from a script procedure.
+class TOneCallParameter {
+public:
+    void SetAsString(std::string value)
+    {
+        FValue = std::move(value);
+        FAssigned = true;
+    }
+    const std::string& GetAsString() const { return FValue; }
+    bool IsAssigned() const { return FAssigned; }
+
+private:
+    std::string FValue;
+    bool FAssigned = false;
+};
+
+class TCallData {
+public:
+    // The argument slot at the index, created on first use; slots keep their address.
+    TOneCallParameter& GetParam(int index);
+    // The arguments in slot order; a slot never assigned passes no value.
+    const std::vector<std::unique_ptr<TOneCallParameter>>& Params() const { return FParams; }
+    void Clear();
+
+    TOneCallParameter ResultParam;
+
+private:
+    std::vector<std::unique_ptr<TOneCallParameter>> FParams;
+};
+
+// One call of a procedure in a compiled script library. Use: set CallKind, LibraryPath and
+// ProcName, Prepare, fill CallData, Execute, read CallData.ResultParam.
+class TExtCall {
+public:
+    TExtCall();
+    virtual ~TExtCall();
+    TExtCall(const TExtCall&) = delete;
+    TExtCall& operator=(const TExtCall&) = delete;
+
+    std::uint8_t CallKind = 0;
+    std::string LibraryPath;
+    std::string ProcName;
+    TCallData CallData;
+
+    // Checks the call's description and empties the call data; raises EExtCallError.
+    void Prepare();
+    // Runs the procedure; its answer lands in CallData.ResultParam. Raises EExtCallError.
+    virtual void Execute();
+
+protected:
+    bool FPrepared = false;
+};
+
+// Kind 3: a procedure of a compiled script library.
+inline constexpr std::uint8_t ScriptCallKind = 3;
+
+// A cached table of the platform; Refresh reloads it from its source.
+class THostTable {
+public:
+    explicit THostTable(std::string name) : FName(std::move(name)) {}
+    const std::string& Name() const { return FName; }
+    void Refresh();
+
+private:
+    std::string FName;
+};
+
+extern THostTable* const DSPTable;
+extern THostTable* const LocalizatorTable;
+extern THostTable* const LanguagesTable;
+
+class TDSPContainer {
+public:
+    // The table of that name; the empty name gives the default table.
+    THostTable* GetDSPTable(const std::string& name);
+};
+extern TDSPContainer* const DSPContainer;
+
+class TLContainer {
+public:
+    THostTable* GetLocalizatorTable(const std::string& name);
+    THostTable* GetLanguagesTable(const std::string& name);
+};
+extern TLContainer* const LContainer;
+
+// Drops every loaded script library, so that the next call loads it from its file again.
+void ResetProcContainer();
+
+} // namespace WexelHost
+
+namespace WexelHost {
+
+inline TOneCallParameter& TCallData::GetParam(int index)
+{
+    // A bound keeps a stray index from turning into a huge allocation.
+    constexpr int MaxParams = 255;
+    if (index < 0 || index >= MaxParams)
+        throw EExtCallError("Parameter index " + std::to_string(index) + " is out of range");
+    while (FParams.size() <= static_cast<std::size_t>(index))
+        FParams.push_back(std::make_unique<TOneCallParameter>());
+    return *FParams[static_cast<std::size_t>(index)];
+}
+
+inline void TCallData::Clear()
+{
+    FParams.clear();
+    ResultParam = TOneCallParameter();
+}
+
+} // namespace WexelHost

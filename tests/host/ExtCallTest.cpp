@@ -1,0 +1,242 @@
+// External calls of kind 3 into Lua libraries: answers, failures with their messages, the
+// state after a failure, and the procedure container's cache.
+
+#include "HostProcess.h"
+
+#include "bridge/HostPlatform.h"
+#include "host/HostJournal.h"
+#include "host/HostLayout.h"
+#include "host/ProcContainer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
+
+using namespace WexelHost;
+using TestSupport::WriteFile;
+
+namespace {
+
+class ExtCallTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetProcContainer(); }
+    void TearDown() override
+    {
+        StopJournal();
+        ResetProcContainer();
+    }
+
+    std::string Library(const std::string& name, const std::string& source)
+    {
+        std::string path = Dir.File(name);
+        WriteFile(path, source);
+        return path;
+    }
+
+    static std::string Call(const std::string& library, const std::string& proc,
+                            std::vector<std::optional<std::string>> args = {})
+    {
+        TExtCall call;
+        call.CallKind = ScriptCallKind;
+        call.LibraryPath = library;
+        call.ProcName = proc;
+        call.Prepare();
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            TOneCallParameter& param = call.CallData.GetParam(static_cast<int>(i));
+            if (args[i])
+                param.SetAsString(*args[i]);
+        }
+        call.Execute();
+        return call.CallData.ResultParam.GetAsString();
+    }
+
+    // The message of the EExtCallError the call raises; fails the test if none.
+    static std::string Failure(const std::string& library, const std::string& proc)
+    {
+        try {
+            Call(library, proc);
+        } catch (const EExtCallError& e) {
+            return e.Message();
+        }
+        ADD_FAILURE() << "no EExtCallError from " << proc;
+        return {};
+    }
+
+    TestSupport::TTempDir Dir;
+};
+
+} // namespace
+
+TEST_F(ExtCallTest, HandsBackAnswersAsText)
+{
+    auto lib = Library("Answers.qlx",
+                       "function Text(s) return 'got ' .. s end\n"
+                       "function Int() return 42 end\n"
+                       "function Float() return 2.5 end\n"
+                       "function Nil() return nil end\n"
+                       "function Nothing() end\n"
+                       "function Count(...) return select('#', ...) end\n"
+                       "function Types(...) local t = {} for i = 1, select('#', ...) do\n"
+                       "  t[#t + 1] = type((select(i, ...))) end return table.concat(t, ',') end\n"
+                       "function Bytes(s) return s .. '\\0' end\n");
+    EXPECT_EQ(Call(lib, "Text", {"x y"}), "got x y");
+    EXPECT_EQ(Call(lib, "Int"), "42");
+    EXPECT_EQ(Call(lib, "Float"), "2.5");
+    EXPECT_EQ(Call(lib, "Nil"), "");
+    EXPECT_EQ(Call(lib, "Nothing"), "");
+    EXPECT_EQ(Call(lib, "Count"), "0");
+    EXPECT_EQ(Call(lib, "Count", {""}), "1");
+    EXPECT_EQ(Call(lib, "Types", {std::nullopt, "b"}), "nil,string");
+    EXPECT_EQ(Call(lib, "Bytes", {std::string("a\0b", 3)}), std::string("a\0b\0", 4));
+}
+
+TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)
+{
+    auto lib = Library("Faulty.qlx",
+                       "Value = 5\n"
+                       "function Boom() error('boom') end\n"
+                       "function Index() local t; return t.x end\n"
+                       "function Table() return {} end\n"
+                       "function Bool() return true end\n"
+                       "function Object() error(setmetatable({}, {__tostring = function() return 'custom' end})) end\n"
+                       "function Plain() error({}) end\n"
+                       "function Deep() return Deep() + 1 end\n");
+    EXPECT_EQ(Failure(lib, "Boom"), "Call of Boom in " + lib + " failed: Faulty.qlx:2: boom");
+    EXPECT_EQ(Failure(lib, "Index"),
+              "Call of Index in " + lib + " failed: Faulty.qlx:3: attempt to index a nil value (local 't')");
+    EXPECT_EQ(Failure(lib, "Table"), "Call of Table in " + lib + " failed: the procedure answered a table instead of a string");
+    EXPECT_EQ(Failure(lib, "Bool"), "Call of Bool in " + lib + " failed: the procedure answered a boolean instead of a string");
+    EXPECT_EQ(Failure(lib, "Object"), "Call of Object in " + lib + " failed: custom");
+    EXPECT_EQ(Failure(lib, "Plain"), "Call of Plain in " + lib + " failed: (error object is a table value)");
+    EXPECT_NE(Failure(lib, "Deep").find("stack overflow"), std::string::npos);
+    EXPECT_EQ(Failure(lib, "Missing"), "Call of Missing in " + lib + " failed: the library has no procedure Missing");
+    EXPECT_EQ(Failure(lib, "Value"), "Call of Value in " + lib + " failed: Value is a number, not a procedure");
+    // The shared globals behind a library are not its procedures.
+    EXPECT_EQ(Failure(lib, "print"), "Call of print in " + lib + " failed: the library has no procedure print");
+
+    EXPECT_EQ(Failure(Dir.File("None.qlx"), "Run"),
+              "Call of Run in " + Dir.File("None.qlx") + " failed: the library does not exist");
+    EXPECT_EQ(Failure(Dir.Path(), "Run"), "Call of Run in " + Dir.Path() + " failed: the library is a directory");
+    auto bad = Library("Bad.qlx", "function Run()\n  return 'x' +\nend\n");
+    EXPECT_EQ(Failure(bad, "Run"),
+              "Call of Run in " + bad + " failed: the library does not compile: Bad.qlx:3: unexpected symbol near 'end'");
+    auto garbage = Library("Garbage.qlx", std::string("\x1bLua\x54\x00garbage", 13));
+    EXPECT_NE(Failure(garbage, "Run").find("the library does not compile: Garbage.qlx: "), std::string::npos);
+}
+
+TEST_F(ExtCallTest, StateStaysUsableAfterEveryKindOfFailure)
+{
+    auto lib = Library("Counter.qlx",
+                       "local n = 0\n"
+                       "function Next() n = n + 1; return n end\n"
+                       "function Boom() n = n + 100; error('boom') end\n"
+                       "function Table() return {} end\n");
+    EXPECT_EQ(Call(lib, "Next"), "1");
+    // Enough rounds that a value left on the stack per failure would overrun it.
+    for (int i = 0; i < 50; ++i) {
+        EXPECT_THROW(Call(lib, "Boom"), EExtCallError);
+        EXPECT_THROW(Call(lib, "Table"), EExtCallError);
+        EXPECT_THROW(Call(lib, "Missing"), EExtCallError);
+        EXPECT_THROW(Call(Dir.File("None.qlx"), "Run"), EExtCallError);
+    }
+    // What the failing procedure changed before it raised is kept, like any script state.
+    EXPECT_EQ(Call(lib, "Next"), "5002");
+}
+
+TEST_F(ExtCallTest, KeepsLibrariesLoadedUntilTheContainerIsReset)
+{
+    auto lib = Library("Cached.qlx", "local n = 0\nfunction Next() n = n + 1; return n end\n");
+    EXPECT_EQ(Call(lib, "Next"), "1");
+    WriteFile(lib, "function Next() return 'edited' end\n");
+    EXPECT_EQ(Call(lib, "Next"), "2");
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Next"), "edited");
+}
+
+TEST_F(ExtCallTest, LibraryThatFailsToLoadIsTriedAgainNextTime)
+{
+    auto lib = Library("Later.qlx", "error('not yet')\nfunction Run() return 'ran' end\n");
+    EXPECT_EQ(Failure(lib, "Run"),
+              "Call of Run in " + lib + " failed: loading the library raised an error: Later.qlx:1: not yet");
+    WriteFile(lib, "function Run() return 'ran' end\n");
+    EXPECT_EQ(Call(lib, "Run"), "ran");
+}
+
+TEST_F(ExtCallTest, LibrariesHaveTheirOwnGlobals)
+{
+    auto a = Library("A.qlx", "Name = 'a'\nfunction Get() return Name end\n");
+    auto b = Library("B.qlx", "Name = 'b'\nfunction Get() return Name end\n");
+    EXPECT_EQ(Call(a, "Get"), "a");
+    EXPECT_EQ(Call(b, "Get"), "b");
+    EXPECT_EQ(Call(a, "Get"), "a");
+}
+
+TEST_F(ExtCallTest, LoadsCompiledLibraries)
+{
+    auto source = Library("Compiled.lua", "function Run(s) return s:upper() end\n");
+    std::string compiled = Dir.File("Compiled.qlx");
+    std::string command = std::string(WEXEL_LUAC) + " -s -o '" + compiled + "' '" + source + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(Call(compiled, "Run", {"abc"}), "ABC");
+}
+
+TEST_F(ExtCallTest, ScriptsReachOtherLibrariesThroughTheHost)
+{
+    auto lib = Library("User.qlx",
+                       "function Cents() return host.load('Money').Format(1.005 + 1) end\n"
+                       "function Missing() return host.load('NoSuchHelper') end\n"
+                       "function BadArg() return host.load(42) end\n"
+                       "function Dirs() return host.user_dir .. '|' .. host.system_dir end\n"
+                       "function Path() return package.path end\n"
+                       "function List(mask) return table.concat(host.libraries(mask), ',') end\n");
+    EXPECT_EQ(Call(lib, "Cents"), "2.00");
+    EXPECT_EQ(Call(lib, "Dirs"), UserDir() + "|" + SystemDir());
+    EXPECT_NE(Call(lib, "Path").find(SystemDir() + "/?.qlx;"), std::string::npos);
+    EXPECT_EQ(Call(lib, "List", {Dir.Path() + "/U*.qlx"}), lib);
+
+    std::string missing = Failure(lib, "Missing");
+    EXPECT_NE(missing.find("host.load: no library NoSuchHelper in " + SystemDir()), std::string::npos) << missing;
+    EXPECT_NE(Failure(lib, "BadArg").find("host.load expects a string, got number"), std::string::npos);
+    EXPECT_NE(Call(lib, "List", {"*.qlx"}).find("/Wexel.qlx"), std::string::npos);
+    EXPECT_NE(Failure(lib, "List").find("host.libraries expects a string, got nil"), std::string::npos);
+}
+
+TEST_F(ExtCallTest, LibraryThatLoadsItselfFailsInsteadOfRecursing)
+{
+    std::string lib = Dir.File("Loop.qlx");
+    WriteFile(lib, "host.load('" + lib + "')\nfunction Run() end\n");
+    std::string message = Failure(lib, "Run");
+    EXPECT_NE(message.find("the library is loaded again while it is being loaded"), std::string::npos) << message;
+}
+
+TEST_F(ExtCallTest, CallDescriptionIsCheckedBeforeAnythingRuns)
+{
+    TExtCall call;
+    call.LibraryPath = "x.qlx";
+    call.ProcName = "Run";
+    call.CallKind = 2;
+    EXPECT_THROW(call.Prepare(), EExtCallError);
+    EXPECT_THROW(call.Execute(), EExtCallError);
+    call.CallKind = ScriptCallKind;
+    call.ProcName = "";
+    EXPECT_THROW(call.Prepare(), EExtCallError);
+    EXPECT_THROW(call.CallData.GetParam(-1), EExtCallError);
+    EXPECT_THROW(call.CallData.GetParam(100000), EExtCallError);
+}
+
+TEST_F(ExtCallTest, JournalRecordsCallsOnlyWhileStarted)
+{
+    auto lib = Library("J.qlx", "function Run(s) return s end\n");
+    Call(lib, "Run", {"before"});
+    EXPECT_TRUE(JournalEntries().empty());
+    StartJournal();
+    Call(lib, "Run", {"x"});
+    Call(lib, "Run");
+    ResetProcContainer();
+    EXPECT_EQ(JournalEntries(),
+              (std::vector<std::string>{"ExtCall " + lib + " Run x", "ExtCall " + lib + " Run", "ResetProcContainer"}));
+    StopJournal();
+    Call(lib, "Run", {"after"});
+    EXPECT_TRUE(JournalEntries().empty());
+}
