@@ -15,20 +15,20 @@ namespace WexelHost {
 // Anything the platform raises. Reports print the class name, so each kind has its own.
 class EHostError : public Sys::Exception {
 public:
+    WEXEL_CLASS(EHostError, Sys::Exception)
     using Sys::Exception::Exception;
-    std::string ClassName() const override { return "EHostError"; }
 };
 
 class ELoginError : public EHostError {
 public:
+    WEXEL_CLASS(ELoginError, EHostError)
     using EHostError::EHostError;
-    std::string ClassName() const override { return "ELoginError"; }
 };
 
 class EExtCallError : public EHostError {
 public:
+    WEXEL_CLASS(EExtCallError, EHostError)
     using EHostError::EHostError;
-    std::string ClassName() const override { return "EExtCallError"; }
 };
 
 // Logs in with the named configuration file; "default" is the built-in configuration.

@@ -1,10 +1,16 @@
 #include "runner/WexelRunner.h"
 
 #include "bridge/HostPlatform.h"
+#include "bridge/WexelAdapter.h"
+#include "core/TestResult.h"
+#include "report/TextTestRunner.h"
+#include "report/XMLTestRunner.h"
+#include "report/XMLTestRunner2.h"
 #include "platform/Process.h"
 #include "runner/CmdLineParser.h"
 
 #include <exception>
+#include <memory>
 
 namespace WexelRunner {
 
@@ -26,6 +32,9 @@ TRunSettings& RunSettings()
 }
 
 namespace {
+
+// Both XML modes write this file in the current directory.
+constexpr const char* ReportFileName = "roved-report.xml";
 
 // Reads the options into the run settings; "ver" and every option error end the process.
 void ReadOptions()
@@ -63,32 +72,34 @@ void WriteBanner(const TRunSettings& settings)
 }
 
 // Runs the registered tests in the given mode; false for a mode that is not one of the
-// four words (compared exactly, case-sensitively).
+// four words (compared exactly, case-sensitively). The result of the run is not used.
 bool Dispatch(const std::string& mode)
 {
-    if (mode == "txt" || mode == "xml" || mode == "xml_nunit" || mode == "gui") {
-        // The runners arrive with their own units; until then a known mode runs nothing.
-        return true;
-    }
-    return false;
+    if (mode == "txt")
+        TextTestRunner::RunRegisteredTests();
+    else if (mode == "xml")
+        XMLTestRunner::RunRegisteredTests(ReportFileName);
+    else if (mode == "xml_nunit")
+        XMLTestRunner2::RunRegisteredTests(ReportFileName);
+    else if (mode == "gui")
+        ; // The window arrives with its own unit; until then the mode runs nothing.
+    else
+        return false;
+    return true;
 }
 
-// Closes the host's connections when the run leaves, whichever way it leaves, once a
-// login was made.
-class TConnectionGuard {
-public:
-    explicit TConnectionGuard(bool loggedIn) : FLoggedIn(loggedIn) {}
-    ~TConnectionGuard()
-    {
-        if (FLoggedIn)
-            WexelHost::BaseMng->CloseConnections();
+// Registers the discovered tests and runs them, or reports why the library cannot be used.
+void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode)
+{
+    if (!adapter.Ready) {
+        WriteLine(2, "Error: " + adapter.ErrorText);
+        Sys::SetExitCode(1);
+        return;
     }
-    TConnectionGuard(const TConnectionGuard&) = delete;
-    TConnectionGuard& operator=(const TConnectionGuard&) = delete;
-
-private:
-    bool FLoggedIn;
-};
+    adapter.RegisterTests();
+    if (!Dispatch(mode))
+        WriteLine(2, "Unknown mode");
+}
 
 } // namespace
 
@@ -101,13 +112,32 @@ void Main()
     ReadOptions();
     const TRunSettings& settings = RunSettings();
     WriteBanner(settings);
-    // A failed login raises out of Main before anything needs cleaning up.
-    const bool login = !settings.ConfigFile.empty();
-    if (login)
+
+    // A failed login or an adapter that cannot be created raises out of Main before
+    // anything needs cleaning up.
+    const bool loggedIn = !settings.ConfigFile.empty();
+    if (loggedIn)
         WexelHost::PerformLogin(settings.ConfigFile);
-    // The clean-up starts here: what is created above this line is freed after the
-    // connections are closed, and a failure above it leaves nothing to clean up.
-    TConnectionGuard connections(login);
-    if (!Dispatch(settings.RunMode))
-        WriteLine(2, "Unknown mode");
+    auto adapter = std::make_unique<Wexel::TWexelAdapter>(settings.FileMask, settings.ConfigFile);
+    Wexel::WexelAdapter = adapter.get();
+
+    // From here the clean-up runs whatever happens: the connections are closed first,
+    // then the adapter is freed.
+    auto cleanUp = [&] {
+        Wexel::WexelAdapter = nullptr;
+        std::unique_ptr<Wexel::TWexelAdapter> freed = std::move(adapter);
+        if (loggedIn)
+            WexelHost::BaseMng->CloseConnections();
+    };
+    try {
+        RunWithAdapter(*adapter, settings.RunMode);
+    } catch (...) {
+        try {
+            cleanUp();
+        } catch (...) {
+            // The run's own exception is the one the host reports.
+        }
+        throw;
+    }
+    cleanUp();
 }

@@ -19,6 +19,44 @@ TEST(HostProgram, MissingConfigurationEndsWithOneErrorLine)
     EXPECT_EQ(r.Out, "***  Wexel Runner  ***\r\nMode: txt\r\nConfig: no-such.cfg\r\nFilemask: *.qlx\r\n");
 }
 
+namespace {
+
+// The journal with each external call reduced to its procedure and the run of the tests
+// counted, so that the order of login, library calls and closing stands out.
+std::string JournalSummary(const std::string& journal)
+{
+    std::string summary;
+    std::size_t start = 0;
+    int runs = 0;
+    auto flushRuns = [&] {
+        if (runs > 0)
+            summary += "RunTest x" + std::to_string(runs) + "\n";
+        runs = 0;
+    };
+    while (start < journal.size()) {
+        std::size_t end = journal.find('\n', start);
+        if (end == std::string::npos)
+            end = journal.size();
+        std::string line = journal.substr(start, end - start);
+        start = end + 1;
+        if (line.rfind("ExtCall ", 0) == 0) {
+            std::string proc = line.substr(line.find(' ', 8) + 1);
+            proc = proc.substr(0, proc.find(' '));
+            if (proc == "RunTest") {
+                ++runs;
+                continue;
+            }
+            line = proc;
+        }
+        flushRuns();
+        summary += line + "\n";
+    }
+    flushRuns();
+    return summary;
+}
+
+} // namespace
+
 TEST(HostProgram, JournalShowsLoginThenCloseOnlyWhenAConfigurationIsNamed)
 {
     TestSupport::TTempDir dir;
@@ -28,7 +66,8 @@ TEST(HostProgram, JournalShowsLoginThenCloseOnlyWhenAConfigurationIsNamed)
 
     auto r = RunHost({"--config=default", "--mode=txt"}, options);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
-    EXPECT_EQ(ReadFile(journal), "PerformLogin default\nCloseConnections\n");
+    EXPECT_EQ(JournalSummary(ReadFile(journal)),
+              "PerformLogin default\nGetProtocolVersion\nFindTests\nRunTest x12\nCloseConnections\n");
 
     // An unknown mode still closes the connections. The name is relative to the working
     // directory and reaches the login as given.
@@ -36,13 +75,15 @@ TEST(HostProgram, JournalShowsLoginThenCloseOnlyWhenAConfigurationIsNamed)
     options.WorkDir = dir.Path();
     r = RunHost({"--config", "app.cfg", "--mode=TXT"}, options);
     EXPECT_EQ(r.Err, "Unknown mode\r\n");
-    EXPECT_EQ(ReadFile(journal), "PerformLogin default\nCloseConnections\nPerformLogin app.cfg\nCloseConnections\n");
+    const std::string first = "PerformLogin default\nGetProtocolVersion\nFindTests\nRunTest x12\nCloseConnections\n"
+                              "PerformLogin app.cfg\nGetProtocolVersion\nFindTests\nCloseConnections\n";
+    EXPECT_EQ(JournalSummary(ReadFile(journal)), first);
 
     // No configuration: no login and nothing to close; a failed login closes nothing.
-    RunHost({"--mode=txt"}, options);
+    RunHost({"--mode=TXT"}, options);
     RunHost({"--config=no-such.cfg", "--mode=txt"}, options);
-    EXPECT_EQ(ReadFile(journal), "PerformLogin default\nCloseConnections\nPerformLogin app.cfg\nCloseConnections\n"
-                                 "PerformLogin no-such.cfg\n");
+    EXPECT_EQ(JournalSummary(ReadFile(journal)),
+              first + "GetProtocolVersion\nFindTests\nPerformLogin no-such.cfg\n");
 }
 
 TEST(HostProgram, CopiedStageRunsWithItsOwnLibraries)
