@@ -42,6 +42,25 @@ constexpr std::size_t None = static_cast<std::size_t>(-1);
 
 } // namespace
 
+bool TCommandLineReader::SlashStartsOption(const std::string& text, std::size_t slash) const
+{
+    // On this platform a word that starts with "/" is usually an absolute path
+    // (--config=/etc/app.cfg, /srv/tests/*.qlx). It is an option only when it names one:
+    // a declared option, or the enable-/disable- form of one.
+    std::size_t end = slash + 1;
+    while (end < text.size() && text[end] != ' ' && text[end] != '=')
+        ++end;
+    std::string name = text.substr(slash + 1, end - slash - 1);
+    if (StartsWithTextAscii(name, "enable-"))
+        name = name.substr(7);
+    else if (StartsWithTextAscii(name, "disable-"))
+        name = name.substr(8);
+    for (const TProperty& p : Properties)
+        if (SameTextAscii(name, p.Name))
+            return true;
+    return false;
+}
+
 void TCommandLineReader::DeclareFlag(const std::string& name, bool defaultValue)
 {
     DeclareFlag(name, defaultValue, '\0');
@@ -95,7 +114,7 @@ void TCommandLineReader::ParseText(const std::string& text)
     while (cursor < len) {
         const char c = text[cursor];
         const bool doubleDash = c == '-' && cursor + 1 < len && text[cursor + 1] == '-';
-        if (doubleDash || (c == '/' && AllowSlashPrefix)) {
+        if (doubleDash || (c == '/' && AllowSlashPrefix && SlashStartsOption(text, cursor))) {
             cursor += doubleDash ? 2 : 1;
             const std::size_t start = cursor;
             while (cursor < len && text[cursor] != ' ' && text[cursor] != '=')

@@ -5,6 +5,7 @@
 
 #include "platform/SysUtils.h"
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -50,9 +51,14 @@ public:
 
     TProperty& FindProperty(const std::string& name);
 
+    // Whether the "/" at that position opens a long option rather than a value.
+    bool SlashStartsOption(const std::string& text, std::size_t slash) const;
+
     bool Parsed = false;
     std::vector<TProperty> Properties;
     TStringArray Positional;
+    // "/" starts a long option like "--", but only for a name that is declared, so that
+    // absolute paths stay values.
     bool AllowSlashPrefix = true;
 };
 

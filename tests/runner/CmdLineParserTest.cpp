@@ -183,3 +183,15 @@ TEST(CommandLineReader, ParseDropsTheProgramNameQuotedOrNot)
     }
     Sys::ResetCommandLineArgs();
 }
+
+TEST(CommandLineReader, SlashWordsThatNameNoOptionAreAbsolutePaths)
+{
+    TCommandLineReader r = MainReader();
+    r.ParseText("--config=/etc/app.cfg /MODE xml /srv/tests/*.qlx /colour");
+    EXPECT_EQ(r.ReadString("config"), "/etc/app.cfg");
+    EXPECT_EQ(r.ReadString("mode"), "xml");
+    EXPECT_EQ(r.ReadPositional(), (std::vector<std::string>{"/srv/tests/*.qlx", "/colour"}));
+    r.ParseText("/enable-ver --mode /tmp/m");
+    EXPECT_TRUE(r.ReadFlag("ver"));
+    EXPECT_EQ(r.ReadString("mode"), "/tmp/m");
+}
