@@ -1,5 +1,7 @@
 #include "report/XmlText.h"
 
+#include "platform/Utf8.h"
+
 #include <charconv>
 
 namespace XmlText {
@@ -17,30 +19,10 @@ struct TDecoded {
 // broken sequence survives.
 TDecoded Decode(std::string_view s, std::size_t i)
 {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const auto continues = [&](std::size_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
-        return i + k < s.size() && byte(k) >= lo && byte(k) <= hi;
-    };
-    const auto bits = [&](std::size_t k) { return static_cast<char32_t>(byte(k) & 0x3F); };
-
-    const unsigned char b0 = byte(0);
-    if (b0 < 0x80)
-        return {b0, 1};
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        if (continues(1))
-            return {(static_cast<char32_t>(b0 & 0x1F) << 6) | bits(1), 2};
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        const unsigned char lo = b0 == 0xE0 ? 0xA0 : 0x80;
-        const unsigned char hi = b0 == 0xED ? 0x9F : 0xBF;
-        if (continues(1, lo, hi) && continues(2))
-            return {(static_cast<char32_t>(b0 & 0x0F) << 12) | (bits(1) << 6) | bits(2), 3};
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        const unsigned char lo = b0 == 0xF0 ? 0x90 : 0x80;
-        const unsigned char hi = b0 == 0xF4 ? 0x8F : 0xBF;
-        if (continues(1, lo, hi) && continues(2) && continues(3))
-            return {(static_cast<char32_t>(b0 & 0x07) << 18) | (bits(1) << 12) | (bits(2) << 6) | bits(3), 4};
-    }
-    return {b0, 1};
+    char32_t c = 0;
+    if (const std::size_t length = Sys::DecodeUtf8(s, i, c))
+        return {c, length};
+    return {static_cast<unsigned char>(s[i]), 1};
 }
 
 // The Char production of XML 1.0. Surrogates never reach here: Decode does not produce them.
@@ -62,25 +44,6 @@ const char* EntityFor(char32_t c)
     case '>': return "&gt;";
     case '"': return "&quot;";
     default: return nullptr;
-    }
-}
-
-void AppendUtf8(std::string& out, char32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
     }
 }
 
@@ -143,7 +106,7 @@ std::string EscapeUtf8(std::string_view text)
         if (const char* entity = EntityFor(c))
             out += entity;
         else
-            AppendUtf8(out, c);
+            Sys::AppendUtf8(out, c);
     });
 }
 
@@ -154,7 +117,7 @@ std::string CDataUtf8(std::string_view text)
         // below ends in "[" and a replaced character is never a bracket.
         if (c == '>' && out.size() >= 2 && out.ends_with("]]"))
             out += "]]><![CDATA[";
-        AppendUtf8(out, c);
+        Sys::AppendUtf8(out, c);
     });
 }
 
