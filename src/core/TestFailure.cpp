@@ -8,18 +8,17 @@
 
 namespace TestFramework {
 
-TTestFailure::TTestFailure(const ITestPtr& failedTest, const std::exception* thrownException,
+TTestFailure::TTestFailure(const ITestPtr& failedTest, const std::exception& thrownException,
                            const void* addrs, const std::string& msg)
 {
-    Sys::Assert(thrownException != nullptr, FrameworkUnit, __LINE__);
     FFailedTest = failedTest;
-    if (auto* own = dynamic_cast<const Sys::Exception*>(thrownException)) {
+    if (auto* own = dynamic_cast<const Sys::Exception*>(&thrownException)) {
         FThrownExceptionClass = &own->ClassType();
         FThrownExceptionName = own->ClassName();
     } else {
-        FThrownExceptionName = Sys::ExceptionClassName(*thrownException);
+        FThrownExceptionName = Sys::ExceptionClassName(thrownException);
     }
-    FMessage = msg + thrownException->what();
+    FMessage = msg + thrownException.what();
     FThrownExceptionAddress = addrs;
     FStackTrace.clear();
 }

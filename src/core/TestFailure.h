@@ -16,7 +16,9 @@ public:
     // From an exception: the message is msg followed directly by the exception's own
     // message. The exception object itself is not kept. A std::exception that is not a
     // Sys::Exception is recorded under its C++ type name with a null class reference.
-    TTestFailure(const ITestPtr& failedTest, const std::exception* thrownException,
+    // A reference, so that a null exception cannot be passed and a message-form call
+    // (test, nullptr, "text") cannot land here.
+    TTestFailure(const ITestPtr& failedTest, const std::exception& thrownException,
                  const void* addrs, const std::string& msg = {});
     // From a message: a failure of class EPostTestFailure.
     TTestFailure(const ITestPtr& failedTest, const void* addrs, const std::string& msg);

@@ -280,7 +280,7 @@ TTestFailure& TTestResult::AddError(const ITestPtr& test, const std::exception& 
                                     const std::string& msg)
 {
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
-    FErrors.push_back(std::make_unique<TTestFailure>(test, &e, addrs, msg));
+    FErrors.push_back(std::make_unique<TTestFailure>(test, e, addrs, msg));
     TTestFailure& record = *FErrors.back();
     for (auto& listener : FListeners)
         listener->AddError(record);
@@ -290,7 +290,7 @@ TTestFailure& TTestResult::AddError(const ITestPtr& test, const std::exception& 
 TTestFailure& TTestResult::AddFailure(const ITestPtr& test, const std::exception& e, const void* addrs)
 {
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
-    FFailures.push_back(std::make_unique<TTestFailure>(test, &e, addrs));
+    FFailures.push_back(std::make_unique<TTestFailure>(test, e, addrs));
     TTestFailure& record = *FFailures.back();
     for (auto& listener : FListeners)
         listener->AddFailure(record);
