@@ -311,3 +311,17 @@ TEST_F(XmlModes, AReportFileInAReadOnlyDirectoryEndsTheRunWithOneErrorLine)
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Err, "Error: Cannot create report file \"roved-report.xml\": Permission denied\r\n");
 }
+
+// Known fault, left to the report runners: a mask that matches no library registers no
+// tree, the run writes nothing, and the report of an earlier run stays in place, where a
+// CI server takes it for this run's. Expected: a report of this run with no tests.
+TEST_F(XmlModes, DISABLED_ARunWithoutTestsReplacesAnEarlierReport)
+{
+    for (const char* mode : {"xml", "xml_nunit"}) {
+        SCOPED_TRACE(mode);
+        TestSupport::WriteFile(FStage.ReportPath(), "<earlier-run/>\r\n");
+        const std::string report = RunReport(FStage, mode, "Nothing*.qlx");
+        EXPECT_EQ(report.find("earlier-run"), std::string::npos) << report;
+        EXPECT_EQ(XmllintComplaint(report), "") << report;
+    }
+}
