@@ -3,6 +3,7 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "report/ReportRun.h"
 
 namespace XMLTestRunner {
 
@@ -78,7 +79,7 @@ void TXMLTestListener::EndSuite(const ITestPtr& suite) { WriteRecord(FOpenSuites
 
 std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
 {
-    return TestFramework::RunTest(suite, {std::make_shared<TXMLTestListener>(outputFile)});
+    return ReportRun::RunForReport(suite, std::make_shared<TXMLTestListener>(outputFile));
 }
 
 std::unique_ptr<TTestResult> RunRegisteredTests(const std::string& outputFile)

@@ -3,6 +3,7 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "report/ReportRun.h"
 #include "platform/Clock.h"
 #include "platform/Process.h"
 
@@ -128,7 +129,7 @@ void TXMLTestListener::EndSuite(const ITestPtr& suite)
 
 std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
 {
-    return TestFramework::RunTest(suite, {std::make_shared<TXMLTestListener>(outputFile)});
+    return ReportRun::RunForReport(suite, std::make_shared<TXMLTestListener>(outputFile));
 }
 
 std::unique_ptr<TTestResult> RunRegisteredTests(const std::string& outputFile)

@@ -312,10 +312,10 @@ TEST_F(XmlModes, AReportFileInAReadOnlyDirectoryEndsTheRunWithOneErrorLine)
     EXPECT_EQ(r.Err, "Error: Cannot create report file \"roved-report.xml\": Permission denied\r\n");
 }
 
-// Known fault, left to the report runners: a mask that matches no library registers no
-// tree, the run writes nothing, and the report of an earlier run stays in place, where a
-// CI server takes it for this run's. Expected: a report of this run with no tests.
-TEST_F(XmlModes, DISABLED_ARunWithoutTestsReplacesAnEarlierReport)
+// A mask that matches no library registers no tree. The report of an earlier run must
+// not stay in place, where a CI server would take it for this run's: the run writes a
+// report with no tests.
+TEST_F(XmlModes, ARunWithoutTestsReplacesAnEarlierReport)
 {
     for (const char* mode : {"xml", "xml_nunit"}) {
         SCOPED_TRACE(mode);
