@@ -92,6 +92,20 @@ protected:
     static std::string RootName() { return RegisteredTests()->GetName(); }
 };
 
+// Runs the registered tree through a report runner into a file and answers the file.
+template <std::unique_ptr<TTestResult> (*RunReport)(const ITestPtr&, const std::string&)>
+class ReportFileFixture : public RegistryFixture {
+protected:
+    std::string RunToFile()
+    {
+        const std::string file = FDir.File("roved-report.xml");
+        FResult = RunReport(RegisteredTests(), file);
+        return TestSupport::ReadFile(file);
+    }
+    TestSupport::TTempDir FDir;
+    std::unique_ptr<TTestResult> FResult;
+};
+
 // What the code in between writes to file descriptor 1, where the framework's standard
 // output goes.
 class TStdOutCapture {

@@ -30,17 +30,7 @@ std::string MaskTimes(const std::string& report)
     return Mask(r, R"re(\r\nAt: \$[0-9A-F]{8}\]\]>)re", "\r\nAt: $<address>]]>");
 }
 
-class XMLTestRunner2Listener : public RegistryFixture {
-protected:
-    std::string RunToFile()
-    {
-        const std::string file = FDir.File("roved-report.xml");
-        FResult = XMLTestRunner2::RunTest(RegisteredTests(), file);
-        return ReadFile(file);
-    }
-    TTempDir FDir;
-    std::unique_ptr<TTestResult> FResult;
-};
+using XMLTestRunner2Listener = ReportFileFixture<&XMLTestRunner2::RunTest>;
 
 } // namespace
 

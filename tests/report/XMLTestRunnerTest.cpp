@@ -20,18 +20,7 @@ std::string MaskTimes(const std::string& report)
     return Mask(report, R"re((<Stat name="(Finished At|Runtime)" result=")[^"]*")re", "$1<time>\"");
 }
 
-class XMLTestRunnerListener : public RegistryFixture {
-protected:
-    // Runs the registered tree into a report file and answers the file.
-    std::string RunToFile()
-    {
-        const std::string file = FDir.File("roved-report.xml");
-        FResult = XMLTestRunner::RunTest(RegisteredTests(), file);
-        return ReadFile(file);
-    }
-    TTempDir FDir;
-    std::unique_ptr<TTestResult> FResult;
-};
+using XMLTestRunnerListener = ReportFileFixture<&XMLTestRunner::RunTest>;
 
 } // namespace
 
