@@ -391,6 +391,4 @@ void TProcContainer::Reset()
     FImpl->Closing = false;
 }
 
-std::size_t TProcContainer::LoadedCount() const { return FImpl->Libraries.size(); }
-
 } // namespace WexelHost

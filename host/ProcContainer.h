@@ -30,9 +30,6 @@ public:
     // Closes the state: every library is loaded from its file again on its next use.
     void Reset();
 
-    // How many libraries are loaded now.
-    std::size_t LoadedCount() const;
-
     struct TImpl;
 
 private:
