@@ -48,7 +48,7 @@ void ReadOptions()
         reader.Parse();
         if (reader.ReadFlag("ver")) {
             WriteLine(1, std::string("Build version: ") + BuildVersion +
-                             ". Protocol version: " + ProtocolVersion + ".");
+                             ". Protocol version: " + Wexel::ProtocolVersion + ".");
             Sys::Halt(0);
         }
         TRunSettings& settings = RunSettings();

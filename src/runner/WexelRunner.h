@@ -8,7 +8,6 @@
 namespace WexelRunner {
 
 inline constexpr const char* BuildVersion = "3.17.5.640";
-inline constexpr const char* ProtocolVersion = "0.87";
 
 // Level 1 writes to standard output, level 2 to standard error, any other level
 // nothing; the text and CR LF go out as raw bytes in one write.
