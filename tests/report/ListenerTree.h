@@ -84,6 +84,19 @@ inline void RegisterSmallTree()
     RegisterTest(a);
 }
 
+// Registers Outer { Broken { First, NeverRuns }, After }, where Broken's body breaks off
+// after First, so its EndSuite never comes.
+inline void RegisterBrokenTree()
+{
+    auto outer = std::make_shared<TTestSuite>("Outer");
+    auto broken = std::make_shared<TBreakingSuite>("Broken");
+    broken->AddTest(Passing("First"));
+    broken->AddTest(Passing("NeverRuns"));
+    outer->AddTest(broken);
+    outer->AddTest(Passing("After"));
+    RegisterTest(outer);
+}
+
 // Every case starts and ends with an empty registry.
 class RegistryFixture : public ::testing::Test {
 protected:

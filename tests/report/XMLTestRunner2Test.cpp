@@ -130,13 +130,7 @@ TEST_F(XMLTestRunner2Listener, WritesSecondsWithAPointUnderADecimalComma)
 
 TEST_F(XMLTestRunner2Listener, ClosesSuitesThatNeverEnded)
 {
-    auto outer = std::make_shared<TTestSuite>("Outer");
-    auto broken = std::make_shared<TBreakingSuite>("Broken");
-    broken->AddTest(Passing("First"));
-    broken->AddTest(Passing("NeverRuns"));
-    outer->AddTest(broken);
-    outer->AddTest(Passing("After"));
-    RegisterTest(outer);
+    RegisterBrokenTree();
 
     std::string report = RunToFile();
     EXPECT_EQ(XmllintComplaint(report), "") << report;

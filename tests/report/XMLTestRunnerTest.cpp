@@ -75,13 +75,7 @@ TEST_F(XMLTestRunnerListener, WritesTheSmallTreeRecordByRecord)
 // system's hierarchy leaves the whole run; either way every element is closed.
 TEST_F(XMLTestRunnerListener, ClosesSuitesThatNeverEnded)
 {
-    auto outer = std::make_shared<TTestSuite>("Outer");
-    auto broken = std::make_shared<TBreakingSuite>("Broken");
-    broken->AddTest(Passing("First"));
-    broken->AddTest(Passing("NeverRuns"));
-    outer->AddTest(broken);
-    outer->AddTest(Passing("After"));
-    RegisterTest(outer);
+    RegisterBrokenTree();
 
     std::string report = RunToFile();
     EXPECT_EQ(XmllintComplaint(report), "") << report;
