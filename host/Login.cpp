@@ -5,6 +5,7 @@
 
 #include "bridge/HostPlatform.h"
 #include "host/HostJournal.h"
+#include "platform/TextUtils.h"
 
 #include <filesystem>
 #include <fstream>
@@ -23,12 +24,7 @@ TLoginState& State()
 
 std::string Trim(const std::string& text)
 {
-    const char* blanks = " \t\r";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
+    return std::string(Sys::TrimSpacesTabsCr(text));
 }
 
 [[noreturn]] void LoginFailed(const std::string& why)

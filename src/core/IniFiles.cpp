@@ -1,6 +1,7 @@
 #include "core/IniFiles.h"
 
 #include "platform/Process.h"
+#include "platform/TextUtils.h"
 
 #include <cerrno>
 #include <charconv>
@@ -16,34 +17,8 @@ namespace {
 
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 
-bool IsBlank(char c)
-{
-    return static_cast<unsigned char>(c) <= ' ';
-}
-
-std::string_view Trim(std::string_view text)
-{
-    while (!text.empty() && IsBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && IsBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (AsciiLower(a[i]) != AsciiLower(b[i]))
-            return false;
-    return true;
-}
+using Sys::SameTextAscii;
+using Sys::Trim;
 
 [[noreturn]] void ThrowInvalid(std::string_view what, std::string_view name)
 {
@@ -190,9 +165,9 @@ std::string TIniDocument::Text() const
 const std::string* TIniDocument::Find(std::string_view section, std::string_view ident) const
 {
     for (const TSection& s : FSections)
-        if (SameName(s.Name, section))
+        if (SameTextAscii(s.Name, section))
             for (const TLine& line : s.Lines)
-                if (!line.Key.empty() && SameName(line.Key, ident))
+                if (!line.Key.empty() && SameTextAscii(line.Key, ident))
                     return &line.Value;
     return nullptr;
 }
@@ -201,12 +176,12 @@ std::vector<std::string> TIniDocument::Keys(std::string_view section) const
 {
     std::vector<std::string> keys;
     for (const TSection& s : FSections) {
-        if (!SameName(s.Name, section))
+        if (!SameTextAscii(s.Name, section))
             continue;
         for (const TLine& line : s.Lines) {
             bool seen = line.Key.empty();
             for (const std::string& key : keys)
-                seen = seen || SameName(key, line.Key);
+                seen = seen || SameTextAscii(key, line.Key);
             if (!seen)
                 keys.push_back(line.Key);
         }
@@ -220,7 +195,7 @@ std::vector<std::string> TIniDocument::Sections() const
     for (const TSection& s : FSections) {
         bool seen = false;
         for (const std::string& name : names)
-            seen = seen || SameName(name, s.Name);
+            seen = seen || SameTextAscii(name, s.Name);
         if (!seen)
             names.push_back(s.Name);
     }
@@ -230,7 +205,7 @@ std::vector<std::string> TIniDocument::Sections() const
 bool TIniDocument::HasSection(std::string_view section) const
 {
     for (const TSection& s : FSections)
-        if (SameName(s.Name, section))
+        if (SameTextAscii(s.Name, section))
             return true;
     return false;
 }
@@ -241,12 +216,12 @@ bool TIniDocument::Write(std::string_view section, std::string_view ident, std::
 
     TSection* target = nullptr;
     for (TSection& s : FSections) {
-        if (!SameName(s.Name, section))
+        if (!SameTextAscii(s.Name, section))
             continue;
         if (!target)
             target = &s;
         for (TLine& line : s.Lines) {
-            if (line.Key.empty() || !SameName(line.Key, ident))
+            if (line.Key.empty() || !SameTextAscii(line.Key, ident))
                 continue;
             if (line.Value == value)
                 return false;
@@ -290,11 +265,11 @@ bool TIniDocument::Delete(std::string_view section, std::string_view ident)
 {
     bool changed = false;
     for (TSection& s : FSections) {
-        if (!SameName(s.Name, section))
+        if (!SameTextAscii(s.Name, section))
             continue;
         // Every copy of the key goes: a second one would otherwise surface in its place.
         std::erase_if(s.Lines, [&](const TLine& line) {
-            bool match = !line.Key.empty() && SameName(line.Key, ident);
+            bool match = !line.Key.empty() && SameTextAscii(line.Key, ident);
             changed = changed || match;
             return match;
         });
@@ -307,7 +282,7 @@ bool TIniDocument::Erase(std::string_view section)
     bool changed = false;
     for (std::size_t i = FSections.size(); i > 0; --i) {
         TSection& s = FSections[i - 1];
-        if (!SameName(s.Name, section))
+        if (!SameTextAscii(s.Name, section))
             continue;
         // What follows the section's last key is usually about the next section (or is
         // another program's note), so it stays; the leading blank lines go with the section.

@@ -1,8 +1,7 @@
 #include "report/XMLTestRunner2Records.h"
 
+#include "platform/TextUtils.h"
 #include "report/XmlText.h"
-
-#include <algorithm>
 
 namespace XMLTestRunner2 {
 
@@ -51,11 +50,6 @@ std::string FailedTestCaseRecord(std::string_view result, std::string_view testC
 void AppendStat(std::string& r, std::string_view name, std::string_view value, std::string_view closing)
 {
     r.append("<stat name=\"").append(name).append("\" value=\"").append(value).append(closing).append(CrLf);
-}
-
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 } // namespace
@@ -144,8 +138,7 @@ bool IsReportRoot(std::string_view suiteName, std::string_view hostExeFileName)
     const auto slash = hostExeFileName.find_last_of("/\\");
     if (slash != std::string_view::npos)
         hostExeFileName.remove_prefix(slash + 1);
-    return std::ranges::equal(suiteName, hostExeFileName,
-                              [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    return Sys::SameTextAscii(suiteName, hostExeFileName);
 }
 
 std::string TestCaseName(std::string_view rootSuiteName, std::string_view suitePathPrefix,
