@@ -4,19 +4,6 @@
 
 namespace Sys {
 
-namespace {
-
-template <class TIsBlank> std::string_view TrimWith(std::string_view text, TIsBlank isBlank)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-} // namespace
-
 bool IsBlankOrControl(char c)
 {
     return static_cast<unsigned char>(c) <= ' ';
@@ -24,12 +11,11 @@ bool IsBlankOrControl(char c)
 
 std::string_view Trim(std::string_view text)
 {
-    return TrimWith(text, IsBlankOrControl);
-}
-
-std::string_view TrimSpacesTabsCr(std::string_view text)
-{
-    return TrimWith(text, [](char c) { return c == ' ' || c == '\t' || c == '\r'; });
+    while (!text.empty() && IsBlankOrControl(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlankOrControl(text.back()))
+        text.remove_suffix(1);
+    return text;
 }
 
 char LowerAscii(char c)

@@ -14,10 +14,6 @@ bool IsBlankOrControl(char c);
 // Without the leading and trailing blanks and control characters.
 std::string_view Trim(std::string_view text);
 
-// Without the leading and trailing spaces, tabs and CRs only, the blanks a line of a
-// hand-written file carries; other control characters stay, so they can be reported.
-std::string_view TrimSpacesTabsCr(std::string_view text);
-
 char LowerAscii(char c);
 std::string LowerAscii(std::string_view text);
 

@@ -20,13 +20,6 @@ TEST(TextUtils, TrimTakesEveryControlCharacterButNoHighByte)
     EXPECT_EQ(Trim("\xC2\xA0\xC3\xBC \xA0"), "\xC2\xA0\xC3\xBC \xA0");
 }
 
-TEST(TextUtils, TrimSpacesTabsCrKeepsOtherControlCharacters)
-{
-    EXPECT_EQ(TrimSpacesTabsCr(" \t a=b \r"), "a=b");
-    EXPECT_EQ(TrimSpacesTabsCr("\f a \n"), "\f a \n");
-    EXPECT_EQ(TrimSpacesTabsCr(" \t\r"), "");
-}
-
 TEST(TextUtils, LetterCaseIsAsciiOnlyWhateverTheLocale)
 {
     // A Latin-1 locale, where one is installed, would lower 0xC4; these functions must not.
