@@ -21,11 +21,7 @@ public:
     using TXmlReportListener::TXmlReportListener;
 
 private:
-    std::string RunHeader() override
-    {
-        FStartTime = Sys::Now();
-        return HeaderRecord();
-    }
+    std::string RunHeader() override { return HeaderRecord(); }
 
     std::string StatusLine(const ITestPtr& test, const std::string& msg) override
     {
@@ -57,10 +53,8 @@ private:
     {
         const Sys::TDateTime now = Sys::Now();
         return StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
-                                Sys::DateTimeToStr(now), Sys::FormatLongTime(now - FStartTime));
+                                Sys::DateTimeToStr(now), Sys::FormatLongTime(now - StartTime()));
     }
-
-    Sys::TDateTime FStartTime = 0;
 };
 
 } // namespace

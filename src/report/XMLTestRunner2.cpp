@@ -42,12 +42,11 @@ private:
     std::string RunHeader() override
     {
         FStartTicks = Sys::GetTickCount();
-        FStartTime = Sys::Now();
         auto root = TestFramework::RegisteredTests();
         const int total = root ? root->CountTestCases() : 0;
         const int enabled = root ? root->CountEnabledTestCases() : 0;
-        return HeaderRecord(RootSuiteName(), total, total - enabled, Sys::FormatShortDate(FStartTime),
-                            Sys::FormatLongTime(FStartTime));
+        return HeaderRecord(RootSuiteName(), total, total - enabled, Sys::FormatShortDate(StartTime()),
+                            Sys::FormatLongTime(StartTime()));
     }
 
     std::string StatusLine(const ITestPtr& test, const std::string& msg) override
@@ -91,13 +90,12 @@ private:
     {
         const std::uint32_t elapsed = Sys::GetTickCount() - FStartTicks;
         return StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
-                                Sys::DateTimeToStr(FStartTime), Sys::DateTimeToStr(Sys::Now()), elapsed);
+                                Sys::DateTimeToStr(StartTime()), Sys::DateTimeToStr(Sys::Now()), elapsed);
     }
 
     bool HasElement(const ITestPtr& suite) override { return !IsReportRoot(suite->GetName(), FHostExeName); }
 
     std::uint32_t FStartTicks = 0;
-    Sys::TDateTime FStartTime = 0;
     std::string FHostExeName;
 };
 

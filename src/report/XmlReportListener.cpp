@@ -27,6 +27,7 @@ void TXmlReportListener::Status(const ITestPtr& test, const std::string& msg)
 
 void TXmlReportListener::TestingStarts()
 {
+    FStartTime = Sys::Now();
     const std::string header = RunHeader();
     FSink.emplace(FFileName);
     WriteRecord(header);

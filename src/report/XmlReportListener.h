@@ -4,6 +4,7 @@
 // suites that an aborted run left open are closed, so the document stays well-formed.
 
 #include "core/TestInterfaces.h"
+#include "platform/Locale.h"
 #include "report/OpenSuites.h"
 #include "report/ReportSink.h"
 
@@ -39,9 +40,12 @@ protected:
     // The suites open at the moment of the call, for reports that name by path.
     const TOpenSuites& OpenSuites() const { return FOpenSuites; }
 
+    // When testing started, taken before the file is opened.
+    Sys::TDateTime StartTime() const { return FStartTime; }
+
 private:
     // The records, each with its line ends; an empty one writes nothing.
-    // TestingStarts, before the file is opened (so that a report can take its start time).
+    // TestingStarts, before the file is opened.
     virtual std::string RunHeader() = 0;
     virtual std::string StatusLine(const ITestPtr& test, const std::string& msg) = 0;
     // AddSuccess of a test without children.
@@ -55,8 +59,8 @@ private:
     virtual std::string SuiteFooter() = 0;
     // TestingEnds, after the footers of the suites left open.
     virtual std::string RunFooter(TTestResult& testResult) = 0;
-    // A suite without an element of its own: neither header nor footer, and no part
-    // of the names below it.
+    // False for a suite that gets no element of its own: neither header nor footer,
+    // and no part of the names below it.
     virtual bool HasElement(const ITestPtr&) { return true; }
 
     void WriteRecord(const std::string& record);
@@ -64,6 +68,7 @@ private:
 
     std::string FFileName;
     std::optional<ReportSink::TReportSink> FSink;
+    Sys::TDateTime FStartTime = 0;
     TOpenSuites FOpenSuites;
 };
 
