@@ -5,11 +5,11 @@
 
 #include "bridge/HostPlatform.h"
 #include "host/HostJournal.h"
+#include "platform/IniFiles.h"
+#include "platform/TextUtils.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <sstream>
+#include <optional>
 
 namespace WexelHost {
 
@@ -21,22 +21,15 @@ TLoginState& State()
     return state;
 }
 
-std::string Trim(const std::string& text)
-{
-    const char* blanks = " \t\r";
-    auto first = text.find_first_not_of(blanks);
-    if (first == std::string::npos)
-        return {};
-    auto last = text.find_last_not_of(blanks);
-    return text.substr(first, last - first + 1);
-}
-
 [[noreturn]] void LoginFailed(const std::string& why)
 {
     throw ELoginError("Cannot log in: " + why);
 }
 
-std::string ReadConfigurationFile(const std::string& file)
+// Every setting of the file, "Section.Name" -> value without its surrounding blanks; a
+// name given twice keeps its last value. A store reads a missing file as empty and
+// keeps lines it cannot parse; a login must not start on such a file.
+std::map<std::string, std::string> ReadConfigurationFile(const std::string& file)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -45,13 +38,19 @@ std::string ReadConfigurationFile(const std::string& file)
         LoginFailed("the configuration file " + file + " does not exist");
     if (fs::is_directory(status))
         LoginFailed("the configuration file " + file + " is a directory");
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
+    std::optional<TestFramework::TMemIniFile> store;
+    try {
+        store.emplace(file);
+    } catch (const TestFramework::EIniFileException&) {
         LoginFailed("the configuration file " + file + " cannot be read");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        LoginFailed("the configuration file " + file + " cannot be read");
-    return text;
+    }
+    const TestFramework::TIniDocument& document = store->Document();
+    if (const std::size_t line = document.FirstMalformedLine())
+        LoginFailed(file + ", line " + std::to_string(line) + ": expected [Section] or Name=Value");
+    std::map<std::string, std::string> settings;
+    for (const TestFramework::TIniDocument::TEntry& entry : document.Entries())
+        settings[entry.Section + "." + entry.Key] = Sys::Trim(entry.Value);
+    return settings;
 }
 
 TApplicationManager GlobalManager;
@@ -62,31 +61,6 @@ TApplicationManager* const BaseMng = &GlobalManager;
 
 const TLoginState& LoginState() { return State(); }
 
-std::map<std::string, std::string> ParseConfiguration(const std::string& text, const std::string& source)
-{
-    std::map<std::string, std::string> settings;
-    std::string section;
-    std::istringstream lines(text);
-    std::string raw;
-    int number = 0;
-    while (std::getline(lines, raw)) {
-        ++number;
-        std::string line = Trim(raw);
-        if (line.empty() || line[0] == ';' || line[0] == '#')
-            continue;
-        if (line.front() == '[' && line.back() == ']') {
-            section = Trim(line.substr(1, line.size() - 2));
-            continue;
-        }
-        auto eq = line.find('=');
-        std::string name = eq == std::string::npos ? std::string() : Trim(line.substr(0, eq));
-        if (name.empty())
-            LoginFailed(source + ", line " + std::to_string(number) + ": expected [Section] or Name=Value");
-        settings[section + "." + name] = Trim(line.substr(eq + 1));
-    }
-    return settings;
-}
-
 void PerformLogin(const std::string& configFile)
 {
     if (JournalActive())
@@ -95,7 +69,7 @@ void PerformLogin(const std::string& configFile)
         LoginFailed("no configuration is named");
     std::map<std::string, std::string> settings;
     if (configFile != DefaultConfiguration)
-        settings = ParseConfiguration(ReadConfigurationFile(configFile), configFile);
+        settings = ReadConfigurationFile(configFile);
     TLoginState& state = State();
     state.LoggedIn = true;
     state.Config = configFile;

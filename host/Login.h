@@ -16,8 +16,4 @@ struct TLoginState {
 
 const TLoginState& LoginState();
 
-// Reads an ini text: blank lines, comments (";" or "#"), "[Section]" and "Name=Value"
-// lines. Raises ELoginError naming the source and the line for anything else.
-std::map<std::string, std::string> ParseConfiguration(const std::string& text, const std::string& source);
-
 } // namespace WexelHost

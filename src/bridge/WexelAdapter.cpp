@@ -5,6 +5,7 @@
 #include "core/TestExceptions.h"
 #include "core/TestRegistry.h"
 #include "core/TestSuite.h"
+#include "platform/TextUtils.h"
 
 #include <cstdio>
 #include <string_view>
@@ -19,27 +20,7 @@ namespace {
 
 using TestFramework::ITestPtr;
 using TestFramework::TTestSuite;
-
-bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string Trim(std::string_view s)
-{
-    std::size_t begin = 0, end = s.size();
-    while (begin < end && IsBlankOrControl(s[begin]))
-        ++begin;
-    while (end > begin && IsBlankOrControl(s[end - 1]))
-        --end;
-    return std::string(s.substr(begin, end - begin));
-}
-
-std::string LowerAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+using Sys::LowerAscii;
 
 // Lines end at CR LF, CR or LF; a line end at the very end opens no extra line.
 std::vector<std::string_view> SplitLines(std::string_view text)
@@ -144,15 +125,15 @@ void TWexelAdapter::RunTest(const std::string& fullName) { MapRunTestAnswer(Call
 
 void MapRunTestAnswer(const std::string& answer)
 {
-    const std::string a = Trim(answer);
+    const std::string a(Sys::Trim(answer));
     static constexpr std::string_view Failure = "##failure";
     static constexpr std::string_view Error = "##exception";
     if (a == "##pass")
         return;
     if (a.compare(0, Failure.size(), Failure) == 0)
-        throw TestFramework::ETestFailure(CutName(Trim(std::string_view(a).substr(Failure.size()))));
+        throw TestFramework::ETestFailure(CutName(std::string(Sys::Trim(std::string_view(a).substr(Failure.size())))));
     if (a.compare(0, Error.size(), Error) == 0)
-        throw Sys::Exception(CutName(Trim(std::string_view(a).substr(Error.size()))));
+        throw Sys::Exception(CutName(std::string(Sys::Trim(std::string_view(a).substr(Error.size())))));
     if (a == "##notfound")
         throw Sys::Exception("Test not found");
     throw Sys::Exception("Unknown error");

@@ -3,79 +3,61 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "platform/Locale.h"
 #include "report/ReportRun.h"
+#include "report/XMLTestRunnerRecords.h"
+#include "report/XmlReportListener.h"
 
 namespace XMLTestRunner {
 
-TXMLTestListener::TXMLTestListener(std::string fileName) : FFileName(std::move(fileName)) {}
+namespace {
 
-void TXMLTestListener::WriteRecord(const std::string& record)
-{
-    // The builders end every record with its CR LF already.
-    if (!record.empty() && FSink)
-        FSink->Write(record);
-}
+using XmlReport::ITestPtr;
+using XmlReport::TTestFailure;
+using XmlReport::TTestResult;
 
-void TXMLTestListener::Status(const ITestPtr& test, const std::string& msg)
-{
-    WriteRecord(StatusRecord(test->GetName(), msg));
-}
+class TXMLTestListener : public XmlReport::TXmlReportListener {
+public:
+    using TXmlReportListener::TXmlReportListener;
 
-void TXMLTestListener::TestingStarts()
-{
-    FStartTime = Sys::Now();
-    FSink.emplace(FFileName);
-    WriteRecord(HeaderRecord());
-}
+private:
+    std::string RunHeader() override { return HeaderRecord(); }
 
-void TXMLTestListener::StartTest(const ITestPtr&) {}
-
-void TXMLTestListener::AddSuccess(const ITestPtr& test)
-{
-    if (test->Tests().empty())
-        WriteRecord(PassedTestRecord(test->GetName()));
-}
-
-void TXMLTestListener::AddError(TTestFailure& failure)
-{
-    WriteRecord(ErrorTestRecord(failure.FailedTest()->GetName(), failure.ThrownExceptionName(),
-                                failure.LocationInfo(), failure.ThrownExceptionMessage()));
-}
-
-void TXMLTestListener::AddFailure(TTestFailure& failure)
-{
-    WriteRecord(FailureTestRecord(failure.FailedTest()->GetName(), failure.ThrownExceptionName(),
-                                  failure.LocationInfo(), failure.ThrownExceptionMessage()));
-}
-
-void TXMLTestListener::EndTest(const ITestPtr& test)
-{
-    // Normally nothing: only a suite whose body raised before its EndSuite is still open
-    // here, and closing it keeps the report well-formed.
-    WriteRecord(FOpenSuites.Close(test.get()));
-}
-
-void TXMLTestListener::TestingEnds(TTestResult& testResult)
-{
-    const Sys::TDateTime now = Sys::Now();
-    WriteRecord(FOpenSuites.CloseAll());
-    WriteRecord(StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
-                                 Sys::DateTimeToStr(now), Sys::FormatLongTime(now - FStartTime)));
-    if (FSink) {
-        FSink->Close();
-        FSink.reset();
+    std::string StatusLine(const ITestPtr& test, const std::string& msg) override
+    {
+        return StatusRecord(test->GetName(), msg);
     }
-}
 
-bool TXMLTestListener::ShouldRunTest(const ITestPtr& test) { return test->GetEnabled(); }
+    std::string PassedTest(const ITestPtr& test) override { return PassedTestRecord(test->GetName()); }
 
-void TXMLTestListener::StartSuite(const ITestPtr& suite)
-{
-    WriteRecord(SuiteStartRecord(suite->GetName()));
-    FOpenSuites.Open(suite.get());
-}
+    std::string ErroredTest(TTestFailure& failure) override
+    {
+        return ErrorTestRecord(failure.FailedTest()->GetName(), failure.ThrownExceptionName(),
+                               failure.LocationInfo(), failure.ThrownExceptionMessage());
+    }
 
-void TXMLTestListener::EndSuite(const ITestPtr& suite) { WriteRecord(FOpenSuites.Close(suite.get())); }
+    std::string FailedTest(TTestFailure& failure) override
+    {
+        return FailureTestRecord(failure.FailedTest()->GetName(), failure.ThrownExceptionName(),
+                                 failure.LocationInfo(), failure.ThrownExceptionMessage());
+    }
+
+    // The format has no record for a test that did not run.
+    std::string SkippedTest(const ITestPtr&) override { return {}; }
+
+    std::string SuiteHeader(const ITestPtr& suite) override { return SuiteStartRecord(suite->GetName()); }
+
+    std::string SuiteFooter() override { return SuiteEndRecord(); }
+
+    std::string RunFooter(TTestResult& testResult) override
+    {
+        const Sys::TDateTime now = Sys::Now();
+        return StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
+                                Sys::DateTimeToStr(now), Sys::FormatLongTime(now - StartTime()));
+    }
+};
+
+} // namespace
 
 std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
 {

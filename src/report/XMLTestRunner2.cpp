@@ -3,13 +3,22 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
-#include "report/ReportRun.h"
 #include "platform/Clock.h"
+#include "platform/Locale.h"
 #include "platform/Process.h"
+#include "report/ReportRun.h"
+#include "report/XMLTestRunner2Records.h"
+#include "report/XmlReportListener.h"
+
+#include <cstdint>
 
 namespace XMLTestRunner2 {
 
 namespace {
+
+using XmlReport::ITestPtr;
+using XmlReport::TTestFailure;
+using XmlReport::TTestResult;
 
 std::string RootSuiteName()
 {
@@ -17,115 +26,80 @@ std::string RootSuiteName()
     return root ? root->GetName() : std::string();
 }
 
+class TXMLTestListener : public XmlReport::TXmlReportListener {
+public:
+    explicit TXMLTestListener(std::string fileName)
+        : TXmlReportListener(std::move(fileName)), FHostExeName(Sys::ExeFileName())
+    {
+    }
+
+private:
+    std::string CaseName(const ITestPtr& test) const
+    {
+        return TestCaseName(RootSuiteName(), OpenSuites().SuitePathPrefix(), test->GetName());
+    }
+
+    std::string RunHeader() override
+    {
+        FStartTicks = Sys::GetTickCount();
+        auto root = TestFramework::RegisteredTests();
+        const int total = root ? root->CountTestCases() : 0;
+        const int enabled = root ? root->CountEnabledTestCases() : 0;
+        return HeaderRecord(RootSuiteName(), total, total - enabled, Sys::FormatShortDate(StartTime()),
+                            Sys::FormatLongTime(StartTime()));
+    }
+
+    std::string StatusLine(const ITestPtr& test, const std::string& msg) override
+    {
+        return StatusRecord(test->GetName(), msg);
+    }
+
+    std::string PassedTest(const ITestPtr& test) override
+    {
+        return PassedTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime());
+    }
+
+    std::string ErroredTest(TTestFailure& failure) override
+    {
+        auto test = failure.FailedTest();
+        return ErrorTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime(),
+                                   failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
+                                   failure.AddressInfo(), failure.StackTrace());
+    }
+
+    std::string FailedTest(TTestFailure& failure) override
+    {
+        auto test = failure.FailedTest();
+        return FailureTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime(),
+                                     failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
+                                     failure.AddressInfo(), failure.StackTrace());
+    }
+
+    std::string SkippedTest(const ITestPtr& test) override { return NotRunTestCaseRecord(CaseName(test)); }
+
+    std::string SuiteHeader(const ITestPtr& suite) override
+    {
+        const int total = suite->CountTestCases();
+        return SuiteStartRecord(OpenSuites().SuiteName(suite->GetName()), total,
+                                total - suite->CountEnabledTestCases());
+    }
+
+    std::string SuiteFooter() override { return SuiteEndRecord(); }
+
+    std::string RunFooter(TTestResult& testResult) override
+    {
+        const std::uint32_t elapsed = Sys::GetTickCount() - FStartTicks;
+        return StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
+                                Sys::DateTimeToStr(StartTime()), Sys::DateTimeToStr(Sys::Now()), elapsed);
+    }
+
+    bool HasElement(const ITestPtr& suite) override { return !IsReportRoot(suite->GetName(), FHostExeName); }
+
+    std::uint32_t FStartTicks = 0;
+    std::string FHostExeName;
+};
+
 } // namespace
-
-TXMLTestListener::TXMLTestListener(std::string fileName)
-    : FFileName(std::move(fileName)), FHostExeName(Sys::ExeFileName())
-{
-}
-
-void TXMLTestListener::WriteRecord(const std::string& record)
-{
-    if (!record.empty() && FSink)
-        FSink->Write(record);
-}
-
-std::string TXMLTestListener::TestCaseName(const std::string& testName) const
-{
-    return FSuites.TestCaseName(RootSuiteName(), testName);
-}
-
-bool TXMLTestListener::IsRoot(const ITestPtr& suite) const
-{
-    return IsReportRoot(suite->GetName(), FHostExeName);
-}
-
-void TXMLTestListener::Status(const ITestPtr& test, const std::string& msg)
-{
-    WriteRecord(StatusRecord(test->GetName(), msg));
-}
-
-void TXMLTestListener::TestingStarts()
-{
-    FStartTicks = Sys::GetTickCount();
-    FStartTime = Sys::Now();
-    FSink.emplace(FFileName);
-    auto root = TestFramework::RegisteredTests();
-    const int total = root ? root->CountTestCases() : 0;
-    const int enabled = root ? root->CountEnabledTestCases() : 0;
-    WriteRecord(HeaderRecord(RootSuiteName(), total, total - enabled, Sys::FormatShortDate(FStartTime),
-                             Sys::FormatLongTime(FStartTime)));
-}
-
-void TXMLTestListener::StartTest(const ITestPtr&) {}
-
-void TXMLTestListener::AddSuccess(const ITestPtr& test)
-{
-    if (test->Tests().empty())
-        WriteRecord(PassedTestCaseRecord(TestCaseName(test->GetName()), test->GetEnabled(),
-                                         test->ElapsedTestTime()));
-}
-
-void TXMLTestListener::AddError(TTestFailure& failure)
-{
-    auto test = failure.FailedTest();
-    WriteRecord(ErrorTestCaseRecord(TestCaseName(test->GetName()), test->GetEnabled(), test->ElapsedTestTime(),
-                                    failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
-                                    failure.AddressInfo(), failure.StackTrace()));
-}
-
-void TXMLTestListener::AddFailure(TTestFailure& failure)
-{
-    auto test = failure.FailedTest();
-    WriteRecord(FailureTestCaseRecord(TestCaseName(test->GetName()), test->GetEnabled(), test->ElapsedTestTime(),
-                                      failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
-                                      failure.AddressInfo(), failure.StackTrace()));
-}
-
-void TXMLTestListener::EndTest(const ITestPtr& test)
-{
-    // Normally nothing: only a suite whose body raised before its EndSuite is still open
-    // here, and closing it keeps the report well-formed.
-    WriteRecord(FSuites.Pop(test.get()));
-}
-
-void TXMLTestListener::TestingEnds(TTestResult& testResult)
-{
-    WriteRecord(FSuites.CloseAll());
-    const std::uint32_t elapsed = Sys::GetTickCount() - FStartTicks;
-    WriteRecord(StatisticsRecord(testResult.RunCount(), testResult.FailureCount(), testResult.ErrorCount(),
-                                 Sys::DateTimeToStr(FStartTime), Sys::DateTimeToStr(Sys::Now()), elapsed));
-    if (FSink) {
-        FSink->Close();
-        FSink.reset();
-    }
-}
-
-bool TXMLTestListener::ShouldRunTest(const ITestPtr& test)
-{
-    if (!test->GetEnabled()) {
-        WriteRecord(NotRunTestCaseRecord(TestCaseName(test->GetName())));
-        return false;
-    }
-    return true;
-}
-
-void TXMLTestListener::StartSuite(const ITestPtr& suite)
-{
-    if (IsRoot(suite))
-        return;
-    const int total = suite->CountTestCases();
-    WriteRecord(SuiteStartRecord(FSuites.SuiteName(suite->GetName()), total,
-                                 total - suite->CountEnabledTestCases()));
-    FSuites.Push(suite.get(), suite->GetName());
-}
-
-void TXMLTestListener::EndSuite(const ITestPtr& suite)
-{
-    if (IsRoot(suite))
-        return;
-    WriteRecord(FSuites.Pop(suite.get()));
-}
 
 std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
 {

@@ -1,8 +1,7 @@
 #include "report/XMLTestRunner2Records.h"
 
+#include "platform/TextUtils.h"
 #include "report/XmlText.h"
-
-#include <algorithm>
 
 namespace XMLTestRunner2 {
 
@@ -51,11 +50,6 @@ std::string FailedTestCaseRecord(std::string_view result, std::string_view testC
 void AppendStat(std::string& r, std::string_view name, std::string_view value, std::string_view closing)
 {
     r.append("<stat name=\"").append(name).append("\" value=\"").append(value).append(closing).append(CrLf);
-}
-
-char AsciiLower(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 } // namespace
@@ -144,53 +138,15 @@ bool IsReportRoot(std::string_view suiteName, std::string_view hostExeFileName)
     const auto slash = hostExeFileName.find_last_of("/\\");
     if (slash != std::string_view::npos)
         hostExeFileName.remove_prefix(slash + 1);
-    return std::ranges::equal(suiteName, hostExeFileName,
-                              [](char a, char b) { return AsciiLower(a) == AsciiLower(b); });
+    return Sys::SameTextAscii(suiteName, hostExeFileName);
 }
 
-std::string TSuiteStack::SuiteName(std::string_view suiteName) const
-{
-    std::string name = FPrefix;
-    name.append(suiteName);
-    return name;
-}
-
-std::string TSuiteStack::TestCaseName(std::string_view rootSuiteName, std::string_view testName) const
+std::string TestCaseName(std::string_view rootSuiteName, std::string_view suitePathPrefix,
+                         std::string_view testName)
 {
     std::string name(rootSuiteName);
-    name.append(".").append(FPrefix).append(testName);
+    name.append(".").append(suitePathPrefix).append(testName);
     return name;
-}
-
-void TSuiteStack::Push(const void* suite, std::string_view suiteName)
-{
-    FEntries.push_back({suite, FPrefix.size()});
-    FPrefix.append(suiteName).append(".");
-}
-
-std::string TSuiteStack::Pop(const void* suite)
-{
-    const auto found = std::find_if(FEntries.rbegin(), FEntries.rend(),
-                                    [suite](const TEntry& e) { return e.Suite == suite; });
-    if (found == FEntries.rend())
-        return {};
-    const auto count = static_cast<std::size_t>(found - FEntries.rbegin()) + 1;
-    FPrefix.resize(found->PrefixLength);
-    FEntries.resize(FEntries.size() - count);
-    std::string r;
-    for (std::size_t i = 0; i < count; ++i)
-        r += SuiteEndRecord();
-    return r;
-}
-
-std::string TSuiteStack::CloseAll()
-{
-    std::string r;
-    for (std::size_t i = 0; i < FEntries.size(); ++i)
-        r += SuiteEndRecord();
-    FEntries.clear();
-    FPrefix.clear();
-    return r;
 }
 
 } // namespace XMLTestRunner2

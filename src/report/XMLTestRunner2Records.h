@@ -7,11 +7,9 @@
 // Values are narrow strings as the framework holds them (UTF-8, possibly with stray
 // bytes); dates and times arrive already formatted by the caller in the locale's style.
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace XMLTestRunner2 {
 
@@ -24,14 +22,14 @@ std::string HeaderRecord(std::string_view rootSuiteName, int totalCount, int not
 // Status: a line of free text from a running test.
 std::string StatusRecord(std::string_view testName, std::string_view message);
 
-// StartSuite: the suite's element, named by TSuiteStack::SuiteName, and the start of its
-// results (two records).
+// StartSuite: the suite's element, named by its dotted path (XmlReport::TOpenSuites::
+// SuiteName), and the start of its results (two records).
 std::string SuiteStartRecord(std::string_view qualifiedSuiteName, int totalCount, int notRunCount);
 
 // EndSuite: the end of the results and of the suite's element (two records).
 std::string SuiteEndRecord();
 
-// Test cases, named by TSuiteStack::TestCaseName. executed is the test's enabled state,
+// Test cases, named by TestCaseName. executed is the test's enabled state,
 // elapsedMilliseconds its elapsed time.
 std::string PassedTestCaseRecord(std::string_view testCaseName, bool executed,
                                  std::uint64_t elapsedMilliseconds);
@@ -58,46 +56,13 @@ std::string StatisticsRecord(int runCount, int failureCount, int errorCount,
                              std::uint64_t runTimeMilliseconds);
 
 // A suite named like the host executable's file (without directory; letter case ignored)
-// is the report's root: it gets no element and does not enter the suite stack.
+// is the report's root: it gets no element and no part in the names below it.
 bool IsReportRoot(std::string_view suiteName, std::string_view hostExeFileName);
 
-// The suites entered and not yet left: they name the elements ("R.A.B") and test cases
-// ("R.R.A.B.T" for test T in suite B in A in the root R) and know what still has to be
-// closed. A suite whose body raised never gets its EndSuite, and a run may end with suites
-// still open; the report stays well-formed if the listener leaves suites through Pop on
-// EndSuite (and on EndTest, which always arrives, for a suite whose EndSuite did not) and
-// calls CloseAll before the statistics. Suites are identified by address; names may repeat.
-class TSuiteStack {
-public:
-    // The element name of a suite about to be entered: the path prefix, then its name.
-    std::string SuiteName(std::string_view suiteName) const;
-
-    // The name of a test case in the innermost suite: the registered root suite's name,
-    // ".", the path prefix, then the test's name.
-    std::string TestCaseName(std::string_view rootSuiteName, std::string_view testName) const;
-
-    // The names of the suites entered, outermost first, each followed by ".".
-    const std::string& SuitePathPrefix() const { return FPrefix; }
-
-    void Push(const void* suite, std::string_view suiteName);
-
-    // Leaves the suite and every suite entered inside it that is still on the stack, and
-    // returns their end records, innermost first; empty, and nothing changes, when the
-    // suite is not on the stack.
-    std::string Pop(const void* suite);
-
-    // The end records for every suite on the stack, innermost first; empties the stack.
-    std::string CloseAll();
-
-    std::size_t Depth() const { return FEntries.size(); }
-
-private:
-    struct TEntry {
-        const void* Suite;
-        std::size_t PrefixLength; // of FPrefix before this suite was entered
-    };
-    std::vector<TEntry> FEntries; // outermost first
-    std::string FPrefix;
-};
+// The name of a test case: the registered root suite's name, ".", the path prefix of the
+// open suites (XmlReport::TOpenSuites::SuitePathPrefix), then the test's name; so test T
+// in suite B in A in the root R is "R.R.A.B.T".
+std::string TestCaseName(std::string_view rootSuiteName, std::string_view suitePathPrefix,
+                         std::string_view testName);
 
 } // namespace XMLTestRunner2

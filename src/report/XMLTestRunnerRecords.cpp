@@ -2,8 +2,6 @@
 
 #include "report/XmlText.h"
 
-#include <algorithm>
-
 namespace XMLTestRunner {
 
 namespace {
@@ -79,33 +77,6 @@ std::string StatisticsRecord(int runCount, int failureCount, int errorCount,
     AppendStat(r, "Finished At", XmlText::EscapeLatin1(finishedAt), "\" />");
     AppendStat(r, "Runtime", XmlText::EscapeLatin1(runTime), "\" />");
     r.append("</Statistics>\r\n</TestRun>\r\n");
-    return r;
-}
-
-void TOpenSuites::Open(const void* suite)
-{
-    FOpen.push_back(suite);
-}
-
-std::string TOpenSuites::Close(const void* suite)
-{
-    const auto found = std::find(FOpen.rbegin(), FOpen.rend(), suite);
-    if (found == FOpen.rend())
-        return {};
-    const auto count = static_cast<std::size_t>(found - FOpen.rbegin()) + 1;
-    FOpen.resize(FOpen.size() - count);
-    std::string r;
-    for (std::size_t i = 0; i < count; ++i)
-        r += SuiteEndRecord();
-    return r;
-}
-
-std::string TOpenSuites::CloseAll()
-{
-    std::string r;
-    for (std::size_t i = 0; i < FOpen.size(); ++i)
-        r += SuiteEndRecord();
-    FOpen.clear();
     return r;
 }
 

@@ -7,10 +7,8 @@
 // Values are narrow strings as the framework holds them (UTF-8, possibly with stray
 // bytes); dates and times arrive already formatted by the caller in the locale's style.
 
-#include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace XMLTestRunner {
 
@@ -38,27 +36,5 @@ std::string FailureTestRecord(std::string_view testName, std::string_view except
 // text of now, runTime the elapsed time as a time-of-day text.
 std::string StatisticsRecord(int runCount, int failureCount, int errorCount,
                              std::string_view finishedAt, std::string_view runTime);
-
-// The suites whose start record is written and whose end record is not. A suite whose
-// body raised never gets its EndSuite, and a run may end with suites still open; the
-// report stays well-formed if the listener closes them through this tracker: Close on
-// EndSuite (and on EndTest, which always arrives, for a suite whose EndSuite did not),
-// CloseAll before the statistics. Suites are identified by address only.
-class TOpenSuites {
-public:
-    void Open(const void* suite);
-
-    // The end records for the suite and for every suite opened inside it that is still
-    // open; empty, and nothing changes, when the suite is not open.
-    std::string Close(const void* suite);
-
-    // The end records for every open suite, innermost first.
-    std::string CloseAll();
-
-    std::size_t Depth() const { return FOpen.size(); }
-
-private:
-    std::vector<const void*> FOpen; // outermost first
-};
 
 } // namespace XMLTestRunner

@@ -1,6 +1,7 @@
 #include "runner/CmdLineParser.h"
 
 #include "platform/Process.h"
+#include "platform/TextUtils.h"
 
 #include <cstddef>
 
@@ -8,30 +9,9 @@ namespace CmdLineParser {
 
 namespace {
 
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string LowerAscii(const std::string& s)
-{
-    std::string out = s;
-    for (char& c : out)
-        c = LowerAscii(c);
-    return out;
-}
-
-bool SameTextAscii(const std::string& a, const std::string& b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool StartsWithTextAscii(const std::string& s, const std::string& prefix)
-{
-    return s.size() >= prefix.size() && SameTextAscii(s.substr(0, prefix.size()), prefix);
-}
+using Sys::LowerAscii;
+using Sys::SameTextAscii;
+using Sys::StartsWithTextAscii;
 
 [[noreturn]] void FailBefore(const std::string& text, std::size_t cursor)
 {

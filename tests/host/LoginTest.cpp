@@ -47,6 +47,17 @@ TEST(Login, ReadsAnIniConfiguration)
     EXPECT_TRUE(LoginState().Settings.empty());
 }
 
+// Unlike a store's keyed reads, the login takes the file whole: section names keep their
+// case, and a setting given twice keeps its last value.
+TEST(Login, LaterSettingsWinAndSectionsKeepTheirCase)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("app.cfg"), "\xEF\xBB\xBF[A]\nk=1\n[a]\nk=2\n[A]\nk=3\n\t\f\n");
+    PerformLogin(dir.File("app.cfg"));
+    EXPECT_EQ(LoginState().Settings, (std::map<std::string, std::string>{{"A.k", "3"}, {"a.k", "2"}}));
+    BaseMng->CloseConnections();
+}
+
 TEST(Login, FailuresNameTheFileAndTheCause)
 {
     TestSupport::TTempDir dir;

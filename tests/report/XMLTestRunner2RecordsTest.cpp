@@ -1,5 +1,7 @@
 #include "report/XMLTestRunner2Records.h"
 
+#include "report/OpenSuites.h"
+
 #include "XmlCheck.h"
 
 #include <gtest/gtest.h>
@@ -21,23 +23,22 @@ int SuiteR, SuiteA, SuiteB;
 // error and a disabled test, in the order the notifications produce them.
 std::string SmallTreeReport()
 {
-    TSuiteStack stack;
+    XmlReport::TOpenSuites open;
+    auto caseName = [&open](std::string_view test) { return TestCaseName("R", open.SuitePathPrefix(), test); };
     std::string report = HeaderRecord("R", 4, 1, "06/05/2024", "14:03:07");
-    report += SuiteStartRecord(stack.SuiteName("R"), 4, 1);
-    stack.Push(&SuiteR, "R");
-    report += SuiteStartRecord(stack.SuiteName("A"), 4, 1);
-    stack.Push(&SuiteA, "A");
-    report += SuiteStartRecord(stack.SuiteName("B"), 4, 1);
-    stack.Push(&SuiteB, "B");
-    report += PassedTestCaseRecord(stack.TestCaseName("R", "Passes"), true, 1234);
-    report += FailureTestCaseRecord(stack.TestCaseName("R", "Fails"), true, 5, "ETestFailure",
+    report += SuiteStartRecord(open.SuiteName("R"), 4, 1);
+    open.Open(&SuiteR, "R");
+    report += SuiteStartRecord(open.SuiteName("A"), 4, 1);
+    open.Open(&SuiteA, "A");
+    report += SuiteStartRecord(open.SuiteName("B"), 4, 1);
+    open.Open(&SuiteB, "B");
+    report += PassedTestCaseRecord(caseName("Passes"), true, 1234);
+    report += FailureTestCaseRecord(caseName("Fails"), true, 5, "ETestFailure",
                                     "expected <1> but was <2>", "$0040A1B2", "");
-    report += ErrorTestCaseRecord(stack.TestCaseName("R", "Raises"), true, 0, "EAccessViolation",
+    report += ErrorTestCaseRecord(caseName("Raises"), true, 0, "EAccessViolation",
                                   "Access violation & more", "$00000000", "");
-    report += NotRunTestCaseRecord(stack.TestCaseName("R", "Off"));
-    report += stack.Pop(&SuiteB);
-    report += stack.Pop(&SuiteA);
-    report += stack.Pop(&SuiteR);
+    report += NotRunTestCaseRecord(caseName("Off"));
+    report += SuiteEndRecord() + SuiteEndRecord() + SuiteEndRecord();
     report += StatisticsRecord(3, 1, 1, "06/05/2024 14:03:07", "06/05/2024 14:03:09", 1500);
     return report;
 }
@@ -128,16 +129,15 @@ TEST(XMLTestRunner2Records, HostileValuesKeepTheDocumentWellFormed)
     // As a reader sees it: the control character replaced, the stray byte as Latin-1.
     const std::string read = "]]>a&b<\"c\">]]> \xEF\xBF\xBD M\xC3\xBCller \xF0\x9F\x98\x80 \xC3\xBC]]>";
 
-    TSuiteStack stack;
+    const std::string caseName = TestCaseName(value, value + ".", value);
     std::string report = HeaderRecord(value, 2, 0, value, value);
-    report += SuiteStartRecord(stack.SuiteName(value), 2, 0);
-    stack.Push(&SuiteA, value);
+    report += SuiteStartRecord(value, 2, 0);
     report += StatusRecord(value, value);
-    report += FailureTestCaseRecord(stack.TestCaseName(value, value), true, 1, value, value, value, value);
-    report += ErrorTestCaseRecord(stack.TestCaseName(value, value), true, 1, value, value, value, value);
-    report += PassedTestCaseRecord(stack.TestCaseName(value, value), true, 1);
-    report += NotRunTestCaseRecord(stack.TestCaseName(value, value));
-    report += stack.Pop(&SuiteA);
+    report += FailureTestCaseRecord(caseName, true, 1, value, value, value, value);
+    report += ErrorTestCaseRecord(caseName, true, 1, value, value, value, value);
+    report += PassedTestCaseRecord(caseName, true, 1);
+    report += NotRunTestCaseRecord(caseName);
+    report += SuiteEndRecord();
     report += StatisticsRecord(2, 1, 1, value, value, 10);
 
     EXPECT_EQ(XmllintComplaint(report), "");
@@ -164,41 +164,4 @@ TEST(XMLTestRunner2Records, TheRootIsTheSuiteNamedLikeTheHostExecutable)
     EXPECT_FALSE(IsReportRoot("WexelRunner.so", "/opt/wexel/EXE/wexel-host"));
     EXPECT_FALSE(IsReportRoot("wexel", "wexel-host"));
     EXPECT_FALSE(IsReportRoot("", "wexel-host"));
-}
-
-TEST(XMLTestRunner2Records, SuiteStackNamesAndClosesByIdentity)
-{
-    TSuiteStack stack;
-    EXPECT_EQ(stack.SuiteName("R"), "R");
-    EXPECT_EQ(stack.TestCaseName("R", "T"), "R.T");
-
-    // Two different suites may share a name.
-    stack.Push(&SuiteR, "R");
-    stack.Push(&SuiteA, "A");
-    stack.Push(&SuiteB, "A");
-    EXPECT_EQ(stack.SuitePathPrefix(), "R.A.A.");
-    EXPECT_EQ(stack.TestCaseName("R", "T"), "R.R.A.A.T");
-
-    const int other = 0;
-    EXPECT_EQ(stack.Pop(&other), "");
-    EXPECT_EQ(stack.Depth(), 3u);
-
-    // The outer A ends while the inner one never got its end: both close.
-    EXPECT_EQ(stack.Pop(&SuiteA), "  </results>\r\n</test-suite>\r\n  </results>\r\n</test-suite>\r\n");
-    EXPECT_EQ(stack.SuitePathPrefix(), "R.");
-    EXPECT_EQ(stack.SuiteName("C"), "R.C");
-
-    EXPECT_EQ(stack.CloseAll(), "  </results>\r\n</test-suite>\r\n");
-    EXPECT_EQ(stack.SuitePathPrefix(), "");
-    EXPECT_EQ(stack.CloseAll(), "");
-
-    // A run that ends with suites open closes them before the statistics.
-    std::string report = HeaderRecord("R", 2, 0, "d", "t") + SuiteStartRecord(stack.SuiteName("R"), 2, 0);
-    stack.Push(&SuiteR, "R");
-    report += SuiteStartRecord(stack.SuiteName("B"), 2, 0);
-    stack.Push(&SuiteB, "B");
-    report += PassedTestCaseRecord(stack.TestCaseName("R", "T"), true, 3);
-    report += stack.CloseAll();
-    report += StatisticsRecord(1, 0, 0, "s", "f", 3);
-    EXPECT_EQ(XmllintComplaint(report), "");
 }

@@ -9,13 +9,6 @@ using ReportTestSupport::Parse;
 using ReportTestSupport::TextOf;
 using ReportTestSupport::XmllintComplaint;
 
-namespace {
-
-// Stand-ins for the suite objects the listener would pass.
-int SuiteR, SuiteA, SuiteB;
-
-} // namespace
-
 TEST(XMLTestRunnerRecords, WriteASmallTreeExactly)
 {
     // The records in the order a run of R > A holding a pass, a failure and an error
@@ -103,36 +96,4 @@ TEST(XMLTestRunnerRecords, HostileValuesKeepTheDocumentWellFormed)
     const pugi::xml_node finished =
         doc.child("TestRun").child("Statistics").find_child_by_attribute("Stat", "name", "Finished At");
     EXPECT_EQ(finished.attribute("result").value(), read);
-}
-
-TEST(XMLTestRunnerRecords, OpenSuitesCloseWhatIsLeftOpen)
-{
-    TOpenSuites open;
-    open.Open(&SuiteR);
-    open.Open(&SuiteA);
-    open.Open(&SuiteB);
-
-    // A suite that is not open closes nothing.
-    const int other = 0;
-    EXPECT_EQ(open.Close(&other), "");
-    EXPECT_EQ(open.Depth(), 3u);
-
-    // A's end arrives while B, opened inside it, never got its own: both close.
-    EXPECT_EQ(open.Close(&SuiteA), "</TestSuite>\r\n</TestSuite>\r\n");
-    EXPECT_EQ(open.Close(&SuiteB), "");
-    EXPECT_EQ(open.CloseAll(), "</TestSuite>\r\n");
-    EXPECT_EQ(open.CloseAll(), "");
-
-    // A run that breaks off: B's body raised, so B gets its error record but no EndSuite,
-    // and the run ends with R still open as well.
-    std::string report = HeaderRecord() + SuiteStartRecord("R") + SuiteStartRecord("B");
-    open.Open(&SuiteR);
-    open.Open(&SuiteB);
-    report += PassedTestRecord("T");
-    report += ErrorTestRecord("B", "EInOutError", "", "disk full");
-    report += open.Close(&SuiteB); // on B's EndTest
-    report += open.CloseAll();
-    report += StatisticsRecord(1, 0, 1, "now", "00:00:00");
-    EXPECT_NE(report.find("</Test>\r\n</TestSuite>\r\n</TestSuite>\r\n<Statistics>"), std::string::npos);
-    EXPECT_EQ(XmllintComplaint(report), "");
 }

@@ -1,0 +1,350 @@
+#include "platform/IniFiles.h"
+#include "platform/Process.h"
+
+#include "HostProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+using namespace TestFramework;
+using TestSupport::ReadFile;
+using TestSupport::TTempDir;
+using TestSupport::WriteFile;
+
+namespace {
+
+// Sets an environment variable for one test and restores it afterwards.
+class TEnvOverride {
+public:
+    TEnvOverride(std::string name, const std::string& value)
+        : FName(std::move(name)), FOld(Sys::GetEnv(FName))
+    {
+        Sys::SetEnv(FName, value);
+    }
+    ~TEnvOverride() { Sys::SetEnv(FName, FOld); }
+
+private:
+    std::string FName, FOld;
+};
+
+// Another program's file: LF line ends, comments in every position, odd spacing, a
+// line that is no entry, and a comment as the last line.
+const std::string ForeignFile =
+    "; written by another tool\n"
+    "[Other]\n"
+    "  Path = /opt/x  \n"
+    "# note=not a key\n"
+    "garbage line\n"
+    "\n"
+    "; about the tests\n"
+    "[Tests]\n"
+    "Old=0\n"
+    "\n"
+    "; trailing comment\n";
+
+} // namespace
+
+// The layout that saving a tree R > S(disabled) > T(disabled) produces, through every store.
+enum class TStoreKind { Plain, Memory, Registry };
+
+std::string StoreName(const ::testing::TestParamInfo<TStoreKind>& info)
+{
+    switch (info.param) {
+    case TStoreKind::Plain: return "Plain";
+    case TStoreKind::Memory: return "Memory";
+    case TStoreKind::Registry: return "Registry";
+    }
+    return "";
+}
+
+void PrintTo(TStoreKind kind, std::ostream* os)
+{
+    *os << StoreName(::testing::TestParamInfo<TStoreKind>(kind, 0));
+}
+
+class IniStoreRoundTrip : public ::testing::TestWithParam<TStoreKind> {
+protected:
+    TTempDir FDir;
+    TEnvOverride FConfigHome{"XDG_CONFIG_HOME", FDir.Path()};
+    std::string FName = FDir.File("roved.ini");
+
+    std::unique_ptr<TCustomIniFile> Open()
+    {
+        switch (GetParam()) {
+        case TStoreKind::Plain: return std::make_unique<TIniFile>(FName);
+        case TStoreKind::Memory: return std::make_unique<TMemIniFile>(FName);
+        case TStoreKind::Registry: return std::make_unique<TRegistryIniFile>(FName);
+        }
+        return nullptr;
+    }
+    std::string StoredBytes()
+    {
+        std::string path = GetParam() == TStoreKind::Registry ? TRegistryIniFile::KeyFilePath(FName) : FName;
+        return std::filesystem::exists(path) ? ReadFile(path) : std::string("<missing>");
+    }
+    void Save(bool sDisabled, bool tDisabled)
+    {
+        auto ini = Open();
+        ini->DeleteKey("Tests", "R");
+        auto put = [&](const char* section, const char* name, bool disabled) {
+            if (disabled)
+                ini->WriteBool(section, name, false);
+            else
+                ini->DeleteKey(section, name);
+        };
+        put("Tests.R", "S", sDisabled);
+        put("Tests.R.S", "T", tDisabled);
+        ini->UpdateFile();
+    }
+};
+
+TEST_P(IniStoreRoundTrip, WritesOnlyDisabledTestsAndReadsThemBack)
+{
+    Save(true, true);
+    EXPECT_EQ(StoredBytes(), "[Tests.R]\r\nS=0\r\n\r\n[Tests.R.S]\r\nT=0\r\n");
+
+    auto ini = Open();
+    EXPECT_TRUE(ini->ReadBool("Tests", "R", true));
+    EXPECT_FALSE(ini->ReadBool("tests.r", "s", true));
+    EXPECT_FALSE(ini->ReadBool("Tests.R.S", "T", true));
+    ini.reset();
+
+    // Enabling them again removes the keys and leaves the (now empty) sections.
+    Save(false, false);
+    EXPECT_EQ(StoredBytes(), "[Tests.R]\r\n\r\n[Tests.R.S]\r\n");
+}
+
+TEST_P(IniStoreRoundTrip, KeepsAnotherProgramsSectionsAndComments)
+{
+    std::string path = GetParam() == TStoreKind::Registry ? TRegistryIniFile::KeyFilePath(FName) : FName;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    WriteFile(path, ForeignFile);
+
+    auto ini = Open();
+    EXPECT_EQ(ini->ReadString("other", "PATH", ""), " /opt/x  "); // kept as written
+    EXPECT_FALSE(ini->ValueExists("Other", "# note"));
+    ini.reset();
+
+    Save(true, false);
+    EXPECT_EQ(StoredBytes(),
+              "; written by another tool\n"
+              "[Other]\n"
+              "  Path = /opt/x  \n"
+              "# note=not a key\n"
+              "garbage line\n"
+              "\n"
+              "; about the tests\n"
+              "[Tests]\n"
+              "Old=0\n"
+              "\n"
+              "; trailing comment\n"
+              "\n"
+              "[Tests.R]\n"
+              "S=0\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, IniStoreRoundTrip,
+                         ::testing::Values(TStoreKind::Plain, TStoreKind::Memory, TStoreKind::Registry),
+                         StoreName);
+
+TEST(IniFile, WritesReachTheFileAtOnceAndReadsSeeOtherWriters)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    TIniFile ini(name);
+    ini.DeleteKey("S", "K"); // nothing to delete: no file is created
+    EXPECT_FALSE(std::filesystem::exists(name));
+
+    ini.WriteInteger("S", "K", -12);
+    EXPECT_EQ(ReadFile(name), "[S]\r\nK=-12\r\n");
+
+    WriteFile(name, "[S]\r\nK=-12\r\nOther=x\r\n");
+    ini.WriteBool("s", "k", true); // the stored spellings stay
+    EXPECT_EQ(ReadFile(name), "[S]\r\nK=1\r\nOther=x\r\n");
+    EXPECT_EQ(ini.ReadSection("S"), (std::vector<std::string>{"K", "Other"}));
+}
+
+TEST(IniFile, PlacesNewKeysAfterTheLastKeyOfTheirSection)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    WriteFile(name, "\xEF\xBB\xBF[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\n; only a comment\r\n\r\n");
+    TIniFile ini(name);
+    ini.WriteString("a", "y", "2");
+    ini.WriteString("B", "z", "3");
+    EXPECT_EQ(ReadFile(name),
+              "\xEF\xBB\xBF[A]\r\nx=1\r\ny=2\r\n\r\n; about B\r\n[B]\r\n; only a comment\r\nz=3\r\n\r\n");
+}
+
+TEST(IniFile, EraseSectionKeepsWhatLeadsToTheNextSection)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    WriteFile(name, "[A]\nx=1\n[B]\nk=1\n; comment\ny=2\n\n; about C\n[C]\nz=3\n");
+    TIniFile ini(name);
+    ini.EraseSection("b");
+    EXPECT_EQ(ReadFile(name), "[A]\nx=1\n; about C\n[C]\nz=3\n");
+    EXPECT_EQ(ini.ReadSections(), (std::vector<std::string>{"A", "C"}));
+    EXPECT_FALSE(ini.SectionExists("B"));
+}
+
+TEST(IniFile, DeleteKeyRemovesEveryCopySoNoneSurfacesLater)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    WriteFile(name, "[Tests]\nT=0\n[tests]\nt=0\nU=0\n");
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadSection("TESTS"), (std::vector<std::string>{"T", "U"}));
+    ini.DeleteKey("Tests", "T");
+    EXPECT_TRUE(ini.ReadBool("Tests", "T", true));
+    EXPECT_EQ(ReadFile(name), "[Tests]\n[tests]\nU=0\n");
+}
+
+TEST(IniFile, TypedReadsFallBackToTheDefault)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    WriteFile(name, "[N]\nblank= 7 \nhex=0x1F\ndollar=$FFFFFFFF\nplus=+4\nneg=-3\n"
+                    "word=yes\nempty=\nbig=2147483648\nhalf=12abc\nplusminus=+-1\n");
+    TIniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("N", "blank", 0), 7);
+    EXPECT_EQ(ini.ReadInteger("N", "hex", 0), 31);
+    EXPECT_EQ(ini.ReadInteger("N", "dollar", 0), -1);
+    EXPECT_EQ(ini.ReadInteger("N", "plus", 0), 4);
+    EXPECT_EQ(ini.ReadInteger("N", "neg", 0), -3);
+    for (const char* bad : {"word", "empty", "big", "half", "plusminus", "missing"})
+        EXPECT_EQ(ini.ReadInteger("N", bad, 99), 99) << bad;
+
+    EXPECT_TRUE(ini.ReadBool("N", "neg", false));
+    EXPECT_TRUE(ini.ReadBool("N", "word", true));
+    EXPECT_FALSE(ini.ReadBool("N", "word", false));
+    ini.WriteBool("N", "flag", false);
+    EXPECT_EQ(ini.ReadString("N", "flag", ""), "0");
+}
+
+TEST(IniFile, RefusesNamesAndValuesThatWouldBreakTheFile)
+{
+    TTempDir dir;
+    std::string name = dir.File("a.ini");
+    TIniFile ini(name);
+    using F = std::function<void()>;
+    for (const F& write : {F([&] { ini.WriteString("S", "a=b", "0"); }),
+                           F([&] { ini.WriteString("S", ";c", "0"); }),
+                           F([&] { ini.WriteString("S", "[k", "]"); }),
+                           F([&] { ini.WriteString("S", " k", "0"); }),
+                           F([&] { ini.WriteString("S", "", "0"); }),
+                           F([&] { ini.WriteString("", "k", "0"); }),
+                           F([&] { ini.WriteString("S\r\n[X]", "k", "0"); }),
+                           F([&] { ini.WriteString("S", "k", "1\r\n[X]\r\nk=2"); })})
+        EXPECT_THROW(write(), EIniFileException);
+    EXPECT_FALSE(std::filesystem::exists(name));
+
+    // A key may hold "]" and a section "=" or "]": they come back unchanged.
+    ini.WriteString("Tests.a]b=c", "x]", "v");
+    EXPECT_EQ(TIniFile(name).ReadString("Tests.a]b=c", "x]", ""), "v");
+}
+
+TEST(IniFile, UnreadableOrUnwritableFileRaisesAClearError)
+{
+    TTempDir dir;
+    std::string folder = dir.File("is-a-dir.ini");
+    std::filesystem::create_directory(folder);
+    try {
+        TIniFile(folder).WriteBool("S", "K", false);
+        FAIL() << "no exception";
+    } catch (const EIniFileException& e) {
+        EXPECT_EQ(e.ClassName(), "EIniFileException");
+        EXPECT_NE(e.Message().find("Cannot read ini file \"" + folder + "\""), std::string::npos)
+            << e.Message();
+    }
+
+    std::string underFile = dir.File("plain") + "/a.ini";
+    WriteFile(dir.File("plain"), "");
+    TMemIniFile mem(underFile); // a missing directory reads as an empty file
+    mem.WriteString("S", "K", "v");
+    try {
+        mem.UpdateFile();
+        FAIL() << "no exception";
+    } catch (const EIniFileException& e) {
+        EXPECT_NE(e.Message().find("Cannot write ini file \"" + underFile + "\": "), std::string::npos)
+            << e.Message();
+    }
+}
+
+TEST(MemIniFile, WritesTheFileOnlyOnUpdate)
+{
+    TTempDir dir;
+    std::string name = dir.File("m.ini");
+    WriteFile(name, "[S]\nK=old\n");
+    {
+        TMemIniFile ini(name);
+        ini.WriteString("S", "K", "new");
+        EXPECT_EQ(ini.ReadString("s", "k", ""), "new");
+        EXPECT_EQ(ReadFile(name), "[S]\nK=old\n");
+    } // destroyed without UpdateFile: the change is dropped
+    EXPECT_EQ(ReadFile(name), "[S]\nK=old\n");
+
+    // Updating an unchanged store still writes the file, creating it if needed.
+    std::string fresh = dir.File("fresh.ini");
+    TMemIniFile(fresh).UpdateFile();
+    EXPECT_EQ(ReadFile(fresh), "");
+}
+
+TEST(RegistryIniFile, KeepsEachKeyInOneFileBelowTheConfigDirectory)
+{
+    TTempDir dir;
+    TEnvOverride configHome("XDG_CONFIG_HOME", dir.Path() + "/");
+    std::string base = dir.Path() + "/WexelRunner/registry/";
+
+    EXPECT_EQ(TRegistryIniFile::KeyFilePath("/opt/w/EXE/roved.ini"),
+              base + "%2Fopt%2Fw%2FEXE%2Froved.ini.ini");
+    // Separators and ".." never leave the directory; "%" itself is escaped.
+    EXPECT_EQ(TRegistryIniFile::KeyFilePath(".."), base + "...ini");
+    EXPECT_EQ(TRegistryIniFile::KeyFilePath("..\\..\\x y%"), base + "..%5C..%5Cx%20y%25.ini");
+    // Keys differ in case as the paths they come from do.
+    EXPECT_NE(TRegistryIniFile::KeyFilePath("A"), TRegistryIniFile::KeyFilePath("a"));
+
+    // A long key gets a name the file system takes, and different keys stay apart.
+    std::string longKey(300, '/');
+    std::string one = TRegistryIniFile::KeyFilePath(longKey + "a");
+    std::string two = TRegistryIniFile::KeyFilePath(longKey + "b");
+    EXPECT_NE(one, two);
+    std::string file = std::filesystem::path(one).filename().string();
+    EXPECT_LE(file.size(), 255u);
+    EXPECT_EQ(file.substr(0, 6), "%2F%2F");
+    EXPECT_EQ(file[file.size() - 21], '~') << file;
+
+    // The first write creates the directories; the store is named after its key.
+    TRegistryIniFile ini("/opt/w/EXE/roved.ini");
+    EXPECT_EQ(ini.FileName(), "/opt/w/EXE/roved.ini");
+    ini.WriteBool("GUITestRunner Config", "AutoSave", true);
+    EXPECT_EQ(ReadFile(ini.Path()), "[GUITestRunner Config]\r\nAutoSave=1\r\n");
+
+    EXPECT_THROW(TRegistryIniFile(""), EIniFileException);
+}
+
+TEST(RegistryIniFile, FallsBackToHomeAndRefusesWithoutEither)
+{
+    TEnvOverride home("HOME", "/home/someone");
+    {
+        TEnvOverride relative("XDG_CONFIG_HOME", "relative/dir");
+        EXPECT_EQ(TRegistryIniFile::KeyFilePath("k"), "/home/someone/.config/WexelRunner/registry/k.ini");
+    }
+    TEnvOverride unset("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(TRegistryIniFile::KeyFilePath("k"), "/home/someone/.config/WexelRunner/registry/k.ini");
+    TEnvOverride noHome("HOME", "");
+    EXPECT_THROW(TRegistryIniFile::KeyFilePath("k"), EIniFileException);
+}
+
+TEST(RegistryIniFile, RaisesWhenItsDirectoryCannotBeCreated)
+{
+    TTempDir dir;
+    WriteFile(dir.File("file"), "");
+    TEnvOverride configHome("XDG_CONFIG_HOME", dir.File("file"));
+    TRegistryIniFile ini("k");
+    EXPECT_TRUE(ini.ReadBool("S", "K", true)); // nothing stored yet
+    EXPECT_THROW(ini.WriteBool("S", "K", false), EIniFileException);
+}
