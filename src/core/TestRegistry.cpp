@@ -3,6 +3,7 @@
 #include "core/TestExceptions.h"
 #include "core/TestSuite.h"
 #include "platform/Process.h"
+#include "platform/TextUtils.h"
 
 #include <algorithm>
 #include <map>
@@ -34,11 +35,7 @@ const char ModuleAnchor = 0;
 std::string RootSuiteName()
 {
     const void* module = Unit().RootModule;
-    std::string path = Sys::ModuleFileName(module ? module : &ModuleAnchor);
-    auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    auto first = std::find_if_not(path.begin(), path.end(), isBlank);
-    auto last = std::find_if_not(path.rbegin(), path.rend(), isBlank).base();
-    path = first < last ? std::string(first, last) : std::string();
+    const std::string path(Sys::Trim(Sys::ModuleFileName(module ? module : &ModuleAnchor)));
     auto slash = path.find_last_of(Sys::PathDelim);
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
