@@ -16,19 +16,7 @@ using TestSupport::WriteFile;
 
 namespace {
 
-// Sets an environment variable for one test and restores it afterwards.
-class TEnvOverride {
-public:
-    TEnvOverride(std::string name, const std::string& value)
-        : FName(std::move(name)), FOld(Sys::GetEnv(FName))
-    {
-        Sys::SetEnv(FName, value);
-    }
-    ~TEnvOverride() { Sys::SetEnv(FName, FOld); }
-
-private:
-    std::string FName, FOld;
-};
+using TestSupport::TEnvOverride;
 
 // Another program's file: LF line ends, comments in every position, odd spacing, a
 // line that is no entry, and a comment as the last line.

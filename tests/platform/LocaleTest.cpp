@@ -1,6 +1,8 @@
 #include "platform/Locale.h"
 #include "platform/Process.h"
 
+#include "HostProcess.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,17 +14,7 @@ using namespace Sys;
 
 namespace {
 
-class TEnvOverride {
-public:
-    TEnvOverride(std::string name, const std::string& value) : FName(std::move(name)), FOld(GetEnv(FName))
-    {
-        SetEnv(FName, value);
-    }
-    ~TEnvOverride() { SetEnv(FName, FOld); }
-
-private:
-    std::string FName, FOld;
-};
+using TestSupport::TEnvOverride;
 
 const std::string German = "de_DE.UTF-8";
 

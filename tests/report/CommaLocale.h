@@ -10,21 +10,7 @@
 
 namespace ReportTestSupport {
 
-// Sets an environment variable for the lifetime of the object (the locale formatters
-// read the environment on every call).
-class TEnvOverride {
-public:
-    TEnvOverride(std::string name, const std::string& value) : FName(std::move(name)), FOld(Sys::GetEnv(FName))
-    {
-        Sys::SetEnv(FName, value);
-    }
-    ~TEnvOverride() { Sys::SetEnv(FName, FOld); }
-    TEnvOverride(const TEnvOverride&) = delete;
-    TEnvOverride& operator=(const TEnvOverride&) = delete;
-
-private:
-    std::string FName, FOld;
-};
+using TestSupport::TEnvOverride;
 
 // The locale of the comma checks. scripts/setup generates it; a machine without it fails
 // these tests rather than skipping them, since a skipped check proves nothing there.

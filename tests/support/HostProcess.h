@@ -2,6 +2,8 @@
 // Runs build/stage/EXE/wexel-host (or any program) as a child process and collects what
 // it wrote to standard output and standard error, byte for byte, and its exit code.
 
+#include "platform/Process.h"
+
 #include <map>
 #include <string>
 #include <vector>
@@ -45,5 +47,20 @@ private:
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// Sets an environment variable for the lifetime of the object and restores it after.
+class TEnvOverride {
+public:
+    TEnvOverride(std::string name, const std::string& value) : FName(std::move(name)), FOld(Sys::GetEnv(FName))
+    {
+        Sys::SetEnv(FName, value);
+    }
+    ~TEnvOverride() { Sys::SetEnv(FName, FOld); }
+    TEnvOverride(const TEnvOverride&) = delete;
+    TEnvOverride& operator=(const TEnvOverride&) = delete;
+
+private:
+    std::string FName, FOld;
+};
 
 } // namespace TestSupport
