@@ -13,6 +13,8 @@
 
 namespace Wexel {
 
+TWexelAdapter* WexelAdapter = nullptr;
+
 namespace {
 
 using TestFramework::ITestPtr;

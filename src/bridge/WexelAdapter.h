@@ -42,7 +42,9 @@ public:
 
 // The adapter of the current run: set by Main before any test runs, used by every script
 // test case. Not owned here.
-inline TWexelAdapter* WexelAdapter = nullptr;
+// Defined once in the framework library: an inline variable would give every module
+// that hides its symbols (the runner exports Main only) a copy of its own.
+extern TWexelAdapter* WexelAdapter;
 
 // Maps the library's answer to a script test's outcome (see TWexelAdapter::RunTest).
 void MapRunTestAnswer(const std::string& answer);

@@ -39,7 +39,11 @@ std::string TAbstractTest::GetName() { return FTestName; }
 bool TAbstractTest::GetEnabled() { return FEnabled; }
 void TAbstractTest::SetEnabled(bool value) { FEnabled = value; }
 
-TTestList& TAbstractTest::Tests() { return SharedEmptyTestList(); }
+const TTestList& TAbstractTest::Tests()
+{
+    static const TTestList empty;
+    return empty;
+}
 int TAbstractTest::CountTestCases() { return 1; }
 int TAbstractTest::CountEnabledTestCases() { return GetEnabled() ? 1 : 0; }
 
@@ -85,11 +89,8 @@ void TAbstractTest::SetStatusListener(const IStatusListenerPtr& listener) { FSta
 
 std::string TAbstractTest::GetStatus()
 {
-    std::string text;
-    if (FStatusMsgs)
-        for (const std::string& line : *FStatusMsgs)
-            text += line + "\r\n";
-    return text;
+    // Status lines go to the status listener as they are written; no test keeps them.
+    return {};
 }
 
 void TAbstractTest::SetGUIObject(void* object) { FGUIObject = object; }

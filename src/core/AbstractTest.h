@@ -39,7 +39,7 @@ public:
     std::string GetName() override;
     bool GetEnabled() override;
     void SetEnabled(bool value) override;
-    TTestList& Tests() override;
+    const TTestList& Tests() override;
     int CountTestCases() override;
     int CountEnabledTestCases() override;
     std::uint32_t ElapsedTestTime() override;
@@ -234,7 +234,6 @@ public:
 
     bool GetCheckCalled() const { return FCheckCalled; }
     void SetCheckCalled(bool value) { FCheckCalled = value; }
-    const Sys::TClass* GetExpectedException() const { return FExpectedException; }
 
 protected:
     std::string FTestName;
@@ -242,7 +241,6 @@ protected:
     std::int64_t FStartTime = 0;
     std::int64_t FStopTime = 0;
     IStatusListenerPtr FStatusListener;
-    std::unique_ptr<std::vector<std::string>> FStatusMsgs; // created by nobody here
     const Sys::TClass* FExpectedException = nullptr;
     bool FCheckCalled = false;
     bool FFailsOnNoChecksExecuted = false;

@@ -9,8 +9,8 @@
 // number.
 //
 // Line ends: a new file is written with CR LF, the line end of every file this system
-// writes and of the settings files the original platform left behind, so such a file is
-// rewritten byte for byte. An existing file keeps the line end its first line uses, so a
+// writes and of settings files written on Windows, so such a file is rewritten byte for
+// byte. An existing file keeps the line end its first line uses, so a
 // file shared with a program that writes LF is not converted behind its back.
 
 #include "platform/SysUtils.h"

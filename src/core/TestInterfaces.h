@@ -86,8 +86,9 @@ public:
     virtual std::string GetName() = 0;
     virtual int CountTestCases() = 0;
     virtual int CountEnabledTestCases() = 0;
-    // The child list itself (not a copy); shared and always empty for non-suites.
-    virtual TTestList& Tests() = 0;
+    // The children, read-only: a suite grows only through AddTest, so no caller can
+    // append to the one empty list that every leaf hands out.
+    virtual const TTestList& Tests() = 0;
     virtual void SetUp() = 0;
     virtual void TearDown() = 0;
     // Runs the test on a new result, which the caller owns.

@@ -16,19 +16,9 @@ namespace {
 // module that holds it (dlclose of the runner library, or the end of a test program).
 struct TFrameworkUnit {
     ITestSuitePtr RootSuite;
-    std::unique_ptr<TTestList> EmptyTestList;
+    const void* RootModule = nullptr;
     std::string RegistryKeyBase;
     std::map<const Sys::TClass*, std::vector<std::string>> PublishedMethods;
-
-    ~TFrameworkUnit() { Finalize(); }
-
-    void Finalize() noexcept
-    {
-        // The tree goes first: its tests may still ask for the shared empty list.
-        RootSuite.reset();
-        EmptyTestList.reset();
-        RegistryKeyBase.clear();
-    }
 };
 
 TFrameworkUnit& Unit()
@@ -43,7 +33,8 @@ const char ModuleAnchor = 0;
 
 std::string RootSuiteName()
 {
-    std::string path = Sys::ModuleFileName(&ModuleAnchor);
+    const void* module = Unit().RootModule;
+    std::string path = Sys::ModuleFileName(module ? module : &ModuleAnchor);
     auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
     auto first = std::find_if_not(path.begin(), path.end(), isBlank);
     auto last = std::find_if_not(path.rbegin(), path.rend(), isBlank).base();
@@ -115,15 +106,7 @@ std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::vector<IT
 
 std::string GetRegistryKeyBase() { return Unit().RegistryKeyBase; }
 
-TTestList& SharedEmptyTestList()
-{
-    TFrameworkUnit& unit = Unit();
-    if (!unit.EmptyTestList)
-        unit.EmptyTestList = std::make_unique<TTestList>();
-    return *unit.EmptyTestList;
-}
-
-void FinalizeFramework() { Unit().Finalize(); }
+void NameRootAfterModule(const void* addressInModule) { Unit().RootModule = addressInModule; }
 
 void WriteStdOut(std::string_view text) { Sys::WriteRaw(Sys::TStdHandle::Output, text); }
 

@@ -32,13 +32,10 @@ std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::vector<IT
 // The prefix of the per-user settings keys of the file-form configuration; empty.
 std::string GetRegistryKeyBase();
 
-// The one child list shared by all tests that are not suites; always empty. It lives
-// with the unit, so it is released with the registry at the end.
-TTestList& SharedEmptyTestList();
-
-// Releases the unit's state (the tree first). Runs by itself when the module is unloaded
-// or the process ends; calling it earlier is allowed and leaves a usable, empty unit.
-void FinalizeFramework();
+// Names the root suite created from now on after the file of the module that holds the
+// address (the runner library names it after itself); until then the root is named after
+// the module that holds the framework.
+void NameRootAfterModule(const void* addressInModule);
 
 // --- standard output ---
 

@@ -202,6 +202,25 @@ void TTestResult::RunSuite(const ITestPtr& test)
 // --- notifications: each goes to the listeners in registration order; one that raises
 // stops the fan-out and the exception goes to the caller. ---
 
+namespace {
+
+// Calls f for each listener registered when the notification began, in order, until f
+// answers false. Indexes and a held reference, not iterators: a listener may add another
+// listener (the window adds itself) or release the list from inside a notification; a
+// listener added so is told from the next notification on.
+template <class F>
+bool EachListener(const std::vector<ITestListenerPtr>& listeners, F&& f)
+{
+    for (std::size_t i = 0, count = listeners.size(); i < count && i < listeners.size(); ++i) {
+        const ITestListenerPtr listener = listeners[i];
+        if (!f(*listener))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 void TTestResult::AddListener(const ITestListenerPtr& listener)
 {
     Sys::Assert(listener != nullptr, FrameworkUnit, __LINE__, "listener is nil");
@@ -210,43 +229,55 @@ void TTestResult::AddListener(const ITestListenerPtr& listener)
 
 void TTestResult::TestingStarts()
 {
-    for (auto& listener : FListeners)
-        listener->TestingStarts();
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.TestingStarts();
+        return true;
+    });
 }
 
 void TTestResult::TestingEnds()
 {
-    for (auto& listener : FListeners)
-        listener->TestingEnds(*this);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.TestingEnds(*this);
+        return true;
+    });
 }
 
 void TTestResult::StartSuite(const ITestPtr& suite)
 {
-    for (auto& listener : FListeners)
-        if (auto suiteListener = Supports<ISuiteListener>(listener))
+    EachListener(FListeners, [&](ITestListener& listener) {
+        if (auto* suiteListener = dynamic_cast<ISuiteListener*>(&listener))
             suiteListener->StartSuite(suite);
+        return true;
+    });
 }
 
 void TTestResult::EndSuite(const ITestPtr& suite)
 {
-    for (auto& listener : FListeners)
-        if (auto suiteListener = Supports<ISuiteListener>(listener))
+    EachListener(FListeners, [&](ITestListener& listener) {
+        if (auto* suiteListener = dynamic_cast<ISuiteListener*>(&listener))
             suiteListener->EndSuite(suite);
+        return true;
+    });
 }
 
 void TTestResult::StartTest(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
     test->SetStatusListener(FStatusAdapter);
-    for (auto& listener : FListeners)
-        listener->StartTest(test);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.StartTest(test);
+        return true;
+    });
 }
 
 void TTestResult::EndTest(const ITestPtr& test)
 {
     try {
-        for (auto& listener : FListeners)
-            listener->EndTest(test);
+        EachListener(FListeners, [&](ITestListener& listener) {
+            listener.EndTest(test);
+            return true;
+        });
     } catch (...) {
         test->SetStatusListener(nullptr);
         throw;
@@ -256,22 +287,23 @@ void TTestResult::EndTest(const ITestPtr& test)
 
 void TTestResult::AddSuccess(const ITestPtr& test)
 {
-    for (auto& listener : FListeners)
-        listener->AddSuccess(test);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.AddSuccess(test);
+        return true;
+    });
 }
 
 void TTestResult::Status(const ITestPtr& test, const std::string& msg)
 {
-    for (auto& listener : FListeners)
-        listener->Status(test, msg);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.Status(test, msg);
+        return true;
+    });
 }
 
 bool TTestResult::ShouldRunTest(const ITestPtr& test)
 {
-    for (auto& listener : FListeners)
-        if (!listener->ShouldRunTest(test))
-            return false;
-    return true;
+    return EachListener(FListeners, [&](ITestListener& listener) { return listener.ShouldRunTest(test); });
 }
 
 // --- records ---
@@ -282,8 +314,10 @@ TTestFailure& TTestResult::AddError(const ITestPtr& test, const std::exception& 
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
     FErrors.push_back(std::make_unique<TTestFailure>(test, e, addrs, msg));
     TTestFailure& record = *FErrors.back();
-    for (auto& listener : FListeners)
-        listener->AddError(record);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.AddError(record);
+        return true;
+    });
     return record;
 }
 
@@ -292,8 +326,10 @@ TTestFailure& TTestResult::AddFailure(const ITestPtr& test, const std::exception
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
     FFailures.push_back(std::make_unique<TTestFailure>(test, e, addrs));
     TTestFailure& record = *FFailures.back();
-    for (auto& listener : FListeners)
-        listener->AddFailure(record);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.AddFailure(record);
+        return true;
+    });
     return record;
 }
 
@@ -302,8 +338,10 @@ TTestFailure& TTestResult::AddFailure(const ITestPtr& test, const void* addrs, c
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
     FFailures.push_back(std::make_unique<TTestFailure>(test, addrs, msg));
     TTestFailure& record = *FFailures.back();
-    for (auto& listener : FListeners)
-        listener->AddFailure(record);
+    EachListener(FListeners, [&](ITestListener& listener) {
+        listener.AddFailure(record);
+        return true;
+    });
     return record;
 }
 

@@ -56,7 +56,7 @@ void TTestSuite::RunTest(TTestResult* testResult)
     testResult->EndSuite(self);
 }
 
-TTestList& TTestSuite::Tests() { return FTests; }
+const TTestList& TTestSuite::Tests() { return FTests; }
 
 int TTestSuite::CountTestCases()
 {

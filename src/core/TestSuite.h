@@ -22,7 +22,7 @@ public:
     void AddSuite(const ITestSuitePtr& suite) override;
 
     void RunTest(TTestResult* testResult) override;
-    TTestList& Tests() override;
+    const TTestList& Tests() override;
     int CountTestCases() override;
     int CountEnabledTestCases() override;
     void LoadConfiguration(TCustomIniFile& iniFile, const std::string& section) override;

@@ -8,8 +8,8 @@
 
 namespace Sys {
 
-// The process command line as one string, the way the original platform handed it out:
-// the program name and the arguments joined by one blank, an argument that is empty or
+// The process command line as one string, the form the command-line reader parses: the
+// program name and the arguments joined by one blank, an argument that is empty or
 // contains a blank put in double quotes. Arguments are taken as they are otherwise, so
 // a quotation mark inside an argument reaches the reader unchanged.
 std::string CommandLine();
@@ -50,7 +50,7 @@ constexpr char PathListSep = ':';
 enum class TStdHandle { Output, Error };
 
 // Writes the bytes to the handle unbuffered, retrying partial writes; write errors are
-// ignored like those of the original console streams (a closed pipe must not end a run).
+// ignored (a reader that closed its pipe early must not end a run).
 void WriteRaw(TStdHandle handle, std::string_view bytes);
 
 } // namespace Sys

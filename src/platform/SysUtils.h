@@ -1,6 +1,6 @@
 #pragma once
-// What the original platform's runtime library gave every unit: the exception base
-// class with its class name and code address, and the assertion error.
+// What every unit of the system builds on: the exception base class with its class name
+// and code address, and the assertion error of violated preconditions.
 
 #include <cstddef>
 #include <exception>

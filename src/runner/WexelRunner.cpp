@@ -2,12 +2,14 @@
 
 #include "bridge/HostPlatform.h"
 #include "bridge/WexelAdapter.h"
+#include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "report/TextTestRunner.h"
 #include "report/XMLTestRunner.h"
 #include "report/XMLTestRunner2.h"
 #include "platform/Process.h"
 #include "runner/CmdLineParser.h"
+#include "runner/GuiModule.h"
 
 #include <exception>
 #include <memory>
@@ -82,7 +84,7 @@ bool Dispatch(const std::string& mode)
     else if (mode == "xml_nunit")
         XMLTestRunner2::RunRegisteredTests(ReportFileName);
     else if (mode == "gui")
-        ; // The window arrives with its own unit; until then the mode runs nothing.
+        RunInWindow();
     else
         return false;
     return true;
@@ -96,6 +98,8 @@ void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode)
         Sys::SetExitCode(1);
         return;
     }
+    // The tree is named after this library, whichever module holds the registry.
+    TestFramework::NameRootAfterModule(reinterpret_cast<const void*>(&Main));
     adapter.RegisterTests();
     if (!Dispatch(mode))
         WriteLine(2, "Unknown mode");

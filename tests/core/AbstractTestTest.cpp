@@ -163,7 +163,9 @@ TEST(TestSuite, PreconditionsAreAssertionErrors)
 TEST(TestSuite, TestsIsTheLiveChildList)
 {
     auto s = std::make_shared<TTestSuite>("S");
-    s->Tests().push_back(NewTest("added"));
+    const TTestList& children = s->Tests();
+    s->AddTest(NewTest("added"));
+    ASSERT_EQ(children.size(), 1u);
     EXPECT_EQ(s->CountTestCases(), 1);
 }
 

@@ -244,3 +244,32 @@ TEST_F(RunLoop, StatusLinesReachTheListenersButNeverADeadResult)
     b->StatusChannel()->Status(b, "too late");
     EXPECT_TRUE(Log.empty());
 }
+
+TEST_F(RunLoop, ListenersAddedFromANotificationHearTheNextOneOn)
+{
+    // Enough listeners added at the first start that the list reallocates under the
+    // fan-out that is still walking it.
+    class TAddingListener : public TRecordingListener {
+    public:
+        using TRecordingListener::TRecordingListener;
+        std::function<void()> OnStart;
+        void StartTest(const ITestPtr& t) override
+        {
+            TRecordingListener::StartTest(t);
+            if (auto start = std::exchange(OnStart, nullptr))
+                start();
+        }
+    };
+    auto adder = std::make_shared<TAddingListener>(Log, "1:");
+    adder->OnStart = [&] {
+        for (int i = 0; i < 16; ++i)
+            Result.AddListener(std::make_shared<TRecordingListener>(Log, i == 0 ? "2:" : "x:"));
+    };
+    Result.AddListener(adder);
+
+    Result.RunSuite(Suite("S", {Fake("a")}));
+
+    EXPECT_FALSE(Logged("2:StartTest(S)"));
+    EXPECT_TRUE(Logged("2:StartTest(a)"));
+    EXPECT_TRUE(Logged("2:TestingEnds"));
+}

@@ -100,13 +100,8 @@ TEST_F(XMLTestRunner2Listener, ARunWithoutTestsHasAFullSuccessRate)
 // locale. The test's time is its own elapsed time, in seconds.
 TEST_F(XMLTestRunner2Listener, WritesSecondsWithAPointUnderADecimalComma)
 {
-    const auto locale = ReportTestSupport::FindCommaLocale();
-    if (!locale)
-        GTEST_SKIP() << ReportTestSupport::CommaLocaleSkipReason;
-    std::optional<ReportTestSupport::TEnvOverride> path;
-    if (!locale->LocPath.empty())
-        path.emplace("LOCPATH", locale->LocPath);
-    ReportTestSupport::TEnvOverride all("LC_ALL", locale->Name);
+    ASSERT_TRUE(ReportTestSupport::HasCommaLocale()) << ReportTestSupport::CommaLocaleMissing;
+    ReportTestSupport::TEnvOverride all("LC_ALL", ReportTestSupport::CommaLocale);
 
     auto a = std::make_shared<TTestSuite>("A");
     a->AddTest(std::make_shared<TBodyTest>("Waits", [](TBodyTest& t) {
