@@ -4,8 +4,6 @@
 #include "gui/GUITestRunner.h"
 #include "gui/qt/QtRunnerLayer.h"
 
-#include <cstdlib>
-
 namespace GUITestRunner {
 
 void RunTestsInWindow(const TestFramework::ITestPtr& suite)
@@ -19,18 +17,6 @@ void RunTestsInWindow(const TestFramework::ITestPtr& suite)
 void RunRegisteredTestsInWindow()
 {
     RunTestsInWindow(TestFramework::RegisteredTests());
-}
-
-std::string MissingDisplayReason()
-{
-    const auto set = [](const char* name) {
-        const char* value = std::getenv(name);
-        return value && *value;
-    };
-    if (set("DISPLAY") || set("WAYLAND_DISPLAY") || set("QT_QPA_PLATFORM"))
-        return {};
-    return "mode \"gui\" needs a display, but neither DISPLAY nor WAYLAND_DISPLAY is set; "
-           "use --mode=txt to run the tests without a window";
 }
 
 } // namespace GUITestRunner

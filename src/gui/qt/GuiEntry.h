@@ -12,8 +12,4 @@ void RunTestsInWindow(const TestFramework::ITestPtr& suite);
 // RunTestsInWindow with the registry's root suite.
 void RunRegisteredTestsInWindow();
 
-// Why the window cannot be shown here, or empty when it can: without a display Qt
-// would end the process with an abort.
-std::string MissingDisplayReason();
-
 } // namespace GUITestRunner

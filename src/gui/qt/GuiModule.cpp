@@ -1,15 +1,12 @@
-// The GUI module's one export, which the runner calls in mode "gui".
+// The GUI module's one export, which the runner calls in mode "gui" once it has made
+// sure that there is a display to show the window on.
 
 #include "gui/qt/GuiEntry.h"
-#include "platform/SysUtils.h"
 
 #include <QApplication>
 
 extern "C" void WexelGuiMain()
 {
-    const std::string missing = GUITestRunner::MissingDisplayReason();
-    if (!missing.empty())
-        throw Sys::Exception(missing);
     // QApplication keeps references to both for its whole life.
     static int argc = 1;
     static char programName[] = "wexel-host";

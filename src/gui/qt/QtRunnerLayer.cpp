@@ -218,6 +218,7 @@ void TQtRunnerLayer::BuildComponents()
     FResultsView->setRootIsDecorated(false);
     FResultsView->setSelectionMode(QAbstractItemView::NoSelection);
     FResultsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FResultsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     FResultsView->setHeaderLabels({"", "Tests", "Run", "Failures", "Errors", "Overrides", "Test Time", "Total Time"});
     FResultsView->header()->setStretchLastSection(false);
     FResultsView->header()->setMinimumSectionSize(10);
