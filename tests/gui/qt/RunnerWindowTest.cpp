@@ -9,6 +9,8 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QMap>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
@@ -119,11 +121,51 @@ private slots:
         QCOMPARE(Selected(), &Node("a2"));
     }
 
-    void escapeClosesTheWindow()
+    void escapeAndTheCloseItemsShortcutCloseTheWindow_data()
     {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::newRow("Esc") << int(Qt::Key_Escape) << int(Qt::NoModifier);
+        QTest::newRow("Alt+X") << int(Qt::Key_X) << int(Qt::AltModifier);
+    }
+
+    void escapeAndTheCloseItemsShortcutCloseTheWindow()
+    {
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
         QVERIFY(Window->isVisible());
-        QTest::keyClick(Window->TestTree(), Qt::Key_Escape);
+        QTest::keyClick(Window->TestTree(), Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QTRY_VERIFY(!Window->isVisible());
+    }
+
+    void noTwoLiveShortcutsCollide()
+    {
+        // Qt drops a key that two enabled actions of one window claim, so such a pair
+        // would silently kill both. Run and Stop share Enter but are never enabled together.
+        QMap<QString, QString> owners;
+        for (QAction* action : Window->actions()) {
+            if (!action->isEnabled())
+                continue;
+            for (const QKeySequence& key : action->shortcuts()) {
+                const QString text = key.toString();
+                QVERIFY2(!owners.contains(text), qPrintable(text + ": " + owners[text] + " and " + action->objectName()));
+                owners[text] = action->objectName();
+            }
+        }
+        QVERIFY(owners.contains("Ctrl+Right"));
+        QVERIFY(owners.contains("F9"));
+    }
+
+    void deselectAllSignalsOncePerParent()
+    {
+        QSignalSpy changes(Window->TreeModel(), &QAbstractItemModel::dataChanged);
+        QSignalSpy resets(Window->TreeModel(), &QAbstractItemModel::modelReset);
+        Form->DeselectAllActionExecute();
+        // The roots, Root's suites, A's tests and B's test: four ranges for six nodes.
+        QCOMPARE(changes.count(), 4);
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(Window->TreeModel()->data(Window->TreeModel()->IndexOf(&Node("b1")), QtLayer::TTestTreeModel::StateIndexRole).toInt(),
+                 StateImage::Disabled);
     }
 
     void modelPassesQtsTesterThroughRebuildsAndToggles()
