@@ -202,6 +202,8 @@ int HostLibraries(lua_State* L)
 }
 
 int HostLoad(lua_State* L);
+int HostRemember(lua_State* L);
+int HostRecall(lua_State* L);
 
 int InitState(lua_State* L)
 {
@@ -213,7 +215,7 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "path");
     lua_pop(L, 1);
 
-    lua_createtable(L, 0, 4);
+    lua_createtable(L, 0, 6);
     lua_pushlstring(L, UserDir().data(), UserDir().size());
     lua_setfield(L, -2, "user_dir");
     lua_pushlstring(L, SystemDir().data(), SystemDir().size());
@@ -223,6 +225,12 @@ int InitState(lua_State* L)
     lua_pushlightuserdata(L, impl);
     lua_pushcclosure(L, &Guarded<HostLoad>, 1);
     lua_setfield(L, -2, "load");
+    lua_pushlightuserdata(L, impl);
+    lua_pushcclosure(L, &Guarded<HostRemember>, 1);
+    lua_setfield(L, -2, "remember");
+    lua_pushlightuserdata(L, impl);
+    lua_pushcclosure(L, &Guarded<HostRecall>, 1);
+    lua_setfield(L, -2, "recall");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -303,6 +311,9 @@ struct TProcContainer::TImpl {
     std::string PackagePath;
     std::unordered_map<std::string, int> Libraries;
     std::unordered_set<std::string> Loading;
+    // What scripts keep through host.remember. It belongs to the process, not to the
+    // state, so that a reset does not take from a script what it learned before.
+    std::unordered_map<std::string, std::string> Remembered;
     int Depth = 0;
     bool Closing = false;
     // Last, so that it is closed while everything above still exists.
@@ -325,6 +336,30 @@ int HostLoad(lua_State* L)
         throw EHostError("host.load: " + path + ": " + e.Message());
     }
     lua_rawgeti(L, LUA_REGISTRYINDEX, ref);
+    return 1;
+}
+
+int HostRemember(lua_State* L)
+{
+    auto* impl = static_cast<TProcContainer::TImpl*>(lua_touserdata(L, lua_upvalueindex(1)));
+    std::string key = StringArgument(L, 1, "host.remember");
+    if (lua_isnoneornil(L, 2))
+        impl->Remembered.erase(key);
+    else
+        impl->Remembered[key] = StringArgument(L, 2, "host.remember");
+    return 0;
+}
+
+int HostRecall(lua_State* L)
+{
+    auto* impl = static_cast<TProcContainer::TImpl*>(lua_touserdata(L, lua_upvalueindex(1)));
+    // The key is gone before anything is pushed: a push can raise, and the jump would skip
+    // its destructor.
+    auto found = impl->Remembered.find(StringArgument(L, 1, "host.recall"));
+    if (found == impl->Remembered.end())
+        lua_pushnil(L);
+    else
+        lua_pushlstring(L, found->second.data(), found->second.size());
     return 1;
 }
 

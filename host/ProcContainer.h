@@ -27,7 +27,8 @@ public:
     void Call(const std::string& library, const std::string& proc,
               const std::vector<std::unique_ptr<TOneCallParameter>>& params, TOneCallParameter& result);
 
-    // Closes the state: every library is loaded from its file again on its next use.
+    // Closes the state: every library is loaded from its file again on its next use. What
+    // scripts gave to host.remember is kept.
     void Reset();
 
     struct TImpl;

@@ -196,9 +196,22 @@ function api.teardown(fn)
   add_fixture("teardown", "teardowns", fn)
 end
 
--- Loaded libraries by file, and by name (the first level of a test path).
+-- Loaded libraries by file, and by name (the first level of a test path). Both go with
+-- the state when the host resets its container; the file of each name is also given to
+-- the host to remember, so that a test found through any mask can still be run then.
 local libraries = {}
 local by_name = {}
+
+local function remembered_file(name)
+  return host.recall("Wexel.qlx library " .. name)
+end
+
+local function index_by_name(library, path)
+  if by_name[library.name] ~= library then
+    by_name[library.name] = library
+    host.remember("Wexel.qlx library " .. library.name, path)
+  end
+end
 
 local function file_name(path)
   return match(path, "[^/]*$")
@@ -281,7 +294,7 @@ end
 local function load_library(path)
   local loaded = libraries[path]
   if loaded then
-    by_name[loaded.name] = loaded
+    index_by_name(loaded, path)
     return loaded
   end
   local name = library_name(path)
@@ -316,7 +329,7 @@ local function load_library(path)
   library.runs, library.run, library.current = nil, nil, nil
 
   libraries[path] = library
-  by_name[name] = library
+  index_by_name(library, path)
   return library
 end
 
@@ -374,11 +387,11 @@ function RunTest(path)
     return "##notfound"
   end
   local library = by_name[name]
-  if not library then
-    -- No discovery in this state (the container was reset): the first level of the path
-    -- names the library, in USER.
-    local file = host.user_dir .. "/" .. name .. ".qlx"
-    if name ~= "" and not is_self(file) and not find(name, "%c") and read_file(file) then
+  if not library and name ~= "" and not find(name, "%c") then
+    -- No discovery in this state (the container was reset): the library is where the
+    -- last discovery found it, or for a name never found, in USER.
+    local file = remembered_file(name) or host.user_dir .. "/" .. name .. ".qlx"
+    if not is_self(file) and read_file(file) then
       library = load_library(file)
     end
   end

@@ -6,10 +6,10 @@ namespace Sys {
 
 TLibrary::~TLibrary() { Unload(); }
 
-bool TLibrary::Load(const std::string& path)
+bool TLibrary::Load(const std::string& path, bool keepLoaded)
 {
     Unload();
-    FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    FHandle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | (keepLoaded ? RTLD_NODELETE : 0));
     if (!FHandle) {
         const char* err = ::dlerror();
         FError = err ? err : "cannot load " + path;

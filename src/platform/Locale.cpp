@@ -203,21 +203,4 @@ std::string FloatToStr(long double value)
     return WithSeparator(std::move(text));
 }
 
-std::string FormatFixed(long double value, int decimals, bool useLocale)
-{
-    std::string text;
-    if (NotFinite(value, text))
-        return text;
-    if (decimals < 0)
-        decimals = 0;
-    if (decimals > 64)
-        throw EConvertError("Too many decimals: " + std::to_string(decimals));
-    // The largest long double has 4933 integer digits.
-    std::vector<char> buffer(4933 + 64 + 8);
-    auto end = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                             std::chars_format::fixed, decimals).ptr;
-    text.assign(buffer.data(), end);
-    return useLocale ? WithSeparator(std::move(text)) : text;
-}
-
 } // namespace Sys

@@ -51,10 +51,4 @@ std::string DateTimeToStr(TDateTime value);
 // negative zero is "0".
 std::string FloatToStr(long double value);
 
-// Fixed notation with the given number of decimals (negative counts as 0, more than 64
-// raise EConvertError), rounded to nearest, as "%1.3f" writes it; with useLocale the
-// locale's decimal separator replaces the point. Not-a-number and infinities are written
-// as FloatToStr writes them.
-std::string FormatFixed(long double value, int decimals, bool useLocale);
-
 } // namespace Sys

@@ -39,13 +39,13 @@ void RunInWindow()
 {
     if (const std::string reason = MissingDisplayReason(); !reason.empty())
         return Refuse(reason);
-    // Never unloaded: Qt does not survive being unloaded and loaded again in one process,
-    // and a second Main call in the same process reuses the loaded module.
-    static Sys::TLibrary* module = new Sys::TLibrary;
+    // Kept loaded to the end of the process: Qt does not survive being unloaded and loaded
+    // again, and a second Main call in the same process reuses the module.
+    static Sys::TLibrary module;
     const std::string path = RunnerDir() + Sys::PathDelim + GuiModuleFileName;
-    if (!module->Symbol(GuiModuleEntry) && !module->Load(path))
-        return Refuse("the window cannot be shown: " + module->LastError());
-    auto entry = reinterpret_cast<void (*)()>(module->Symbol(GuiModuleEntry));
+    if (!module.Symbol(GuiModuleEntry) && !module.Load(path, true))
+        return Refuse("the window cannot be shown: " + module.LastError());
+    auto entry = reinterpret_cast<void (*)()>(module.Symbol(GuiModuleEntry));
     if (!entry)
         return Refuse("the window cannot be shown: " + path + " has no entry " + GuiModuleEntry);
     entry();

@@ -55,3 +55,20 @@ TEST(GuiMode, WithoutTheWindowModuleIsOneErrorLineThatSaysWhy)
     ExpectRefusedWithCleanUp(stage, {"--config=default"}, {{"QT_QPA_PLATFORM", "offscreen"}},
                              "the window cannot be shown: " + stage.ExeDir() + "/WexelRunnerGui.so");
 }
+
+// A CI server without X or GL libraries must run the headless modes: they never load Qt.
+TEST(GuiMode, HeadlessModesLoadNoQtLibrary)
+{
+    TE2eStage stage;
+    stage.WriteUserLibrary("Alpha.qlx", AlphaLibrary);
+    for (const char* mode : {"--mode=txt", "--mode=xml", "--mode=xml_nunit"}) {
+        SCOPED_TRACE(mode);
+        TestSupport::TProcessOptions options;
+        options.Env["LD_DEBUG"] = "libs";
+        const auto r = stage.Run({mode}, options);
+        EXPECT_EQ(r.ExitCode, 0);
+        EXPECT_NE(r.Err.find("libWexelFramework.so"), std::string::npos) << "LD_DEBUG shows the loads";
+        EXPECT_EQ(r.Err.find("libQt"), std::string::npos);
+        EXPECT_EQ(r.Err.find("WexelRunnerGui"), std::string::npos);
+    }
+}

@@ -154,6 +154,20 @@ TEST_F(ExtCallTest, KeepsLibrariesLoadedUntilTheContainerIsReset)
     EXPECT_EQ(Call(lib, "Next"), "edited");
 }
 
+TEST_F(ExtCallTest, WhatAScriptRemembersOutlivesAReset)
+{
+    auto lib = Library("Memo.qlx", "function Keep(v) host.remember('memo', v) end\n"
+                                   "function Get() return host.recall('memo') or 'nothing' end\n"
+                                   "function BadKey() host.remember(1, 'x') end\n");
+    EXPECT_EQ(Call(lib, "Get"), "nothing");
+    Call(lib, "Keep", {"kept"});
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Get"), "kept");
+    Call(lib, "Keep", {std::nullopt});
+    EXPECT_EQ(Call(lib, "Get"), "nothing") << "nil forgets";
+    EXPECT_NE(Failure(lib, "BadKey").find("host.remember expects a string, got number"), std::string::npos);
+}
+
 TEST_F(ExtCallTest, LibraryThatFailsToLoadIsTriedAgainNextTime)
 {
     auto lib = Library("Later.qlx", "error('not yet')\nfunction Run() return 'ran' end\n");

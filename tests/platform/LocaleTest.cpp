@@ -111,28 +111,12 @@ TEST(FloatToStr, UsesTheShortestTextUpToFifteenDigits)
         EXPECT_EQ(FloatToStr(value), text);
 }
 
-TEST(FormatFixed, RoundsToTheGivenDecimals)
-{
-    TEnvOverride all("LC_ALL", "C");
-    EXPECT_EQ(FormatFixed(1234 / 1000.0L, 3, true), "1.234");
-    EXPECT_EQ(FormatFixed(0, 3, true), "0.000");
-    EXPECT_EQ(FormatFixed(0.0006L, 3, true), "0.001");
-    EXPECT_EQ(FormatFixed(-1.25L, 1, true), "-1.2"); // exact halves go to even
-    EXPECT_EQ(FormatFixed(1e20L, 2, false), "100000000000000000000.00");
-    EXPECT_EQ(FormatFixed(7.6L, -1, false), "8");
-    EXPECT_EQ(FormatFixed(std::numeric_limits<long double>::quiet_NaN(), 3, true), "NAN");
-    EXPECT_EQ(FormatFixed(-std::numeric_limits<long double>::infinity(), 3, true), "-INF");
-    EXPECT_THROW(FormatFixed(1, 65, true), EConvertError);
-}
-
 TEST_F(GermanLocale, UsesCommaAndGermanDates)
 {
     TEnvOverride all("LC_ALL", German);
     EXPECT_EQ(DecimalSeparator(), ",");
     EXPECT_EQ(FloatToStr(1.5L), "1,5");
     EXPECT_EQ(FloatToStr(1.5e-7L), "1,5E-7");
-    EXPECT_EQ(FormatFixed(1.234L, 3, true), "1,234");
-    EXPECT_EQ(FormatFixed(1.234L, 3, false), "1.234");
     EXPECT_EQ(DateTimeToStr(Morning), "09.03.2024 07:05:03");
 }
 
