@@ -1,0 +1,382 @@
+#include "gui/GUITestRunner.h"
+
+namespace GUITestRunner {
+
+using TestFramework::ITestPtr;
+
+namespace {
+
+constexpr TActionId TreeCommands[] = {
+    TActionId::SelectAllAction,      TActionId::DeselectAllAction,    TActionId::SelectFailedAction,
+    TActionId::SelectCurrentAction,  TActionId::DeselectCurrentAction, TActionId::HideTestNodesAction,
+    TActionId::ExpandAllNodesAction,
+};
+
+constexpr int UpdateTimerInterval = 200;
+
+} // namespace
+
+TGUITestRunner::TGUITestRunner(IRunnerLayer& layer) : FLayer(layer), FTree(layer)
+{
+    FActions.SetObserver([this](TActionId id) { FLayer.ActionChanged(id); });
+    FLayer.Attach(*this);
+    FormCreate();
+}
+
+TGUITestRunner::~TGUITestRunner()
+{
+    FormDestroy();
+}
+
+void TGUITestRunner::FormCreate()
+{
+    // The test list is the tree's and starts empty.
+    LoadSettings();
+    // Times are written by our own formatting with ":" already, so there is no
+    // process-wide separator to set.
+    FLayer.AssignImageLists();
+    FActions.SetShortCut(TActionId::GoToNextSelectedTestAction, "Ctrl+Right");
+    FActions.SetShortCut(TActionId::GoToPrevSelectedTestAction, "Ctrl+Left");
+    FTree.Clear();
+    EnableTreeCommands(false);
+    FLayer.ErrorBoxClear();
+    FLayer.CreateUpdateTimer(UpdateTimerInterval);
+    ResetRunDisplay();
+
+    // Leak detection is not available, so its options end unchecked and disabled
+    // whatever the settings held; a disabled action counts as unchecked.
+    FActions.SetEnabled(TActionId::FailTestCaseIfMemoryLeakedAction, false);
+    FActions.SetChecked(TActionId::ReportMemoryLeakTypeOnShutdownAction, false);
+    FActions.SetEnabled(TActionId::ReportMemoryLeakTypeOnShutdownAction, false);
+    FActions.SetChecked(TActionId::FailTestCaseIfMemoryLeakedAction, false);
+    const bool leaksChecked = FActions.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
+    FActions.SetEnabled(TActionId::IgnoreMemoryLeakInSetUpTearDownAction, leaksChecked);
+    if (!leaksChecked)
+        FActions.SetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction, false);
+    UpdateActions();
+}
+
+void TGUITestRunner::FormDestroy()
+{
+    FLayer.FreeUpdateTimer();
+    if (FTestResult) {
+        FTestResult.reset();
+        FLayer.ErrorBoxClear();
+    }
+    AutoSaveSettings();
+    AssignSuite(nullptr);
+    FTree.Clear();
+}
+
+void TGUITestRunner::FormShow()
+{
+    FTree.AttachNodes();
+}
+
+void TGUITestRunner::RunModal(const ITestPtr& suite)
+{
+    AssignSuite(suite);
+    FLayer.ShowModal();
+}
+
+void TGUITestRunner::AssignSuite(const ITestPtr& suite)
+{
+    FSuite = suite;
+    if (FSuite) {
+        LoadTestStates();
+        EnableTreeCommands(true);
+        RebuildTree();
+    } else {
+        EnableTreeCommands(false);
+    }
+    UpdateActions();
+}
+
+void TGUITestRunner::RebuildTree()
+{
+    FTree.BuildTestTree(FSuite);
+    ResetRunDisplay();
+    if (FActions.GetChecked(TActionId::HideTestNodesOnOpenAction))
+        HideTestNodesActionExecute();
+    else
+        ExpandAllNodesActionExecute();
+    FLayer.TreeSetSelected(FTree.Nodes().FirstNode());
+}
+
+void TGUITestRunner::EnableTreeCommands(bool enabled)
+{
+    for (TActionId id : TreeCommands)
+        FActions.SetEnabled(id, enabled);
+}
+
+// --- events ---
+
+void TGUITestRunner::TestTreeClick()
+{
+    if (FRunning)
+        return;
+    const THitTest hit = FLayer.TreeHitTest(FLayer.TreeCursorPos());
+    if (hit.Node && hit.OnStateIcon)
+        FTree.ToggleTestEnabled(*hit.Node);
+    TestTreeChange(FTree.Selected());
+}
+
+void TGUITestRunner::TestTreeChange(TTreeNode* node)
+{
+    if (!node || node != FTree.Selected())
+        return;
+    FLayer.SetFailureSelected(-1);
+    const int rows = FLayer.FailureCount();
+    for (int row = 0; row < rows; ++row)
+        if (FLayer.FailureNode(row) == node) {
+            FLayer.SetFailureSelected(row);
+            break;
+        }
+    RefreshStatus(true);
+}
+
+bool TGUITestRunner::TestTreeKeyPress(char key)
+{
+    // Unlike a click, the space is not blocked during a run.
+    TTreeNode* selected = FTree.Selected();
+    if (key != ' ' || !selected)
+        return false;
+    FTree.ToggleTestEnabled(*selected);
+    RefreshStatus(true);
+    return true;
+}
+
+void TGUITestRunner::TestTreeMouseDown(TMouseButton button, TPoint pt)
+{
+    // So that the popup menu acts on the node under the mouse.
+    if (button != TMouseButton::Right)
+        return;
+    const THitTest hit = FLayer.TreeHitTest(pt);
+    if (hit.Node && hit.OnItem)
+        FLayer.TreeSetSelected(hit.Node);
+}
+
+void TGUITestRunner::pmTestTreePopup()
+{
+    if (FTree.Selected())
+        FActions.SetEnabled(TActionId::TestCasePropertiesAction, FTree.SelectedIsTestMethod());
+}
+
+void TGUITestRunner::UpdateTimerTimer()
+{
+    // The run display counts the ticks.
+}
+
+void TGUITestRunner::ExecuteAction(TActionId id)
+{
+    switch (id) {
+    case TActionId::RunAction:
+    case TActionId::Alt_R_RunAction: RunActionExecute(); break;
+    case TActionId::StopAction:
+    case TActionId::Alt_S_StopAction: StopActionExecute(); break;
+    case TActionId::ExitAction: ExitActionExecute(); break;
+    case TActionId::SelectAllAction: SelectAllActionExecute(); break;
+    case TActionId::DeselectAllAction: DeselectAllActionExecute(); break;
+    case TActionId::SelectFailedAction: SelectFailedActionExecute(); break;
+    case TActionId::SelectCurrentAction: SelectCurrentActionExecute(); break;
+    case TActionId::DeselectCurrentAction: DeselectCurrentActionExecute(); break;
+    case TActionId::HideTestNodesAction: HideTestNodesActionExecute(); break;
+    case TActionId::ExpandAllNodesAction: ExpandAllNodesActionExecute(); break;
+    case TActionId::GoToNextSelectedTestAction: GoToNextSelectedTestActionExecute(); break;
+    case TActionId::GoToPrevSelectedTestAction: GoToPrevSelectedTestActionExecute(); break;
+    case TActionId::CopyProcnameToClipboardAction: CopyProcnameToClipboardActionExecute(); break;
+    case TActionId::RunSelectedTestAction: RunSelectedTestActionExecute(); break;
+    case TActionId::RescanUserlib: RescanUserlibExecute(); break;
+    case TActionId::CopyMessageToClipboardAction: CopyMessageToClipboardActionExecute(); break;
+    case TActionId::TestCasePropertiesAction: TestCasePropertiesActionExecute(); break;
+    case TActionId::RunSelectedTestAltAction: RunSelectedTestAltActionExecute(); break;
+    case TActionId::SaveConfigurationAction: SaveConfigurationActionExecute(); break;
+    case TActionId::RestoreSavedAction: RestoreSavedActionExecute(); break;
+    case TActionId::PropertyPopUpAction:
+    case TActionId::None: break;
+    default:
+        if (IsOption(id))
+            ToggleOption(id);
+        break;
+    }
+    UpdateActions();
+}
+
+void TGUITestRunner::UpdateActions()
+{
+    RunActionUpdate();
+    RunSelectedTestActionUpdate();
+    StopActionUpdate();
+    CopyMessageToClipboardActionUpdate();
+    CopyProcnameToClipboardActionUpdate();
+}
+
+// --- tree commands ---
+
+void TGUITestRunner::SelectAllActionExecute()
+{
+    FTree.SelectAll();
+    RefreshStatus(true);
+}
+
+void TGUITestRunner::DeselectAllActionExecute()
+{
+    FTree.DeselectAll();
+    RefreshStatus(true);
+}
+
+void TGUITestRunner::SelectFailedActionExecute()
+{
+    FTree.SelectFailed();
+    RefreshStatus(true);
+}
+
+void TGUITestRunner::SelectCurrentActionExecute()
+{
+    if (!FTree.Selected())
+        return;
+    FTree.SelectCurrent();
+    RefreshStatus(true);
+}
+
+void TGUITestRunner::DeselectCurrentActionExecute()
+{
+    FTree.DeselectCurrent();
+    RefreshStatus(true);
+}
+
+void TGUITestRunner::HideTestNodesActionExecute()
+{
+    FTree.HideTestNodes();
+}
+
+void TGUITestRunner::ExpandAllNodesActionExecute()
+{
+    FTree.ExpandAll();
+}
+
+void TGUITestRunner::GoToNextSelectedTestActionExecute()
+{
+    FTree.GoToNextSelectedTest();
+}
+
+void TGUITestRunner::GoToPrevSelectedTestActionExecute()
+{
+    FTree.GoToPrevSelectedTest();
+}
+
+void TGUITestRunner::CopyProcnameToClipboardActionExecute()
+{
+    FTree.CopyTestName();
+}
+
+void TGUITestRunner::ExitActionExecute()
+{
+    if (FTestResult)
+        FTestResult->Stop();
+    FLayer.Close();
+}
+
+// --- run commands: the run display brings them ---
+
+void TGUITestRunner::RunActionExecute() {}
+void TGUITestRunner::RunSelectedTestActionExecute() {}
+
+void TGUITestRunner::StopActionExecute()
+{
+    if (FTestResult)
+        FTestResult->Stop();
+}
+
+void TGUITestRunner::RescanUserlibExecute() {}
+void TGUITestRunner::CopyMessageToClipboardActionExecute() {}
+
+// --- the properties popup brings these ---
+
+void TGUITestRunner::TestCasePropertiesActionExecute() {}
+void TGUITestRunner::RunSelectedTestAltActionExecute() {}
+
+// --- settings commands ---
+
+void TGUITestRunner::SaveConfigurationActionExecute()
+{
+    SaveSettings();
+}
+
+void TGUITestRunner::RestoreSavedActionExecute()
+{
+    LoadSettings();
+}
+
+// --- update handlers ---
+
+void TGUITestRunner::RunActionUpdate()
+{
+    FActions.SetEnabled(TActionId::RunAction,
+                        !FRunning && FSuite && FSuite->CountEnabledTestCases() > 0);
+}
+
+void TGUITestRunner::RunSelectedTestActionUpdate()
+{
+    TTreeNode* selected = FTree.Selected();
+    FActions.SetEnabled(TActionId::RunSelectedTestAction,
+                        selected && FTree.TestOfNode(selected)->CountTestCases() == 1);
+}
+
+void TGUITestRunner::StopActionUpdate()
+{
+    FActions.SetEnabled(TActionId::StopAction, FRunning && FTestResult);
+}
+
+void TGUITestRunner::CopyMessageToClipboardActionUpdate()
+{
+    FActions.SetEnabled(TActionId::CopyMessageToClipboardAction, FLayer.FailureSelected() >= 0);
+}
+
+void TGUITestRunner::CopyProcnameToClipboardActionUpdate()
+{
+    FActions.SetEnabled(TActionId::CopyProcnameToClipboardAction, FTree.SelectedIsTestMethod());
+}
+
+// --- hooks ---
+
+void TGUITestRunner::LoadSettings()
+{
+    // The settings store reads the window's options and layout here.
+}
+
+void TGUITestRunner::SaveSettings()
+{
+    // The settings store writes the window's options and layout here.
+}
+
+void TGUITestRunner::AutoSaveSettings()
+{
+    if (FActions.GetChecked(TActionId::AutoSaveAction))
+        SaveSettings();
+}
+
+void TGUITestRunner::LoadTestStates()
+{
+    // The settings store loads the tests' enabled flags into the suite here.
+}
+
+void TGUITestRunner::ResetRunDisplay()
+{
+    // The run display clears its failure rows, bars and statistics here first.
+    FTree.ResetRunImages();
+    FTree.RefreshAllCheckImages();
+}
+
+void TGUITestRunner::RefreshStatus(bool /*full*/)
+{
+    // The run display rewrites its statistics and bars here.
+}
+
+void TGUITestRunner::ToggleOption(TActionId id)
+{
+    // Options with further effects get them from the settings unit.
+    FActions.SetChecked(id, !FActions.GetChecked(id));
+}
+
+} // namespace GUITestRunner

@@ -1,0 +1,118 @@
+#pragma once
+// The runner window's form: its state, the creation, showing and destruction steps, the
+// action handlers and the tree's event handlers. The widgets are behind IRunnerLayer;
+// the run display, the settings and the properties popup plug in at the marked hooks.
+
+#include "core/TestInterfaces.h"
+#include "core/TestResult.h"
+#include "gui/RunnerActions.h"
+#include "gui/RunnerLayer.h"
+#include "gui/TestTree.h"
+
+#include <memory>
+
+namespace GUITestRunner {
+
+class TGUITestRunner {
+public:
+    static constexpr const char* FormName = "GUITestRunner";
+    static constexpr const char* FormCaption = "Wexel: A unit testing framework";
+
+    // Attaches to the layer and runs FormCreate.
+    explicit TGUITestRunner(IRunnerLayer& layer);
+    // Runs FormDestroy.
+    virtual ~TGUITestRunner();
+    TGUITestRunner(const TGUITestRunner&) = delete;
+    TGUITestRunner& operator=(const TGUITestRunner&) = delete;
+
+    // Assigns the suite, shows the window modally and returns when it has closed.
+    void RunModal(const TestFramework::ITestPtr& suite);
+
+    // With a suite: loads the tests' enabled flags, enables the tree commands and rebuilds
+    // the tree. Without one: disables the tree commands and leaves the tree as it is.
+    void AssignSuite(const TestFramework::ITestPtr& suite);
+    const TestFramework::ITestPtr& Suite() const { return FSuite; }
+    virtual void RebuildTree();
+    TestFramework::ITestPtr TestOfNode(const TTreeNode* node) const { return FTree.TestOfNode(node); }
+    TTreeNode* NodeOfTest(const TestFramework::ITestPtr& test) const { return FTree.NodeOfTest(test); }
+    // The seven tree commands, and no other action.
+    void EnableTreeCommands(bool enabled);
+    bool Running() const { return FRunning; }
+
+    TTestTree& Tree() { return FTree; }
+    TActionList& Actions() { return FActions; }
+
+    // --- events the layer reports ---
+    void FormShow();
+    void TestTreeClick();
+    // The tree's selection moved to the node.
+    void TestTreeChange(TTreeNode* node);
+    // True when the key was consumed; the tree gets it otherwise.
+    bool TestTreeKeyPress(char key);
+    void TestTreeMouseDown(TMouseButton button, TPoint pt);
+    // The tree's popup menu is about to open.
+    void pmTestTreePopup();
+    void ExecuteAction(TActionId id);
+    // Runs every action's update handler; the layer calls it when the window idles
+    // after an event that may change what is enabled.
+    void UpdateActions();
+    void UpdateTimerTimer();
+
+    // --- action handlers ---
+    void SelectAllActionExecute();
+    void DeselectAllActionExecute();
+    void SelectFailedActionExecute();
+    void SelectCurrentActionExecute();
+    void DeselectCurrentActionExecute();
+    void HideTestNodesActionExecute();
+    void ExpandAllNodesActionExecute();
+    void GoToNextSelectedTestActionExecute();
+    void GoToPrevSelectedTestActionExecute();
+    void CopyProcnameToClipboardActionExecute();
+    void ExitActionExecute();
+    void RunActionExecute();
+    void RunSelectedTestActionExecute();
+    void StopActionExecute();
+    void RescanUserlibExecute();
+    void CopyMessageToClipboardActionExecute();
+    void TestCasePropertiesActionExecute();
+    void RunSelectedTestAltActionExecute();
+    void SaveConfigurationActionExecute();
+    void RestoreSavedActionExecute();
+
+    // --- update handlers ---
+    void RunActionUpdate();
+    void RunSelectedTestActionUpdate();
+    void StopActionUpdate();
+    void CopyMessageToClipboardActionUpdate();
+    void CopyProcnameToClipboardActionUpdate();
+
+protected:
+    // --- settings ---
+    void LoadSettings();
+    void SaveSettings();
+    void AutoSaveSettings();
+    void LoadTestStates();
+    // --- run display ---
+    void ResetRunDisplay();
+    void RefreshStatus(bool full);
+    // --- options ---
+    void ToggleOption(TActionId id);
+
+private:
+    void FormCreate();
+    void FormDestroy();
+
+    IRunnerLayer& FLayer;
+    TActionList FActions;
+    // Offsets of the properties popup from the window's top-left corner.
+    int PopupY = 30;
+    int PopupX = 350;
+    TestFramework::ITestPtr FSuite;
+    // Present only while a run is in progress.
+    std::unique_ptr<TestFramework::TTestResult> FTestResult;
+    bool FRunning = false;
+    TTestTree FTree;
+};
+
+} // namespace GUITestRunner

@@ -1,0 +1,98 @@
+#pragma once
+// What the window's logic needs from a widget set, and no more: the window, the action
+// states, the tree view's view state (expansion, selection, scrolling, hit tests), the
+// failure list's rows and selection, the error box, the clipboard and the update timer.
+// The nodes themselves are the logic's (TTreeNodes); a view follows them as an observer.
+// The Qt window implements this; tests drive the logic through a fake one.
+
+#include "gui/RunnerActions.h"
+#include "gui/TreeNodes.h"
+
+#include <string>
+
+namespace GUITestRunner {
+
+class TGUITestRunner;
+
+struct TPoint {
+    int X = 0;
+    int Y = 0;
+};
+
+// Where a point in tree coordinates lies: on a node's state icon, on the node's item
+// area (state icon, run image and caption), or on no node at all.
+struct THitTest {
+    TTreeNode* Node = nullptr;
+    bool OnStateIcon = false;
+    bool OnItem = false;
+};
+
+enum class TMouseButton { Left, Right, Middle };
+
+class IRunnerLayer {
+public:
+    virtual ~IRunnerLayer() = default;
+
+    // --- window ---
+    // The form is created; from now on the layer reports its events to it and follows
+    // its nodes and actions.
+    virtual void Attach(TGUITestRunner& form) = 0;
+    // Shows the window and returns once it has closed; the layer calls FormShow as the
+    // window appears.
+    virtual void ShowModal() = 0;
+    virtual void Close() = 0;
+    // Handles pending window messages (user commands included).
+    virtual void ProcessMessages() = 0;
+    // Paints the whole window now.
+    virtual void Repaint() = 0;
+    // Gives the tree its node and state images and the failure list its row images.
+    virtual void AssignImageLists() = 0;
+
+    // --- actions ---
+    // An action's enabled or checked state or its shortcut changed.
+    virtual void ActionChanged(TActionId id) = 0;
+
+    // --- tree view ---
+    // Brackets a batch of node changes; the view shows the outcome once, at the end.
+    virtual void TreeBeginUpdate() = 0;
+    virtual void TreeEndUpdate() = 0;
+    virtual void TreeExpand(TTreeNode& node, bool recurse) = 0;
+    virtual void TreeCollapse(TTreeNode& node) = 0;
+    virtual void TreeExpandAll() = 0;
+    virtual void TreeScrollIntoView(TTreeNode& node) = 0;
+    virtual TTreeNode* TreeSelected() = 0;
+    virtual void TreeSetSelected(TTreeNode* node) = 0;
+    // The mouse cursor position in tree coordinates.
+    virtual TPoint TreeCursorPos() = 0;
+    virtual THitTest TreeHitTest(TPoint pt) = 0;
+
+    // --- failure list ---
+    virtual int FailureCount() = 0;
+    // The tree node of the row's failed test.
+    virtual TTreeNode* FailureNode(int row) = 0;
+    // -1 when no row is selected.
+    virtual int FailureSelected() = 0;
+    // -1 clears the selection.
+    virtual void SetFailureSelected(int row) = 0;
+
+    // --- error box, clipboard, timer ---
+    virtual void ErrorBoxClear() = 0;
+    virtual void SetClipboardText(const std::string& text) = 0;
+    // A disabled timer whose ticks go to the form's UpdateTimerTimer.
+    virtual void CreateUpdateTimer(int intervalMs) = 0;
+    virtual void FreeUpdateTimer() = 0;
+};
+
+// Brackets node changes for as long as it lives.
+class TTreeUpdate {
+public:
+    explicit TTreeUpdate(IRunnerLayer& layer) : FLayer(layer) { FLayer.TreeBeginUpdate(); }
+    ~TTreeUpdate() { FLayer.TreeEndUpdate(); }
+    TTreeUpdate(const TTreeUpdate&) = delete;
+    TTreeUpdate& operator=(const TTreeUpdate&) = delete;
+
+private:
+    IRunnerLayer& FLayer;
+};
+
+} // namespace GUITestRunner

@@ -1,0 +1,687 @@
+#include "gui/qt/QtRunnerLayer.h"
+
+#include "gui/GUITestRunner.h"
+#include "gui/qt/TestTreeModel.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QSplitter>
+#include <QStyledItemDelegate>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace GUITestRunner::QtLayer {
+
+namespace {
+
+// The form's font height in pixels.
+constexpr int FormFontPixels = 11;
+
+QList<QKeySequence> KeysOf(const std::string& text)
+{
+    if (text.empty())
+        return {};
+    // Enter is either Return key, the main one or the keypad's.
+    if (text == "Enter")
+        return {QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)};
+    return {QKeySequence::fromString(QString::fromStdString(text), QKeySequence::PortableText)};
+}
+
+QString Text(const char* text)
+{
+    return QString::fromUtf8(text);
+}
+
+class TTreeDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    using QStyledItemDelegate::initStyleOption;
+};
+
+// The tree view, with the geometry of a node's parts as the delegate paints them.
+class TTestTreeView : public QTreeView {
+public:
+    explicit TTestTreeView(QWidget* parent) : QTreeView(parent), FDelegate(this)
+    {
+        setItemDelegate(&FDelegate);
+    }
+
+    // The decoration (state icon and run image) and the caption as drawn; both empty for
+    // an index that is not shown.
+    std::pair<QRect, QRect> ItemRects(const QModelIndex& index)
+    {
+        const QRect cell = visualRect(index);
+        if (!cell.isValid())
+            return {};
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = cell;
+        FDelegate.initStyleOption(&option, index);
+        const QStyle* style = option.widget ? option.widget->style() : this->style();
+        const QRect decoration = style->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this);
+        QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, this) + 1;
+        text.setWidth(std::min(text.width(), option.fontMetrics.horizontalAdvance(option.text) + 2 * margin));
+        return {decoration, text};
+    }
+
+private:
+    TTreeDelegate FDelegate;
+};
+
+QWidget* Panel(const char* name, QWidget* parent = nullptr)
+{
+    auto* panel = new QWidget(parent);
+    panel->setObjectName(name);
+    return panel;
+}
+
+QLabel* Label(const char* name, const char* text, int width, QWidget* parent)
+{
+    auto* label = new QLabel(Text(text), parent);
+    label->setObjectName(name);
+    label->setFixedWidth(width);
+    label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return label;
+}
+
+QProgressBar* Bar(const char* name, const char* hint, QWidget* parent)
+{
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(name);
+    bar->setToolTip(Text(hint));
+    bar->setTextVisible(false);
+    bar->setRange(0, 10000);
+    bar->setValue(0);
+    return bar;
+}
+
+template <class Layout>
+Layout* Tight(Layout* layout, int margin = 0)
+{
+    layout->setContentsMargins(margin, margin, margin, margin);
+    layout->setSpacing(0);
+    return layout;
+}
+
+} // namespace
+
+TQtRunnerLayer::TQtRunnerLayer() : FImages(std::make_unique<TImageLists>())
+{
+    setObjectName(TGUITestRunner::FormName);
+    setWindowTitle(Text(TGUITestRunner::FormCaption));
+    QFont font = QApplication::font();
+    font.setPixelSize(FormFontPixels);
+    setFont(font);
+    resize(500, 500);
+    BuildActions();
+    BuildComponents();
+}
+
+TQtRunnerLayer::~TQtRunnerLayer()
+{
+    FTestTree->setModel(nullptr);
+}
+
+void TQtRunnerLayer::BuildComponents()
+{
+    QWidget* body = Panel("BodyPanel", this);
+    auto* errorBoxSplitter = new QSplitter(Qt::Vertical, body);
+    errorBoxSplitter->setObjectName("ErrorBoxSplitter");
+    errorBoxSplitter->setHandleWidth(6);
+    errorBoxSplitter->setChildrenCollapsible(false);
+    Tight(new QVBoxLayout(body), 2)->addWidget(errorBoxSplitter);
+
+    QWidget* top = Panel("TopPanel");
+    auto* resultsSplitter = new QSplitter(Qt::Vertical, top);
+    resultsSplitter->setObjectName("ResultsSplitter");
+    resultsSplitter->setHandleWidth(5);
+    resultsSplitter->setChildrenCollapsible(false);
+    Tight(new QVBoxLayout(top))->addWidget(resultsSplitter);
+
+    // The tree with its tool bar and label.
+    QWidget* treePanel = Panel("TreePanel");
+    treePanel->setMinimumHeight(100);
+    auto* treeLayout = Tight(new QVBoxLayout(treePanel));
+    auto* toolBar = new QToolBar(treePanel);
+    toolBar->setObjectName("ToolBar1");
+    toolBar->setFixedHeight(29);
+    toolBar->setIconSize(QSize(ImageSize, ImageSize));
+    toolBar->setMovable(false);
+    for (TActionId id : ToolBarDef()) {
+        if (id == TActionId::None)
+            toolBar->addSeparator();
+        else
+            toolBar->addAction(Action(id));
+    }
+    auto* treeLabel = new QLabel(Text("Test Hi&erarchy:"), treePanel);
+    treeLabel->setObjectName("lblTestTree");
+    treeLabel->setFixedHeight(19);
+    auto* tree = new TTestTreeView(treePanel);
+    FTestTree = tree;
+    tree->setObjectName("TestTree");
+    tree->setToolTip(Text("Hierarchy of test cases. Checked test cases will be run."));
+    tree->setHeaderHidden(true);
+    tree->setUniformRowHeights(true);
+    tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    tree->setSelectionMode(QAbstractItemView::SingleSelection);
+    tree->setSelectionBehavior(QAbstractItemView::SelectRows);
+    tree->setIndentation(19);
+    tree->setIconSize(QSize(2 * ImageSize + ImageGap, ImageSize));
+    tree->setContextMenuPolicy(Qt::CustomContextMenu);
+    tree->installEventFilter(this);
+    tree->viewport()->installEventFilter(this);
+    treeLabel->setBuddy(tree);
+    treeLayout->addWidget(toolBar);
+    treeLayout->addWidget(treeLabel);
+    treeLayout->addWidget(tree);
+
+    // Progress, score, statistics and failures.
+    QWidget* resultsPanel = Panel("ResultsPanel");
+    auto* resultsLayout = Tight(new QVBoxLayout(resultsPanel));
+    auto* progressPanel = new QFrame(resultsPanel);
+    progressPanel->setObjectName("ProgressPanel");
+    progressPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    progressPanel->setFixedHeight(46);
+    auto* progressLayout = Tight(new QVBoxLayout(progressPanel), 4);
+    QWidget* topProgress = Panel("TopProgressPanel", progressPanel);
+    topProgress->setFixedHeight(18);
+    auto* topProgressLayout = Tight(new QHBoxLayout(topProgress));
+    topProgressLayout->addWidget(Label("pnlProgresslabel", "Progress: ", 60, topProgress));
+    topProgressLayout->addWidget(Bar("ProgressBar", "Shows the proportion of tests run", topProgress));
+    QWidget* scorePanel = Panel("ScorePanel", progressPanel);
+    auto* scoreLayout = Tight(new QHBoxLayout(scorePanel));
+    scoreLayout->addWidget(Label("ScoreLabel", "Score: ", 60, scorePanel));
+    scoreLayout->addWidget(Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel));
+    scoreLayout->addWidget(Label("LbProgress", "", 56, scorePanel));
+    progressLayout->addWidget(topProgress);
+    progressLayout->addWidget(scorePanel);
+
+    FResultsView = new QTreeWidget(resultsPanel);
+    FResultsView->setObjectName("ResultsView");
+    FResultsView->setToolTip(Text("Shows statistics about the current/last run"));
+    FResultsView->setFixedHeight(39);
+    FResultsView->setRootIsDecorated(false);
+    FResultsView->setSelectionMode(QAbstractItemView::NoSelection);
+    FResultsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FResultsView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    FResultsView->setHeaderLabels({"", "Tests", "Run", "Failures", "Errors", "Overrides", "Test Time", "Total Time"});
+    FResultsView->header()->setStretchLastSection(false);
+    FResultsView->header()->setMinimumSectionSize(10);
+    FResultsView->setColumnWidth(0, 8);
+    auto* statistics = new QTreeWidgetItem(FResultsView);
+    for (int column = 1; column < FResultsView->columnCount(); ++column) {
+        FResultsView->setColumnWidth(column, 70);
+        FResultsView->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+        statistics->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    }
+
+    FFailureListView = new QTreeWidget(resultsPanel);
+    FFailureListView->setObjectName("FailureListView");
+    FFailureListView->setToolTip(Text("Shows the list of failed tests"));
+    FFailureListView->setMinimumHeight(50);
+    FFailureListView->setRootIsDecorated(false);
+    FFailureListView->setSelectionMode(QAbstractItemView::SingleSelection);
+    FFailureListView->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FFailureListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FFailureListView->setIconSize(QSize(ImageSize, ImageSize));
+    FFailureListView->setHeaderLabels({"Test Name", "Failure Type", "Message", "Location"});
+    FFailureListView->setColumnWidth(0, 120);
+    FFailureListView->setColumnWidth(1, 100);
+    FFailureListView->setColumnWidth(2, 200);
+    connect(FFailureListView, &QTreeWidget::itemSelectionChanged, this,
+            [this] { Dispatch([this] { FForm->UpdateActions(); }); });
+
+    resultsLayout->addWidget(progressPanel);
+    resultsLayout->addWidget(FResultsView);
+    resultsLayout->addWidget(FFailureListView);
+
+    resultsSplitter->addWidget(treePanel);
+    resultsSplitter->addWidget(resultsPanel);
+    resultsSplitter->setStretchFactor(0, 1);
+    resultsSplitter->setStretchFactor(1, 0);
+    resultsSplitter->setSizes({200, 174});
+
+    // The error box.
+    QWidget* errorBoxPanel = Panel("ErrorBoxPanel");
+    FErrorMessageRTF = new QTextEdit(errorBoxPanel);
+    FErrorMessageRTF->setObjectName("ErrorMessageRTF");
+    FErrorMessageRTF->setReadOnly(true);
+    FErrorMessageRTF->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    FErrorMessageRTF->setContextMenuPolicy(Qt::CustomContextMenu);
+    Tight(new QVBoxLayout(errorBoxPanel), 2)->addWidget(FErrorMessageRTF);
+    errorBoxSplitter->addWidget(top);
+    errorBoxSplitter->addWidget(errorBoxPanel);
+    errorBoxSplitter->setStretchFactor(0, 1);
+    errorBoxSplitter->setStretchFactor(1, 0);
+    errorBoxSplitter->setSizes({400, 75});
+    setCentralWidget(body);
+
+    // Menus.
+    menuBar()->setObjectName("MainMenu");
+    for (const TMenuDef& def : MainMenuDefs())
+        menuBar()->addMenu(BuildMenu(def, this));
+    FTestTreePopup = BuildMenu(TestTreePopupDef(), this);
+    connect(FTestTreePopup, &QMenu::aboutToShow, this, [this] { Dispatch([this] { FForm->pmTestTreePopup(); }); });
+    FErrorMessagePopup = BuildMenu(ErrorMessagePopupDef(), this);
+    connect(tree, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        FTestTreePopup->popup(FTestTree->viewport()->mapToGlobal(pos));
+    });
+    connect(FErrorMessageRTF, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        FErrorMessagePopup->popup(FErrorMessageRTF->mapToGlobal(pos));
+    });
+}
+
+void TQtRunnerLayer::BuildActions()
+{
+    for (const TActionDef& def : ActionDefs()) {
+        auto* action = new QAction(Text(def.Caption), this);
+        action->setObjectName(def.Name);
+        action->setProperty("category", Text(def.Category));
+        if (*def.Hint) {
+            action->setToolTip(Text(def.Hint));
+            action->setStatusTip(Text(def.Hint));
+        }
+        action->setIcon(FImages->ActionGlyph(def.Glyph));
+        action->setCheckable(IsOption(def.Id));
+        action->setChecked(def.Checked);
+        action->setEnabled(def.Enabled);
+        action->setShortcuts(KeysOf(def.ShortCut));
+        addAction(action);
+        const TActionId id = def.Id;
+        connect(action, &QAction::triggered, this, [this, id] {
+            Dispatch([this, id] { FForm->ExecuteAction(id); });
+            SyncAction(id);
+        });
+        FActions[static_cast<std::size_t>(id)] = action;
+    }
+}
+
+QMenu* TQtRunnerLayer::BuildMenu(const TMenuDef& def, QWidget* parent)
+{
+    auto* menu = new QMenu(Text(def.Caption), parent);
+    menu->setObjectName(def.Name);
+    for (const TMenuItemDef& item : def.Items) {
+        if (item.Action == TActionId::None)
+            menu->addSeparator();
+        else
+            menu->addAction(BuildMenuItem(item, menu));
+    }
+    connect(menu, &QMenu::aboutToShow, this, [this] { Dispatch([this] { FForm->UpdateActions(); }); });
+    return menu;
+}
+
+QAction* TQtRunnerLayer::BuildMenuItem(const TMenuItemDef& def, QWidget* owner)
+{
+    // An item is an action of its own that mirrors its action's state, so that it can
+    // carry its own name, caption and shortcut.
+    const QAction* bound = Action(def.Action);
+    auto* item = new QAction(def.Caption ? Text(def.Caption) : bound->text(), owner);
+    item->setObjectName(def.Name);
+    item->setIcon(bound->icon());
+    item->setCheckable(bound->isCheckable());
+    item->setChecked(bound->isChecked());
+    item->setEnabled(bound->isEnabled());
+    item->setStatusTip(bound->statusTip());
+    if (def.ShortCut) {
+        // The item's own shortcut works in the whole window, beside the action's.
+        item->setShortcuts(KeysOf(def.ShortCut));
+        item->setProperty("ownShortCut", true);
+        addAction(item);
+    } else {
+        // Shown in the menu only; the action itself answers the keys.
+        item->setShortcuts(bound->shortcuts());
+        item->setShortcutContext(Qt::WidgetShortcut);
+    }
+    const TActionId id = def.Action;
+    connect(item, &QAction::triggered, this, [this, id] {
+        Dispatch([this, id] { FForm->ExecuteAction(id); });
+        SyncAction(id);
+    });
+    FItems[static_cast<std::size_t>(id)].push_back(item);
+    return item;
+}
+
+void TQtRunnerLayer::SyncAction(TActionId id)
+{
+    if (!FForm)
+        return;
+    const TActionList& actions = FForm->Actions();
+    const bool enabled = actions.GetEnabled(id);
+    const bool checked = actions.GetChecked(id);
+    const QList<QKeySequence> keys = KeysOf(actions.GetShortCut(id));
+    QAction* action = Action(id);
+    action->setEnabled(enabled);
+    action->setChecked(checked);
+    action->setShortcuts(keys);
+    for (QAction* item : FItems[static_cast<std::size_t>(id)]) {
+        item->setEnabled(enabled);
+        item->setChecked(checked);
+        if (!item->property("ownShortCut").toBool())
+            item->setShortcuts(keys);
+    }
+}
+
+template <class Handler>
+void TQtRunnerLayer::Dispatch(Handler handler)
+{
+    if (!FForm)
+        return;
+    try {
+        handler();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(this, windowTitle(), QString::fromUtf8(e.what()));
+    } catch (...) {
+        QMessageBox::critical(this, windowTitle(), Text("Unknown error"));
+    }
+}
+
+// --- window ---
+
+void TQtRunnerLayer::Attach(TGUITestRunner& form)
+{
+    FForm = &form;
+    FModel = std::make_unique<TTestTreeModel>(form.Tree().Nodes(), *FImages);
+    FModel->SetOnDirty([this] {
+        // Changes outside an update bracket are shown once the window idles.
+        if (FFlushQueued)
+            return;
+        FFlushQueued = true;
+        QTimer::singleShot(0, this, [this] {
+            FFlushQueued = false;
+            FlushTree();
+        });
+    });
+    FTestTree->setModel(FModel.get());
+    connect(FTestTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                Dispatch([this, &current] {
+                    FForm->TestTreeChange(TTestTreeModel::NodeOf(current));
+                    FForm->UpdateActions();
+                });
+            });
+    for (const TActionDef& def : ActionDefs())
+        SyncAction(def.Id);
+}
+
+void TQtRunnerLayer::ShowModal()
+{
+    setWindowModality(Qt::ApplicationModal);
+    show();
+    if (isVisible())
+        FModalLoop.exec();
+}
+
+void TQtRunnerLayer::Close()
+{
+    close();
+}
+
+void TQtRunnerLayer::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        Dispatch([this] { FForm->FormShow(); });
+}
+
+void TQtRunnerLayer::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        FModalLoop.quit();
+}
+
+void TQtRunnerLayer::ProcessMessages()
+{
+    FlushTree();
+    QCoreApplication::processEvents();
+}
+
+void TQtRunnerLayer::Repaint()
+{
+    FlushTree();
+    repaint();
+}
+
+void TQtRunnerLayer::AssignImageLists()
+{
+    // The tree's images come from the model's decorations; the failure rows take theirs
+    // as they are added.
+}
+
+void TQtRunnerLayer::ActionChanged(TActionId id)
+{
+    SyncAction(id);
+}
+
+// --- tree view ---
+
+void TQtRunnerLayer::FlushTree()
+{
+    if (FModel)
+        FModel->Flush();
+}
+
+void TQtRunnerLayer::TreeBeginUpdate()
+{
+    ++FUpdateDepth;
+}
+
+void TQtRunnerLayer::TreeEndUpdate()
+{
+    if (--FUpdateDepth == 0)
+        FlushTree();
+}
+
+void TQtRunnerLayer::TreeExpand(TTreeNode& node, bool recurse)
+{
+    FlushTree();
+    const QModelIndex index = FModel->IndexOf(&node);
+    if (recurse)
+        FTestTree->expandRecursively(index);
+    else
+        FTestTree->expand(index);
+}
+
+void TQtRunnerLayer::TreeCollapse(TTreeNode& node)
+{
+    FlushTree();
+    FTestTree->collapse(FModel->IndexOf(&node));
+}
+
+void TQtRunnerLayer::TreeExpandAll()
+{
+    FlushTree();
+    FTestTree->expandAll();
+}
+
+void TQtRunnerLayer::TreeScrollIntoView(TTreeNode& node)
+{
+    FlushTree();
+    FTestTree->scrollTo(FModel->IndexOf(&node));
+}
+
+TTreeNode* TQtRunnerLayer::TreeSelected()
+{
+    FlushTree();
+    const QItemSelectionModel* selection = FTestTree->selectionModel();
+    const QModelIndex current = selection->currentIndex();
+    return selection->isSelected(current) ? TTestTreeModel::NodeOf(current) : nullptr;
+}
+
+void TQtRunnerLayer::TreeSetSelected(TTreeNode* node)
+{
+    FlushTree();
+    QItemSelectionModel* selection = FTestTree->selectionModel();
+    if (!node) {
+        selection->clearSelection();
+        selection->clearCurrentIndex();
+        return;
+    }
+    // Selecting a node reveals it, as a native tree does.
+    for (TTreeNode* ancestor = node->Parent; ancestor; ancestor = ancestor->Parent)
+        FTestTree->expand(FModel->IndexOf(ancestor));
+    selection->setCurrentIndex(FModel->IndexOf(node), QItemSelectionModel::ClearAndSelect);
+}
+
+TPoint TQtRunnerLayer::TreeCursorPos()
+{
+    return {FTreeCursor.x(), FTreeCursor.y()};
+}
+
+QRect TQtRunnerLayer::StateIconRect(const TTreeNode& node) const
+{
+    FModel->Flush();
+    const QRect decoration = static_cast<TTestTreeView*>(FTestTree)->ItemRects(FModel->IndexOf(&node)).first;
+    if (decoration.isEmpty())
+        return {};
+    return QRect(decoration.left(), decoration.top() + (decoration.height() - ImageSize) / 2,
+                 ImageSize, ImageSize);
+}
+
+THitTest TQtRunnerLayer::TreeHitTest(TPoint pt)
+{
+    FlushTree();
+    const QPoint point(pt.X, pt.Y);
+    const QModelIndex index = FTestTree->indexAt(point);
+    TTreeNode* node = TTestTreeModel::NodeOf(index);
+    if (!node)
+        return {};
+    const auto [decoration, text] = static_cast<TTestTreeView*>(FTestTree)->ItemRects(index);
+    THitTest hit;
+    hit.Node = node;
+    hit.OnStateIcon = StateIconRect(*node).contains(point);
+    hit.OnItem = decoration.united(text).contains(point);
+    return hit;
+}
+
+bool TQtRunnerLayer::eventFilter(QObject* watched, QEvent* event)
+{
+    if (FForm && watched == FTestTree && event->type() == QEvent::KeyPress)
+        return TreeKeyPress(static_cast<QKeyEvent&>(*event));
+    if (FForm && watched == FTestTree->viewport())
+        return TreeMouseEvent(*event);
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TQtRunnerLayer::TreeKeyPress(QKeyEvent& event)
+{
+    const QString text = event.text();
+    if (text.size() != 1 || text[0].unicode() > 0x7f)
+        return false;
+    bool consumed = false;
+    Dispatch([this, &consumed, &text] { consumed = FForm->TestTreeKeyPress(text[0].toLatin1()); });
+    if (consumed)
+        Dispatch([this] { FForm->UpdateActions(); });
+    return consumed;
+}
+
+bool TQtRunnerLayer::TreeMouseEvent(QEvent& event)
+{
+    switch (event.type()) {
+    case QEvent::MouseMove:
+        FTreeCursor = static_cast<QMouseEvent&>(event).position().toPoint();
+        break;
+    case QEvent::MouseButtonPress: {
+        auto& mouse = static_cast<QMouseEvent&>(event);
+        FTreeCursor = mouse.position().toPoint();
+        const TMouseButton button = mouse.button() == Qt::RightButton ? TMouseButton::Right
+                                    : mouse.button() == Qt::LeftButton ? TMouseButton::Left
+                                                                       : TMouseButton::Middle;
+        Dispatch([this, button] { FForm->TestTreeMouseDown(button, TreeCursorPos()); });
+        break;
+    }
+    case QEvent::MouseButtonDblClick:
+        // A double click is one click and an expansion, not two clicks.
+        FTreeCursor = static_cast<QMouseEvent&>(event).position().toPoint();
+        FSkipNextRelease = true;
+        break;
+    case QEvent::MouseButtonRelease: {
+        auto& mouse = static_cast<QMouseEvent&>(event);
+        FTreeCursor = mouse.position().toPoint();
+        if (mouse.button() != Qt::LeftButton)
+            break;
+        if (FSkipNextRelease) {
+            FSkipNextRelease = false;
+            break;
+        }
+        Dispatch([this] {
+            FForm->TestTreeClick();
+            FForm->UpdateActions();
+        });
+        break;
+    }
+    default:
+        break;
+    }
+    return false;
+}
+
+// --- failure list, error box, clipboard, timer ---
+
+int TQtRunnerLayer::FailureCount()
+{
+    return FFailureListView->topLevelItemCount();
+}
+
+TTreeNode* TQtRunnerLayer::FailureNode(int row)
+{
+    const QTreeWidgetItem* item = FFailureListView->topLevelItem(row);
+    return item ? reinterpret_cast<TTreeNode*>(item->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
+}
+
+int TQtRunnerLayer::FailureSelected()
+{
+    QTreeWidgetItem* item = FFailureListView->currentItem();
+    return item && item->isSelected() ? FFailureListView->indexOfTopLevelItem(item) : -1;
+}
+
+void TQtRunnerLayer::SetFailureSelected(int row)
+{
+    if (QTreeWidgetItem* item = row >= 0 ? FFailureListView->topLevelItem(row) : nullptr) {
+        FFailureListView->setCurrentItem(item);
+    } else {
+        FFailureListView->clearSelection();
+        FFailureListView->setCurrentItem(nullptr);
+    }
+}
+
+void TQtRunnerLayer::ErrorBoxClear()
+{
+    FErrorMessageRTF->clear();
+}
+
+void TQtRunnerLayer::SetClipboardText(const std::string& text)
+{
+    QGuiApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+void TQtRunnerLayer::CreateUpdateTimer(int intervalMs)
+{
+    FUpdateTimer = new QTimer(this);
+    FUpdateTimer->setObjectName("UpdateTimer");
+    FUpdateTimer->setInterval(intervalMs);
+    connect(FUpdateTimer, &QTimer::timeout, this, [this] { Dispatch([this] { FForm->UpdateTimerTimer(); }); });
+}
+
+void TQtRunnerLayer::FreeUpdateTimer()
+{
+    delete FUpdateTimer;
+    FUpdateTimer = nullptr;
+}
+
+} // namespace GUITestRunner::QtLayer

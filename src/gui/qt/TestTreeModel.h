@@ -1,0 +1,60 @@
+#pragma once
+// The tree view's model: the window's node store as Qt sees it. Changes are collected
+// and shown at the next flush, a rebuild as one reset and image changes as one
+// dataChanged per parent, so a tree of 100,000 tests costs no per-node signals.
+
+#include "gui/TreeNodes.h"
+#include "gui/qt/RunnerImages.h"
+
+#include <QAbstractItemModel>
+
+#include <functional>
+#include <unordered_map>
+#include <utility>
+
+namespace GUITestRunner::QtLayer {
+
+class TTestTreeModel : public QAbstractItemModel, public ITreeNodesObserver {
+public:
+    enum TRole { StateIndexRole = Qt::UserRole + 1, RunImageRole };
+
+    TTestTreeModel(TTreeNodes& nodes, const TImageLists& images, QObject* parent = nullptr);
+    ~TTestTreeModel() override;
+
+    // Shows what changed since the last flush. Call before the view is asked anything.
+    void Flush();
+    // Called when the first change after a flush arrives, so the owner can schedule one.
+    void SetOnDirty(std::function<void()> onDirty) { FOnDirty = std::move(onDirty); }
+    bool Dirty() const { return FResetting || !FChanged.empty(); }
+
+    static TTreeNode* NodeOf(const QModelIndex& index);
+    QModelIndex IndexOf(const TTreeNode* node) const;
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
+    QModelIndex parent(const QModelIndex& child) const override;
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    bool hasChildren(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // ITreeNodesObserver
+    void StructureChanging() override;
+    void NodeChanged(TTreeNode& node) override;
+    void NodesDestroyed() override;
+
+private:
+    const std::vector<TTreeNode*>& ChildrenOf(const QModelIndex& parent) const;
+
+    void MarkDirty();
+
+    // Null once the store is gone; the model is empty from then on.
+    TTreeNodes* FNodes;
+    std::function<void()> FOnDirty;
+    const TImageLists& FImages;
+    bool FResetting = false;
+    // Per parent (nullptr for the roots), the first and last changed row.
+    std::unordered_map<TTreeNode*, std::pair<int, int>> FChanged;
+};
+
+} // namespace GUITestRunner::QtLayer

@@ -1,0 +1,312 @@
+// The window's tree logic through the fake layer: check images, enabling through the
+// tree, the tree commands and the keyboard and mouse rules.
+
+#include "FakeRunnerLayer.h"
+
+#include "core/AbstractTest.h"
+#include "core/TestSuite.h"
+#include "gui/GUITestRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+#include <string>
+
+namespace {
+
+using namespace GUITestRunner;
+using GUITestRunner::Testing::TFakeRunnerLayer;
+using TestFramework::ITestPtr;
+
+ITestPtr Case(std::string name)
+{
+    return std::make_shared<TestFramework::TAbstractTest>(std::move(name));
+}
+
+ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children = {})
+{
+    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
+    for (const ITestPtr& child : children)
+        suite->AddTest(child);
+    return suite;
+}
+
+ITestPtr Disabled(ITestPtr test)
+{
+    test->SetEnabled(false);
+    return test;
+}
+
+class TestTreeWindow : public ::testing::Test {
+protected:
+    TFakeRunnerLayer Layer;
+    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer);
+
+    void Show(const ITestPtr& suite) { Form->RunModal(suite); }
+    TTestTree& Tree() { return Form->Tree(); }
+
+    TTreeNode& Node(const std::string& caption)
+    {
+        for (TTreeNode* n = Tree().Nodes().FirstNode(); n; n = Tree().Nodes().GetNext(*n))
+            if (n->Caption == caption)
+                return *n;
+        throw std::runtime_error("no node " + caption);
+    }
+    int Image(const std::string& caption) { return Node(caption).StateIndex; }
+    void Select(const std::string& caption) { Layer.Selected = &Node(caption); }
+    void Execute(TActionId id) { Form->ExecuteAction(id); }
+
+    void TearDown() override { EXPECT_EQ(Layer.UpdateDepth, 0) << "unbalanced update bracket"; }
+};
+
+TEST_F(TestTreeWindow, OneRootWithoutChildrenIsCheckedAndHasNoNextTest)
+{
+    Show(Suite("Root"));
+    ASSERT_EQ(Tree().Nodes().Count(), 1u);
+    EXPECT_EQ(Image("Root"), StateImage::Enabled);
+    EXPECT_EQ(Layer.Selected, &Node("Root"));
+    Execute(TActionId::GoToNextSelectedTestAction);
+    Execute(TActionId::GoToPrevSelectedTestAction);
+    EXPECT_EQ(Layer.Selected, &Node("Root"));
+}
+
+TEST_F(TestTreeWindow, SuiteToggledOffShowsItsChildrenInheritedDisabled)
+{
+    Show(Suite("Root", {Suite("S", {Case("a"), Suite("T", {Case("b")})}), Case("c")}));
+    Select("S");
+    EXPECT_TRUE(Form->TestTreeKeyPress(' '));
+
+    EXPECT_EQ(Image("S"), StateImage::Disabled);
+    EXPECT_EQ(Image("a"), StateImage::InheritedDisabled);
+    EXPECT_EQ(Image("T"), StateImage::InheritedDisabled);
+    EXPECT_EQ(Image("b"), StateImage::InheritedDisabled);
+    EXPECT_EQ(Image("c"), StateImage::Enabled);
+    EXPECT_TRUE(Form->TestOfNode(&Node("a"))->GetEnabled());
+}
+
+TEST_F(TestTreeWindow, SelectCurrentOnInheritedDisabledChildRestoresWholeSubtree)
+{
+    Show(Suite("Root", {Disabled(Suite("S", {Case("a"), Suite("T", {Case("b")})}))}));
+    ASSERT_EQ(Image("a"), StateImage::InheritedDisabled);
+    Select("a");
+    Execute(TActionId::SelectCurrentAction);
+    for (const char* name : {"Root", "S", "a", "T", "b"})
+        EXPECT_EQ(Image(name), StateImage::Enabled) << name;
+}
+
+TEST_F(TestTreeWindow, TogglingInheritedDisabledChildClearsItsOwnFlag)
+{
+    Show(Suite("Root", {Disabled(Suite("S", {Case("a")}))}));
+    Select("a");
+    Form->TestTreeKeyPress(' ');
+    EXPECT_EQ(Image("a"), StateImage::Disabled);
+    EXPECT_EQ(Image("S"), StateImage::Disabled);
+    // Enabling it again enables the disabled suite above it.
+    Form->TestTreeKeyPress(' ');
+    EXPECT_EQ(Image("S"), StateImage::Enabled);
+    EXPECT_EQ(Image("a"), StateImage::Enabled);
+}
+
+TEST_F(TestTreeWindow, SelectFailedEnablesOnlyFailedTestsAndTheirSuites)
+{
+    Show(Suite("Root", {Suite("S", {Case("a"), Case("b")}), Case("c")}));
+    Execute(TActionId::SelectFailedAction);
+    for (const char* name : {"Root", "S", "a", "b", "c"})
+        EXPECT_FALSE(Form->TestOfNode(&Node(name))->GetEnabled()) << name;
+    EXPECT_EQ(Image("Root"), StateImage::Disabled);
+    EXPECT_EQ(Image("a"), StateImage::Disabled);
+
+    Layer.FailureRows = {&Node("b")};
+    Execute(TActionId::SelectFailedAction);
+    EXPECT_EQ(Image("Root"), StateImage::Enabled);
+    EXPECT_EQ(Image("S"), StateImage::Enabled);
+    EXPECT_EQ(Image("b"), StateImage::Enabled);
+    EXPECT_EQ(Image("a"), StateImage::Disabled);
+    EXPECT_EQ(Image("c"), StateImage::Disabled);
+}
+
+TEST_F(TestTreeWindow, DeselectCurrentLeavesSiblingsAndAncestorsAlone)
+{
+    Show(Suite("Root", {Suite("S", {Case("a")}), Suite("T", {Case("b")})}));
+    Select("S");
+    Execute(TActionId::DeselectCurrentAction);
+    EXPECT_EQ(Image("S"), StateImage::Disabled);
+    EXPECT_EQ(Image("a"), StateImage::Disabled);
+    EXPECT_EQ(Image("Root"), StateImage::Enabled);
+    EXPECT_EQ(Image("b"), StateImage::Enabled);
+    Execute(TActionId::SelectAllAction);
+    EXPECT_EQ(Image("a"), StateImage::Enabled);
+}
+
+TEST_F(TestTreeWindow, HideTestNodesCollapsesRootWhoseChildrenAreLeaves)
+{
+    Show(Suite("Root", {Case("a"), Case("b")}));
+    Layer.Selected = nullptr;
+    Execute(TActionId::HideTestNodesAction);
+    EXPECT_FALSE(Layer.Expanded.count(&Node("Root")));
+    EXPECT_EQ(Layer.Selected, &Node("Root"));
+    EXPECT_EQ(Layer.ScrolledTo, &Node("Root"));
+}
+
+TEST_F(TestTreeWindow, HideTestNodesKeepsSuitesWithGrandchildrenExpanded)
+{
+    Show(Suite("Root", {Suite("S", {Case("a"), Suite("T", {Case("b")})}), Suite("U", {Case("c")})}));
+    Execute(TActionId::HideTestNodesAction);
+    EXPECT_TRUE(Layer.Expanded.count(&Node("Root")));
+    EXPECT_TRUE(Layer.Expanded.count(&Node("S")));
+    EXPECT_FALSE(Layer.Expanded.count(&Node("T")));
+    EXPECT_FALSE(Layer.Expanded.count(&Node("U")));
+}
+
+TEST_F(TestTreeWindow, HideTestNodesOnOpenOptionAppliesWhenTreeIsBuilt)
+{
+    Execute(TActionId::HideTestNodesOnOpenAction);
+    Show(Suite("Root", {Case("a")}));
+    EXPECT_FALSE(Layer.Expanded.count(&Node("Root")));
+}
+
+TEST_F(TestTreeWindow, GoToNextAndPreviousSkipDisabledTestsAndOneTestSuites)
+{
+    Show(Suite("Root", {Suite("A", {Case("a1")}), Disabled(Case("b")), Case("c"),
+                        Suite("D", {Disabled(Case("d1")), Case("d2")})}));
+    const auto next = [&] { Execute(TActionId::GoToNextSelectedTestAction); return Layer.Selected->Caption; };
+    const auto prev = [&] { Execute(TActionId::GoToPrevSelectedTestAction); return Layer.Selected->Caption; };
+    EXPECT_EQ(next(), "a1");
+    EXPECT_EQ(next(), "c");
+    EXPECT_EQ(next(), "d2");
+    EXPECT_EQ(next(), "d2");
+    EXPECT_EQ(prev(), "c");
+    EXPECT_EQ(prev(), "a1");
+    EXPECT_EQ(prev(), "a1");
+    EXPECT_EQ(Layer.ScrolledTo, &Node("a1"));
+}
+
+TEST_F(TestTreeWindow, SpaceWithoutSelectionReachesTheTree)
+{
+    Show(Suite("Root", {Case("a")}));
+    Layer.Selected = nullptr;
+    EXPECT_FALSE(Form->TestTreeKeyPress(' '));
+    EXPECT_EQ(Image("Root"), StateImage::Enabled);
+    Select("a");
+    EXPECT_FALSE(Form->TestTreeKeyPress('x'));
+    EXPECT_EQ(Image("a"), StateImage::Enabled);
+}
+
+TEST_F(TestTreeWindow, ClickTogglesOnlyOnTheStateIcon)
+{
+    Show(Suite("Root", {Case("a")}));
+    Layer.Hits[1] = {&Node("a"), false, true};
+    Layer.Hits[2] = {&Node("a"), true, true};
+    Layer.Cursor = {40, 1};
+    Form->TestTreeClick();
+    EXPECT_EQ(Image("a"), StateImage::Enabled);
+    Layer.Cursor = {5, 2};
+    Form->TestTreeClick();
+    EXPECT_EQ(Image("a"), StateImage::Disabled);
+}
+
+TEST_F(TestTreeWindow, RightButtonSelectsTheNodeUnderTheMouse)
+{
+    Show(Suite("Root", {Case("a")}));
+    Layer.Hits[7] = {&Node("a"), false, true};
+    Form->TestTreeMouseDown(TMouseButton::Left, {10, 7});
+    EXPECT_EQ(Layer.Selected, &Node("Root"));
+    Form->TestTreeMouseDown(TMouseButton::Right, {10, 8});
+    EXPECT_EQ(Layer.Selected, &Node("Root"));
+    Form->TestTreeMouseDown(TMouseButton::Right, {10, 7});
+    EXPECT_EQ(Layer.Selected, &Node("a"));
+}
+
+TEST_F(TestTreeWindow, SelectingANodeSelectsItsFirstFailureRow)
+{
+    Show(Suite("Root", {Case("a"), Case("b")}));
+    Layer.FailureRows = {&Node("a"), &Node("b"), &Node("b")};
+    Layer.SelectedFailure = 0;
+    Select("b");
+    Form->TestTreeChange(&Node("b"));
+    EXPECT_EQ(Layer.SelectedFailure, 1);
+    Select("Root");
+    Form->TestTreeChange(&Node("Root"));
+    EXPECT_EQ(Layer.SelectedFailure, -1);
+    // Only the selected node counts.
+    Form->TestTreeChange(&Node("a"));
+    EXPECT_EQ(Layer.SelectedFailure, -1);
+}
+
+TEST_F(TestTreeWindow, CopyTestnameAndPropertiesAreForSingleTestsOnly)
+{
+    Show(Suite("Root", {Suite("S", {Case("only")})}));
+    const auto& actions = Form->Actions();
+    Select("S");
+    Form->UpdateActions();
+    Form->pmTestTreePopup();
+    EXPECT_FALSE(actions.GetEnabled(TActionId::CopyProcnameToClipboardAction));
+    EXPECT_FALSE(actions.GetEnabled(TActionId::TestCasePropertiesAction));
+    EXPECT_TRUE(actions.GetEnabled(TActionId::RunSelectedTestAction)) << "one test case";
+
+    Select("only");
+    Form->UpdateActions();
+    Form->pmTestTreePopup();
+    EXPECT_TRUE(actions.GetEnabled(TActionId::CopyProcnameToClipboardAction));
+    EXPECT_TRUE(actions.GetEnabled(TActionId::TestCasePropertiesAction));
+    Execute(TActionId::CopyProcnameToClipboardAction);
+    EXPECT_EQ(Layer.Clipboard, "only");
+}
+
+TEST_F(TestTreeWindow, CreationSetsShortcutsAndTreeCommandsFollowTheSuite)
+{
+    const auto& actions = Form->Actions();
+    EXPECT_EQ(actions.GetShortCut(TActionId::GoToNextSelectedTestAction), "Ctrl+Right");
+    EXPECT_EQ(actions.GetShortCut(TActionId::GoToPrevSelectedTestAction), "Ctrl+Left");
+    for (TActionId leak : {TActionId::FailTestCaseIfMemoryLeakedAction,
+                           TActionId::IgnoreMemoryLeakInSetUpTearDownAction,
+                           TActionId::ReportMemoryLeakTypeOnShutdownAction}) {
+        EXPECT_FALSE(actions.GetEnabled(leak));
+        EXPECT_FALSE(actions.GetChecked(leak));
+    }
+    EXPECT_FALSE(actions.GetEnabled(TActionId::SelectAllAction));
+    EXPECT_FALSE(actions.GetEnabled(TActionId::RunAction));
+
+    Show(Suite("Root", {Case("a")}));
+    EXPECT_TRUE(actions.GetEnabled(TActionId::ExpandAllNodesAction));
+    EXPECT_TRUE(actions.GetEnabled(TActionId::RunAction));
+    Form->EnableTreeCommands(false);
+    EXPECT_FALSE(actions.GetEnabled(TActionId::HideTestNodesAction));
+    EXPECT_TRUE(actions.GetEnabled(TActionId::GoToNextSelectedTestAction)) << "not a tree command";
+    Form->AssignSuite(nullptr);
+    EXPECT_EQ(Tree().Nodes().Count(), 2u) << "the tree keeps what it shows";
+}
+
+TEST_F(TestTreeWindow, NodesAndTestsMapBothWaysWhileTheWindowLives)
+{
+    ITestPtr a = Case("a");
+    Show(Suite("Root", {a}));
+    EXPECT_EQ(Form->NodeOfTest(a), &Node("a"));
+    EXPECT_EQ(Form->TestOfNode(&Node("a")), a);
+
+    Form.reset();
+    EXPECT_EQ(a->GetGUIObject(), nullptr) << "no pointer into freed nodes";
+}
+
+TEST_F(TestTreeWindow, BrokenMappingRaisesTheAssertionError)
+{
+    Show(Suite("Root"));
+    TTreeNode stray;
+    stray.Data = 1;
+    const auto expectAssertion = [](auto call) {
+        try {
+            call();
+            ADD_FAILURE() << "no assertion error";
+        } catch (const Sys::EAssertionFailed& e) {
+            EXPECT_NE(std::string(e.what()).find("Assertion failure (roved\\src\\GUITestRunner"),
+                      std::string::npos) << e.what();
+        }
+    };
+    expectAssertion([&] { Form->TestOfNode(nullptr); });
+    expectAssertion([&] { Form->TestOfNode(&stray); });
+    expectAssertion([&] { Form->NodeOfTest(Case("unshown")); });
+    expectAssertion([&] { Form->NodeOfTest(nullptr); });
+}
+
+} // namespace
