@@ -361,6 +361,11 @@ void TGUITestRunner::LoadTestStates()
     // The settings store loads the tests' enabled flags into the suite here.
 }
 
+void TGUITestRunner::SaveTestStates()
+{
+    // The settings store writes the tests' enabled flags of the suite here.
+}
+
 void TGUITestRunner::ResetRunDisplay()
 {
     // The run display clears its failure rows, bars and statistics here first.

@@ -93,6 +93,7 @@ protected:
     void SaveSettings();
     void AutoSaveSettings();
     void LoadTestStates();
+    void SaveTestStates();
     // --- run display ---
     void ResetRunDisplay();
     void RefreshStatus(bool full);
