@@ -14,11 +14,13 @@ namespace {
 // Registry keys are named after the configuration file below the registry key base.
 std::string RegistryKeyFor(const std::string& fileName) { return GetRegistryKeyBase() + fileName; }
 
+// A whole tree is read or written at once, so the registry key is read once and
+// written once, like the in-memory file, rather than once per test.
 std::unique_ptr<TCustomIniFile> OpenConfigurationStore(const std::string& fileName, bool useRegistry,
                                                        bool useMemIni)
 {
     if (useRegistry)
-        return std::make_unique<TRegistryIniFile>(RegistryKeyFor(fileName));
+        return std::make_unique<TMemRegistryIniFile>(RegistryKeyFor(fileName));
     if (useMemIni)
         return std::make_unique<TMemIniFileTrimmed>(fileName);
     return std::make_unique<TIniFile>(fileName);

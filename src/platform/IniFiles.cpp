@@ -1,5 +1,6 @@
 #include "platform/IniFiles.h"
 
+#include "platform/OsApi.h"
 #include "platform/Process.h"
 #include "platform/TextUtils.h"
 
@@ -10,45 +11,57 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <unordered_set>
+
+#include <sys/stat.h>
 
 namespace TestFramework {
 
 namespace {
 
 constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+constexpr char EscapeMark = '%';
+constexpr char HexDigits[] = "0123456789ABCDEF";
 
+using Sys::LowerAscii;
 using Sys::SameTextAscii;
 using Sys::Trim;
-
-[[noreturn]] void ThrowInvalid(std::string_view what, std::string_view name)
-{
-    throw EIniFileException("Invalid ini " + std::string(what) + " \"" + std::string(name) +
-                            "\": it cannot be stored in an ini file unchanged");
-}
 
 bool HasLineBreak(std::string_view text)
 {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
-// Rejects what would be read back as another name or would break the file's lines:
-// the parser trims names, ends a key at the first "=", and takes lines starting with
-// ";", "#" or "[" for comments and headers.
-void CheckNames(std::string_view section, std::string_view ident, std::string_view value)
+// What the parser would read back as another name: it trims names, ends a key at the
+// first "=", and takes lines starting with ";", "#" or "[" for comments and headers.
+bool HoldsAsItIs(std::string_view name, bool isKey)
 {
-    if (section.empty() || HasLineBreak(section) || Trim(section).size() != section.size())
-        ThrowInvalid("section name", section);
-    if (ident.empty() || HasLineBreak(ident) || Trim(ident).size() != ident.size() ||
-        ident.find('=') != std::string_view::npos || ident.front() == ';' ||
-        ident.front() == '#' || ident.front() == '[')
-        ThrowInvalid("key name", ident);
-    if (HasLineBreak(value))
-        ThrowInvalid("value", value);
+    if (name.empty() || name.front() == EscapeMark || HasLineBreak(name) ||
+        Trim(name).size() != name.size())
+        return false;
+    return !isKey || (name.find('=') == std::string_view::npos && name.front() != ';' &&
+                      name.front() != '#' && name.front() != '[');
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
 }
 
 std::string ErrorText(int error)
 {
     return error != 0 ? std::string(std::strerror(error)) : std::string("I/O error");
+}
+
+[[noreturn]] void ThrowCannotWrite(const std::string& path, int error)
+{
+    throw EIniFileException("Cannot write ini file \"" + path + "\": " + ErrorText(error));
 }
 
 struct TFileCloser {
@@ -69,7 +82,7 @@ std::string ReadTextFile(const std::string& path)
         throw EIniFileException("Cannot read ini file \"" + path + "\": " + ErrorText(error));
     }
     std::string text;
-    char buffer[8192];
+    char buffer[65536];
     std::size_t n;
     while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
         text.append(buffer, n);
@@ -78,28 +91,190 @@ std::string ReadTextFile(const std::string& path)
     return text;
 }
 
-// Rewrites the file in place, so that its permissions, owner and links stay as they are.
-// The text is complete before the file is opened, so only a failing write can cut it.
+mode_t CurrentUmask()
+{
+    // The only way to read it is to set it; the process has one thread.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
+}
+
+// The temporary file of a write; removed unless it has been renamed into place.
+class TTempFile {
+public:
+    TTempFile(const std::string& target) : FPath(target + ".XXXXXX")
+    {
+        FFd = ::mkstemp(FPath.data());
+        if (FFd < 0)
+            FPath.clear();
+    }
+    ~TTempFile()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+        if (!FPath.empty())
+            ::unlink(FPath.c_str());
+    }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+
+    bool Created() const { return FFd >= 0; }
+    int Fd() const { return FFd; }
+    const std::string& Path() const { return FPath; }
+    // Closes the file; false when the last data could not be written.
+    bool Close()
+    {
+        const int fd = FFd;
+        FFd = -1;
+        return ::close(fd) == 0;
+    }
+    void Renamed() { FPath.clear(); }
+
+private:
+    std::string FPath;
+    int FFd = -1;
+};
+
+// Replaces the file whole: the text goes to a temporary file in the same directory,
+// which is renamed over the old one once it is complete and on the disk, so a crash or
+// a full disk leaves the old file as it was. A link is followed, so the file it names is
+// replaced and the link stays; the new file takes the old one's permissions.
 void WriteTextFile(const std::string& path, const std::string& text)
 {
-    auto fail = [&path](int error) {
-        throw EIniFileException("Cannot write ini file \"" + path + "\": " + ErrorText(error));
-    };
-    errno = 0;
-    TFilePtr file(std::fopen(path.c_str(), "wb"));
-    if (!file)
-        fail(errno);
-    if (std::fwrite(text.data(), 1, text.size(), file.get()) != text.size() ||
-        std::fflush(file.get()) != 0)
-        fail(errno);
-    if (std::fclose(file.release()) != 0)
-        fail(errno);
+    std::string target = path;
+    std::error_code ec;
+    if (std::filesystem::is_symlink(path, ec)) {
+        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+        if (!ec)
+            target = resolved.string();
+    }
+
+    TTempFile temp(target);
+    if (!temp.Created())
+        ThrowCannotWrite(path, errno);
+    struct stat old{};
+    if (::stat(target.c_str(), &old) == 0)
+        ::fchmod(temp.Fd(), old.st_mode & 07777);
+    else
+        ::fchmod(temp.Fd(), 0666 & ~CurrentUmask());
+
+    const char* data = text.data();
+    std::size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(temp.Fd(), data, left);
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            ThrowCannotWrite(path, errno);
+        }
+        data += written;
+        left -= static_cast<std::size_t>(written);
+    }
+    if (::fsync(temp.Fd()) != 0 && errno != EINVAL)
+        ThrowCannotWrite(path, errno);
+    if (!temp.Close())
+        ThrowCannotWrite(path, errno);
+    if (::rename(temp.Path().c_str(), target.c_str()) != 0)
+        ThrowCannotWrite(path, errno);
+    temp.Renamed();
+}
+
+void CreateDirectoriesFor(const std::string& path)
+{
+    std::error_code ec;
+    std::filesystem::path directory = std::filesystem::path(path).parent_path();
+    std::filesystem::create_directories(directory, ec);
+    if (ec)
+        throw EIniFileException("Cannot create directory \"" + directory.string() + "\": " + ec.message());
+}
+
+bool IsBlankLine(const std::string& raw)
+{
+    return Trim(raw).empty();
 }
 
 } // namespace
 
 // ---------------------------------------------------------------------------------------
 // TIniDocument
+
+std::string TIniDocument::EscapeName(std::string_view name, bool isKey)
+{
+    if (HoldsAsItIs(name, isKey))
+        return std::string(name);
+    std::string stored(1, EscapeMark);
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(name[i]);
+        const bool escape = byte == EscapeMark || byte == '=' || byte < ' ' || byte == 0x7F ||
+                            (byte == ' ' && i + 1 == name.size());
+        if (escape) {
+            stored += EscapeMark;
+            stored += HexDigits[byte >> 4];
+            stored += HexDigits[byte & 15];
+        } else {
+            stored += name[i];
+        }
+    }
+    return stored;
+}
+
+std::string TIniDocument::UnescapeName(std::string_view stored, bool isKey)
+{
+    if (stored.empty() || stored.front() != EscapeMark)
+        return std::string(stored);
+    std::string name;
+    for (std::size_t i = 1; i < stored.size(); ++i) {
+        if (stored[i] != EscapeMark) {
+            name += stored[i];
+            continue;
+        }
+        const int hi = i + 2 < stored.size() ? HexValue(stored[i + 1]) : -1;
+        const int lo = i + 2 < stored.size() ? HexValue(stored[i + 2]) : -1;
+        if (hi < 0 || lo < 0)
+            return std::string(stored);
+        name += static_cast<char>(hi * 16 + lo);
+        i += 2;
+    }
+    // Only what escaping produces stands for another name, so that another program's
+    // "%PATH%" stays a name of its own.
+    if (!SameTextAscii(EscapeName(name, isKey), stored))
+        return std::string(stored);
+    return name;
+}
+
+// The stored forms a key may have, in lower case: its escaped form and, for a name that
+// escaping never produces (another program's "%PATH%"), the name itself.
+TIniDocument::TKeyForms TIniDocument::KeyForms(std::string_view ident)
+{
+    TKeyForms forms{LowerAscii(EscapeName(ident, true)), {}};
+    if (!ident.empty() && ident.front() == EscapeMark && UnescapeName(ident, true) == ident)
+        forms.Raw = LowerAscii(ident);
+    return forms;
+}
+
+TIniDocument::TLines::iterator* TIniDocument::TSection::FindKey(const TKeyForms& forms)
+{
+    auto found = KeyIndex.find(forms.Escaped);
+    if (found == KeyIndex.end() && !forms.Raw.empty())
+        found = KeyIndex.find(forms.Raw);
+    return found == KeyIndex.end() ? nullptr : &found->second;
+}
+
+void TIniDocument::TSection::IndexLine(TLines::iterator line)
+{
+    if (line->Key.empty())
+        return;
+    if (!KeyIndex.try_emplace(LowerAscii(line->Key), line).second)
+        DuplicateKeys = true;
+}
+
+void TIniDocument::TSection::Reindex()
+{
+    KeyIndex.clear();
+    DuplicateKeys = false;
+    for (auto line = Lines.begin(); line != Lines.end(); ++line)
+        IndexLine(line);
+}
 
 TIniDocument::TIniDocument(std::string_view text)
 {
@@ -121,8 +296,9 @@ TIniDocument::TIniDocument(std::string_view text)
 
         std::string_view trimmed = Trim(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
-            FSections.push_back(
-                {std::string(Trim(trimmed.substr(1, trimmed.size() - 2))), std::string(line), {}});
+            TSection& section = FSections.emplace_back();
+            section.Name = Trim(trimmed.substr(1, trimmed.size() - 2));
+            section.Header = line;
             continue;
         }
         TLine entry{std::string(line), {}, {}};
@@ -134,11 +310,28 @@ TIniDocument::TIniDocument(std::string_view text)
                     entry.Value = line.substr(eq + 1);
             }
         }
-        LastBlock().push_back(std::move(entry));
+        TLines& block = LastBlock();
+        block.push_back(std::move(entry));
+        if (!FSections.empty())
+            FSections.back().IndexLine(std::prev(block.end()));
     }
+    ReindexSections();
 }
 
-std::vector<TIniDocument::TLine>& TIniDocument::LastBlock()
+void TIniDocument::ReindexSections()
+{
+    FSectionIndex.clear();
+    for (auto s = FSections.begin(); s != FSections.end(); ++s)
+        FSectionIndex[LowerAscii(s->Name)].push_back(s);
+}
+
+const std::vector<TIniDocument::TSections::iterator>* TIniDocument::SectionsNamed(std::string_view stored) const
+{
+    auto found = FSectionIndex.find(LowerAscii(stored));
+    return found == FSectionIndex.end() ? nullptr : &found->second;
+}
+
+TIniDocument::TLines& TIniDocument::LastBlock()
 {
     return FSections.empty() ? FPreamble : FSections.back().Lines;
 }
@@ -164,65 +357,61 @@ std::string TIniDocument::Text() const
 
 const std::string* TIniDocument::Find(std::string_view section, std::string_view ident) const
 {
-    for (const TSection& s : FSections)
-        if (SameTextAscii(s.Name, section))
-            for (const TLine& line : s.Lines)
-                if (!line.Key.empty() && SameTextAscii(line.Key, ident))
-                    return &line.Value;
+    const auto* sections = SectionsNamed(EscapeName(section, false));
+    if (!sections)
+        return nullptr;
+    const TKeyForms key = KeyForms(ident);
+    for (const auto& s : *sections)
+        if (TLines::iterator* line = s->FindKey(key))
+            return &(*line)->Value;
     return nullptr;
 }
 
 std::vector<std::string> TIniDocument::Keys(std::string_view section) const
 {
     std::vector<std::string> keys;
-    for (const TSection& s : FSections) {
-        if (!SameTextAscii(s.Name, section))
-            continue;
-        for (const TLine& line : s.Lines) {
-            bool seen = line.Key.empty();
-            for (const std::string& key : keys)
-                seen = seen || SameTextAscii(key, line.Key);
-            if (!seen)
-                keys.push_back(line.Key);
-        }
-    }
+    const auto* sections = SectionsNamed(EscapeName(section, false));
+    if (!sections)
+        return keys;
+    std::unordered_set<std::string> seen;
+    for (const auto& s : *sections)
+        for (const TLine& line : s->Lines)
+            if (!line.Key.empty() && seen.insert(LowerAscii(line.Key)).second)
+                keys.push_back(UnescapeName(line.Key, true));
     return keys;
 }
 
 std::vector<std::string> TIniDocument::Sections() const
 {
     std::vector<std::string> names;
-    for (const TSection& s : FSections) {
-        bool seen = false;
-        for (const std::string& name : names)
-            seen = seen || SameTextAscii(name, s.Name);
-        if (!seen)
-            names.push_back(s.Name);
-    }
+    std::unordered_set<std::string> seen;
+    for (const TSection& s : FSections)
+        if (seen.insert(LowerAscii(s.Name)).second)
+            names.push_back(UnescapeName(s.Name, false));
     return names;
 }
 
 bool TIniDocument::HasSection(std::string_view section) const
 {
-    for (const TSection& s : FSections)
-        if (SameTextAscii(s.Name, section))
-            return true;
-    return false;
+    return SectionsNamed(EscapeName(section, false)) != nullptr;
 }
 
 bool TIniDocument::Write(std::string_view section, std::string_view ident, std::string_view value)
 {
-    CheckNames(section, ident, value);
+    if (HasLineBreak(value))
+        throw EIniFileException("Invalid ini value \"" + std::string(value) +
+                                "\": a line break cannot be stored in an ini file");
+    const std::string storedSection = EscapeName(section, false);
+    const std::string storedKey = EscapeName(ident, true);
+    const TKeyForms key = KeyForms(ident);
 
-    TSection* target = nullptr;
-    for (TSection& s : FSections) {
-        if (!SameTextAscii(s.Name, section))
-            continue;
-        if (!target)
-            target = &s;
-        for (TLine& line : s.Lines) {
-            if (line.Key.empty() || !SameTextAscii(line.Key, ident))
+    const auto* sections = SectionsNamed(storedSection);
+    if (sections) {
+        for (const auto& s : *sections) {
+            TLines::iterator* found = s->FindKey(key);
+            if (!found)
                 continue;
+            TLine& line = **found;
             if (line.Value == value)
                 return false;
             // The stored spelling of the key stays, as it would in the registry.
@@ -232,81 +421,97 @@ bool TIniDocument::Write(std::string_view section, std::string_view ident, std::
         }
     }
 
-    TLine entry{std::string(ident) + "=" + std::string(value), std::string(ident),
-                std::string(value)};
-    if (target) {
+    TLine entry{storedKey + "=" + std::string(value), storedKey, std::string(value)};
+    if (sections) {
         // After the section's last key (before its trailing blank lines when it has none),
         // so that comments and blank lines that lead to the next section stay in front of it.
-        std::vector<TLine>& lines = target->Lines;
-        std::size_t at = lines.size();
-        while (at > 0 && Trim(lines[at - 1].Raw).empty())
+        TSection& target = *sections->front();
+        TLines& lines = target.Lines;
+        auto at = lines.end();
+        while (at != lines.begin() && std::prev(at)->Key.empty())
             --at;
-        for (std::size_t i = lines.size(); i > 0; --i)
-            if (!lines[i - 1].Key.empty()) {
-                at = i;
-                break;
-            }
-        lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
+        if (at == lines.begin()) {
+            at = lines.end();
+            while (at != lines.begin() && IsBlankLine(std::prev(at)->Raw))
+                --at;
+        }
+        target.IndexLine(lines.insert(at, std::move(entry)));
         return true;
     }
 
-    std::vector<TLine>& last = LastBlock();
-    bool endsBlank = FSections.empty() && FPreamble.empty()
-        ? true
-        : !last.empty() && Trim(last.back().Raw).empty();
+    TLines& last = LastBlock();
+    bool endsBlank = FSections.empty() && FPreamble.empty() ? true : !last.empty() && IsBlankLine(last.back().Raw);
     if (!endsBlank)
         last.push_back({});
-    FSections.push_back({std::string(section), "[" + std::string(section) + "]", {}});
-    FSections.back().Lines.push_back(std::move(entry));
+    TSection& added = FSections.emplace_back();
+    added.Name = storedSection;
+    added.Header = "[" + storedSection + "]";
+    added.Lines.push_back(std::move(entry));
+    added.IndexLine(added.Lines.begin());
+    FSectionIndex[LowerAscii(storedSection)].push_back(std::prev(FSections.end()));
     return true;
 }
 
 bool TIniDocument::Delete(std::string_view section, std::string_view ident)
 {
+    const auto* sections = SectionsNamed(EscapeName(section, false));
+    if (!sections)
+        return false;
+    const TKeyForms key = KeyForms(ident);
     bool changed = false;
-    for (TSection& s : FSections) {
-        if (!SameTextAscii(s.Name, section))
+    for (const auto& s : *sections) {
+        if (!s->FindKey(key))
             continue;
+        changed = true;
+        if (!s->DuplicateKeys) {
+            for (const std::string* form : {&key.Escaped, &key.Raw}) {
+                auto found = form->empty() ? s->KeyIndex.end() : s->KeyIndex.find(*form);
+                if (found != s->KeyIndex.end()) {
+                    s->Lines.erase(found->second);
+                    s->KeyIndex.erase(found);
+                }
+            }
+            continue;
+        }
         // Every copy of the key goes: a second one would otherwise surface in its place.
-        std::erase_if(s.Lines, [&](const TLine& line) {
-            bool match = !line.Key.empty() && SameTextAscii(line.Key, ident);
-            changed = changed || match;
-            return match;
+        s->Lines.remove_if([&](const TLine& line) {
+            if (line.Key.empty())
+                return false;
+            const std::string stored = LowerAscii(line.Key);
+            return stored == key.Escaped || (!key.Raw.empty() && stored == key.Raw);
         });
+        s->Reindex();
     }
     return changed;
 }
 
 bool TIniDocument::Erase(std::string_view section)
 {
-    bool changed = false;
-    for (std::size_t i = FSections.size(); i > 0; --i) {
-        TSection& s = FSections[i - 1];
-        if (!SameTextAscii(s.Name, section))
-            continue;
+    const auto* named = SectionsNamed(EscapeName(section, false));
+    if (!named)
+        return false;
+    const std::vector<TSections::iterator> sections = *named;
+    for (auto it = sections.rbegin(); it != sections.rend(); ++it) {
+        TSection& s = **it;
         // What follows the section's last key is usually about the next section (or is
         // another program's note), so it stays; the leading blank lines go with the section.
-        std::size_t keep = 0;
-        for (std::size_t j = s.Lines.size(); j > 0; --j)
-            if (!s.Lines[j - 1].Key.empty()) {
-                keep = j;
-                break;
-            }
-        while (keep < s.Lines.size() && Trim(s.Lines[keep].Raw).empty())
+        auto keep = s.Lines.end();
+        while (keep != s.Lines.begin() && std::prev(keep)->Key.empty())
+            --keep;
+        while (keep != s.Lines.end() && IsBlankLine(keep->Raw))
             ++keep;
-        std::vector<TLine>& previous = i > 1 ? FSections[i - 2].Lines : FPreamble;
-        for (std::size_t j = keep; j < s.Lines.size(); ++j)
-            previous.push_back(std::move(s.Lines[j]));
-        FSections.erase(FSections.begin() + static_cast<std::ptrdiff_t>(i - 1));
-        changed = true;
+        TLines& previous = *it != FSections.begin() ? std::prev(*it)->Lines : FPreamble;
+        previous.splice(previous.end(), s.Lines, keep, s.Lines.end());
+        FSections.erase(*it);
     }
-    return changed;
+    ReindexSections();
+    return true;
 }
 
 std::vector<TIniDocument::TEntry> TIniDocument::Entries() const
 {
     std::vector<TEntry> entries;
-    auto add = [&entries](const std::string& section, const std::vector<TLine>& lines) {
+    auto add = [&entries](const std::string& section, const TLines& lines) {
         for (const TLine& line : lines)
             if (!line.Key.empty())
                 entries.push_back({section, line.Key, line.Value});
@@ -320,7 +525,7 @@ std::vector<TIniDocument::TEntry> TIniDocument::Entries() const
 std::size_t TIniDocument::FirstMalformedLine() const
 {
     std::size_t number = 0;
-    auto find = [&number](const std::vector<TLine>& lines) {
+    auto find = [&number](const TLines& lines) {
         for (const TLine& line : lines) {
             ++number;
             const std::string_view trimmed = Trim(line.Raw);
@@ -414,14 +619,8 @@ template <class TChange> void TIniFile::Modify(TChange change)
     TIniDocument document = Load();
     if (!change(document))
         return;
-    if (FCreateDirectories) {
-        std::error_code ec;
-        std::filesystem::path directory = std::filesystem::path(FPath).parent_path();
-        std::filesystem::create_directories(directory, ec);
-        if (ec)
-            throw EIniFileException("Cannot create directory \"" + directory.string() +
-                                    "\": " + ec.message());
-    }
+    if (FCreateDirectories)
+        CreateDirectoriesFor(FPath);
     WriteTextFile(FPath, document.Text());
 }
 
@@ -473,7 +672,13 @@ void TIniFile::DeleteKey(const std::string& section, const std::string& ident)
 // TMemIniFile
 
 TMemIniFile::TMemIniFile(std::string fileName)
-    : TCustomIniFile(std::move(fileName)), FDocument(ReadTextFile(FileName()))
+    : TCustomIniFile(std::move(fileName)), FPath(FileName()), FDocument(ReadTextFile(FPath))
+{
+}
+
+TMemIniFile::TMemIniFile(std::string name, std::string path, bool createDirectories)
+    : TCustomIniFile(std::move(name)), FPath(std::move(path)), FCreateDirectories(createDirectories),
+      FDocument(ReadTextFile(FPath))
 {
 }
 
@@ -522,13 +727,20 @@ void TMemIniFile::DeleteKey(const std::string& section, const std::string& ident
 
 void TMemIniFile::UpdateFile()
 {
-    WriteTextFile(FileName(), FDocument.Text());
+    if (FCreateDirectories)
+        CreateDirectoriesFor(FPath);
+    WriteTextFile(FPath, FDocument.Text());
 }
 
 // ---------------------------------------------------------------------------------------
 // TRegistryIniFile
 
 TRegistryIniFile::TRegistryIniFile(const std::string& key) : TIniFile(key, KeyFilePath(key), true) {}
+
+TMemRegistryIniFile::TMemRegistryIniFile(const std::string& key)
+    : TMemIniFile(key, TRegistryIniFile::KeyFilePath(key), true)
+{
+}
 
 std::string TRegistryIniFile::KeyFilePath(const std::string& key)
 {
@@ -546,7 +758,6 @@ std::string TRegistryIniFile::KeyFilePath(const std::string& key)
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
 
-    static const char Hex[] = "0123456789ABCDEF";
     std::string name;
     for (char c : key) {
         bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
@@ -556,8 +767,8 @@ std::string TRegistryIniFile::KeyFilePath(const std::string& key)
         } else {
             auto byte = static_cast<unsigned char>(c);
             name += '%';
-            name += Hex[byte >> 4];
-            name += Hex[byte & 15];
+            name += HexDigits[byte >> 4];
+            name += HexDigits[byte & 15];
         }
     }
     // File names end at 255 bytes. "~" never comes out of the encoding, so a shortened
@@ -577,7 +788,7 @@ std::string TRegistryIniFile::KeyFilePath(const std::string& key)
         name.resize(cut);
         name += '~';
         for (int shift = 60; shift >= 0; shift -= 4)
-            name += Hex[(hash >> shift) & 15];
+            name += HexDigits[(hash >> shift) & 15];
     }
     return root + "/WexelRunner/registry/" + name + ".ini";
 }

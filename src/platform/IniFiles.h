@@ -1,6 +1,6 @@
 #pragma once
 // The ini-style stores that tests, the GUI and the host's login keep their settings in:
-// one small interface and three stores behind it.
+// one small interface and the stores behind it.
 //
 // All stores share one file model (TIniDocument) that keeps every line it does not
 // change byte for byte: comments, blank lines, other programs' sections and keys, and
@@ -12,20 +12,25 @@
 // writes and of the settings files it takes over, so such a file is rewritten byte for
 // byte. An existing file keeps the line end its first line uses, so a
 // file shared with a program that writes LF is not converted behind its back.
+//
+// A file is replaced whole: the text goes to a temporary file beside it, which is then
+// renamed over it, so a crash or a full disk leaves the old file, never a cut one.
 
 #include "platform/SysUtils.h"
 
 #include <cstddef>
+#include <list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // The framework's interfaces take a TCustomIniFile from their own namespace, so the
 // stores stay in it although they live below the framework.
 namespace TestFramework {
 
-// A store that cannot be read or written, or a name or value that the file format
-// cannot hold (it would come back as something else or break the file's structure).
+// A store that cannot be read or written, or a value that the file format cannot hold
+// (a line break would break the file's structure).
 class EIniFileException : public Sys::Exception {
 public:
     WEXEL_CLASS(EIniFileException, Sys::Exception)
@@ -34,10 +39,27 @@ public:
 
 // The parsed text of one ini file. Lines are kept as they were read; a key line is
 // rebuilt only when its value changes.
+//
+// Lookups go through an index of sections and of each section's keys, so that a whole
+// tree of tests (100,000 keys and more) is read or written in one pass instead of one
+// scan of the file per key.
+//
+// Names the format cannot hold as they are (a key with "=", starting with ";", "#" or
+// "[", any name that is empty, starts or ends with a blank or holds a line break) are
+// stored escaped: "%" followed by the name with "%", "=", control bytes and a final
+// blank written as "%" and two hex digits. Every other name is stored byte for byte,
+// except one that itself starts with "%", which is escaped so that it cannot be
+// mistaken for an escaped name. Reads and writes take names as they are meant; Keys and
+// Sections answer them so.
 class TIniDocument {
 public:
-    TIniDocument() = default;
+    TIniDocument() : TIniDocument(std::string_view()) {}
     explicit TIniDocument(std::string_view text);
+    // The indexes point into the document itself.
+    TIniDocument(const TIniDocument&) = delete;
+    TIniDocument& operator=(const TIniDocument&) = delete;
+    TIniDocument(TIniDocument&&) = default;
+    TIniDocument& operator=(TIniDocument&&) = default;
 
     // The whole file, every line followed by the document's line end.
     std::string Text() const;
@@ -49,14 +71,15 @@ public:
     std::vector<std::string> Sections() const;
     bool HasSection(std::string_view section) const;
 
-    // Each answers whether the document changed.
+    // Each answers whether the document changed. A value with a line break raises
+    // EIniFileException.
     bool Write(std::string_view section, std::string_view ident, std::string_view value);
     bool Delete(std::string_view section, std::string_view ident);
     bool Erase(std::string_view section);
 
     // For readers that take the file whole rather than by key: every key line in file
     // order, duplicates and all, with its section's name as written ("" before the first
-    // header), and the value as written.
+    // header), and the key and value as written (names not unescaped).
     struct TEntry {
         std::string Section;
         std::string Key;
@@ -69,24 +92,49 @@ public:
     // answer is about the file only while the document is unchanged.
     std::size_t FirstMalformedLine() const;
 
+    // How a name is stored in the file, and the name a stored one stands for.
+    static std::string EscapeName(std::string_view name, bool isKey);
+    static std::string UnescapeName(std::string_view stored, bool isKey);
+
 private:
     struct TLine {
         std::string Raw;
-        std::string Key;   // empty for lines that are not "key=value"
+        std::string Key;   // as stored; empty for lines that are not "key=value"
         std::string Value;
     };
-    struct TSection {
-        std::string Name;
-        std::string Header;
-        std::vector<TLine> Lines;
+    using TLines = std::list<TLine>;
+    // A key as it may be stored, in lower case: escaped, and (Raw, when not empty) as it
+    // is, for names that escaping never produces.
+    struct TKeyForms {
+        std::string Escaped;
+        std::string Raw;
     };
+    static TKeyForms KeyForms(std::string_view ident);
+    struct TSection {
+        std::string Name; // as stored
+        std::string Header;
+        TLines Lines;
+        // The first line of each key, by the stored key in lower case.
+        std::unordered_map<std::string, TLines::iterator> KeyIndex;
+        // A key given twice: deleting must then find every copy.
+        bool DuplicateKeys = false;
 
-    std::vector<TLine> FPreamble; // lines before the first section header
-    std::vector<TSection> FSections;
+        void IndexLine(TLines::iterator line);
+        void Reindex();
+        TLines::iterator* FindKey(const TKeyForms& forms);
+    };
+    using TSections = std::list<TSection>;
+
+    TLines FPreamble; // lines before the first section header
+    TSections FSections;
+    // Every section of each name in file order, by the stored name in lower case.
+    std::unordered_map<std::string, std::vector<TSections::iterator>> FSectionIndex;
     std::string FLineEnd = "\r\n";
     bool FByteOrderMark = false;
 
-    std::vector<TLine>& LastBlock();
+    TLines& LastBlock();
+    const std::vector<TSections::iterator>* SectionsNamed(std::string_view stored) const;
+    void ReindexSections();
 };
 
 // The operations the framework and the GUI settings use, whatever the store.
@@ -131,6 +179,7 @@ private:
 
 // Every write goes to the file at once, and every read looks at the file as it is now,
 // so changes another program makes in between are neither missed nor overwritten.
+// That costs a read of the whole file per value: for many values use TMemIniFile.
 // A missing file reads as empty and is created by the first write that changes it.
 class TIniFile : public TCustomIniFile {
 public:
@@ -185,8 +234,16 @@ public:
 
     // The file as read and changed since.
     const TIniDocument& Document() const { return FDocument; }
+    // The file the store reads and writes.
+    const std::string& Path() const { return FPath; }
+
+protected:
+    // As for TIniFile: a store whose name is not its path.
+    TMemIniFile(std::string name, std::string path, bool createDirectories);
 
 private:
+    std::string FPath;
+    bool FCreateDirectories = false;
     TIniDocument FDocument;
 };
 
@@ -205,6 +262,14 @@ public:
     // The file that holds the key; raises EIniFileException for an empty key or when
     // neither XDG_CONFIG_HOME nor HOME gives a usable directory.
     static std::string KeyFilePath(const std::string& key);
+};
+
+// The same registry key read once and held in memory until UpdateFile: for reading or
+// writing many values at once (the enabled flags of a whole test tree), where the
+// store above would read the file for every value and write it for every change.
+class TMemRegistryIniFile : public TMemIniFile {
+public:
+    explicit TMemRegistryIniFile(const std::string& key);
 };
 
 } // namespace TestFramework
