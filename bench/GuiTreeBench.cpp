@@ -6,6 +6,7 @@
 
 #include "core/AbstractTest.h"
 #include "core/TestSuite.h"
+#include "gui/RunnerSettings.h"
 #include "gui/qt/GuiEntry.h"
 
 #include <QAction>
@@ -82,6 +83,11 @@ int main(int argc, char** argv)
     std::printf("%d tests in %d suites, platform %s\n", suites * tests, suites,
                 qPrintable(QGuiApplication::platformName()));
 
+    // Every run starts from the window's own settings, and the tree it leaves unchecked
+    // is not kept for the next one.
+    const std::string settings = GUITestRunner::ConfigFilePath();
+    std::remove(settings.c_str());
+
     // The runner window: RunTestsInWindow returns once the window has closed.
     double windowShown = 0;
     double deselectAll = 0;
@@ -97,6 +103,7 @@ int main(int argc, char** argv)
         tree->window()->close();
     };
     GUITestRunner::RunTestsInWindow(root);
+    std::remove(settings.c_str());
 
     // A bare QTreeWidget holding the same items, expanded like the window's tree.
     double bareShown = 0;

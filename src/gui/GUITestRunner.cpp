@@ -16,7 +16,11 @@ constexpr int UpdateTimerInterval = 200;
 
 } // namespace
 
-TGUITestRunner::TGUITestRunner(IRunnerLayer& layer) : FLayer(layer), FTree(layer)
+TGUITestRunner::TGUITestRunner(IRunnerLayer& layer) : TGUITestRunner(layer, ConfigFilePath()) {}
+
+TGUITestRunner::TGUITestRunner(IRunnerLayer& layer, std::string configFilePath)
+    : FLayer(layer), FTree(layer),
+      FSettings({FLayer, FActions, FTree, FSuite, PopupX, PopupY}, std::move(configFilePath))
 {
     FActions.SetObserver([this](TActionId id) { FLayer.ActionChanged(id); });
     FLayer.Attach(*this);
@@ -342,28 +346,27 @@ void TGUITestRunner::CopyProcnameToClipboardActionUpdate()
 
 void TGUITestRunner::LoadSettings()
 {
-    // The settings store reads the window's options and layout here.
+    FSettings.LoadSettings();
 }
 
 void TGUITestRunner::SaveSettings()
 {
-    // The settings store writes the window's options and layout here.
+    FSettings.SaveSettings();
 }
 
 void TGUITestRunner::AutoSaveSettings()
 {
-    if (FActions.GetChecked(TActionId::AutoSaveAction))
-        SaveSettings();
+    FSettings.AutoSaveSettings();
 }
 
 void TGUITestRunner::LoadTestStates()
 {
-    // The settings store loads the tests' enabled flags into the suite here.
+    FSettings.LoadTestStates();
 }
 
 void TGUITestRunner::SaveTestStates()
 {
-    // The settings store writes the tests' enabled flags of the suite here.
+    FSettings.SaveTestStates();
 }
 
 void TGUITestRunner::ResetRunDisplay()
@@ -380,8 +383,20 @@ void TGUITestRunner::RefreshStatus(bool /*full*/)
 
 void TGUITestRunner::ToggleOption(TActionId id)
 {
-    // Options with further effects get them from the settings unit.
-    FActions.SetChecked(id, !FActions.GetChecked(id));
+    FSettings.ToggleOption(id);
+}
+
+// --- settings ---
+
+void TGUITestRunner::ErrorBoxSplitterMoved()
+{
+    FSettings.PlaceErrorBoxSplitter();
+    FLayer.Repaint();
+}
+
+void TGUITestRunner::ErrorBoxPanelResize()
+{
+    FSettings.PlaceErrorBoxSplitter();
 }
 
 } // namespace GUITestRunner

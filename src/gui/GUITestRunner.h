@@ -7,9 +7,11 @@
 #include "core/TestResult.h"
 #include "gui/RunnerActions.h"
 #include "gui/RunnerLayer.h"
+#include "gui/RunnerSettings.h"
 #include "gui/TestTree.h"
 
 #include <memory>
+#include <string>
 
 namespace GUITestRunner {
 
@@ -18,8 +20,9 @@ public:
     static constexpr const char* FormName = "GUITestRunner";
     static constexpr const char* FormCaption = "Wexel: A unit testing framework";
 
-    // Attaches to the layer and runs FormCreate.
+    // Attaches to the layer and runs FormCreate, with the settings in ConfigFilePath().
     explicit TGUITestRunner(IRunnerLayer& layer);
+    TGUITestRunner(IRunnerLayer& layer, std::string configFilePath);
     // Runs FormDestroy.
     virtual ~TGUITestRunner();
     TGUITestRunner(const TGUITestRunner&) = delete;
@@ -87,6 +90,12 @@ public:
     void CopyMessageToClipboardActionUpdate();
     void CopyProcnameToClipboardActionUpdate();
 
+    // --- settings ---
+    const std::string& ConfigFile() const { return FSettings.ConfigFile(); }
+    // Both keep the error box's splitter directly above its panel.
+    void ErrorBoxSplitterMoved();
+    void ErrorBoxPanelResize();
+
 protected:
     // --- settings ---
     void LoadSettings();
@@ -114,6 +123,9 @@ private:
     std::unique_ptr<TestFramework::TTestResult> FTestResult;
     bool FRunning = false;
     TTestTree FTree;
+
+    // --- settings ---
+    TRunnerSettings FSettings;
 };
 
 } // namespace GUITestRunner

@@ -81,6 +81,33 @@ public:
     // A disabled timer whose ticks go to the form's UpdateTimerTimer.
     virtual void CreateUpdateTimer(int intervalMs) = 0;
     virtual void FreeUpdateTimer() = 0;
+
+    // --- window placement, panels and columns (settings) ---
+    // The window's outer position and its size, as the window system keeps them for a
+    // window that is not maximized.
+    struct TBounds {
+        int Left = 0;
+        int Top = 0;
+        int Width = 0;
+        int Height = 0;
+    };
+    virtual TBounds WindowBounds() = 0;
+    virtual void SetWindowBounds(const TBounds& bounds) = 0;
+    virtual bool WindowMaximized() = 0;
+    // Before the window is shown: it then opens maximized.
+    virtual void MaximizeWindow() = 0;
+    virtual int ResultsPanelHeight() = 0;
+    virtual void SetResultsPanelHeight(int height) = 0;
+    virtual int ErrorBoxPanelHeight() = 0;
+    virtual void SetErrorBoxPanelHeight(int height) = 0;
+    // The error panel's top in the window's client coordinates.
+    virtual int ErrorBoxPanelTop() = 0;
+    virtual void SetErrorBoxSplitterTop(int top) = 0;
+    // Shows or hides the error box's splitter and panel together.
+    virtual void SetErrorBoxVisible(bool visible) = 0;
+    virtual int FailureColumnCount() = 0;
+    virtual int FailureColumnWidth(int column) = 0;
+    virtual void SetFailureColumnWidth(int column, int width) = 0;
 };
 
 // Brackets node changes for as long as it lives.

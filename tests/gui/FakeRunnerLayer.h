@@ -67,6 +67,31 @@ public:
     void SetClipboardText(const std::string& text) override { Clipboard = text; }
     void CreateUpdateTimer(int) override {}
     void FreeUpdateTimer() override {}
+
+    // --- window placement, panels and columns (settings) ---
+    TBounds Bounds{190, 105, 500, 500};
+    bool Maximized = false;
+    int ResultsHeight = 174;
+    int ErrorBoxHeight = 75;
+    int ErrorBoxTop = 400;
+    int ErrorBoxSplitterTop = 394;
+    bool ErrorBoxVisible = true;
+    std::vector<int> ColumnWidths{120, 100, 200, 50};
+
+    TBounds WindowBounds() override { return Bounds; }
+    void SetWindowBounds(const TBounds& bounds) override { Bounds = bounds; }
+    bool WindowMaximized() override { return Maximized; }
+    void MaximizeWindow() override { Maximized = true; }
+    int ResultsPanelHeight() override { return ResultsHeight; }
+    void SetResultsPanelHeight(int height) override { ResultsHeight = height; }
+    int ErrorBoxPanelHeight() override { return ErrorBoxHeight; }
+    void SetErrorBoxPanelHeight(int height) override { ErrorBoxHeight = height; }
+    int ErrorBoxPanelTop() override { return ErrorBoxTop; }
+    void SetErrorBoxSplitterTop(int top) override { ErrorBoxSplitterTop = top; }
+    void SetErrorBoxVisible(bool visible) override { ErrorBoxVisible = visible; }
+    int FailureColumnCount() override { return static_cast<int>(ColumnWidths.size()); }
+    int FailureColumnWidth(int column) override { return ColumnWidths.at(static_cast<std::size_t>(column)); }
+    void SetFailureColumnWidth(int column, int width) override { ColumnWidths.at(static_cast<std::size_t>(column)) = width; }
 };
 
 } // namespace GUITestRunner::Testing

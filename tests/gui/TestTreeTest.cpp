@@ -2,6 +2,7 @@
 // tree, the tree commands and the keyboard and mouse rules.
 
 #include "FakeRunnerLayer.h"
+#include "HostProcess.h"
 
 #include "core/AbstractTest.h"
 #include "core/TestSuite.h"
@@ -40,10 +41,18 @@ ITestPtr Disabled(ITestPtr test)
 
 class TestTreeWindow : public ::testing::Test {
 protected:
+    // Each window keeps its settings apart, so that no test sees another's.
+    TestSupport::TTempDir Dir;
     TFakeRunnerLayer Layer;
-    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer);
+    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer, Dir.File("roved.ini"));
 
-    void Show(const ITestPtr& suite) { Form->RunModal(suite); }
+    // The window loads the tests' states from its settings, so the states a test sets
+    // up are saved there first.
+    void Show(const ITestPtr& suite)
+    {
+        suite->SaveConfiguration(Form->ConfigFile(), false, true);
+        Form->RunModal(suite);
+    }
     TTestTree& Tree() { return Form->Tree(); }
 
     TTreeNode& Node(const std::string& caption)

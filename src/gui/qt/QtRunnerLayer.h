@@ -108,6 +108,40 @@ private:
     QMenu* FTestTreePopup = nullptr;
     QMenu* FErrorMessagePopup = nullptr;
     QTimer* FUpdateTimer = nullptr;
+
+    // --- window placement, panels and columns (settings) ---
+public:
+    TBounds WindowBounds() override;
+    void SetWindowBounds(const TBounds& bounds) override;
+    bool WindowMaximized() override;
+    void MaximizeWindow() override;
+    int ResultsPanelHeight() override;
+    void SetResultsPanelHeight(int height) override;
+    int ErrorBoxPanelHeight() override;
+    void SetErrorBoxPanelHeight(int height) override;
+    int ErrorBoxPanelTop() override;
+    void SetErrorBoxSplitterTop(int top) override;
+    void SetErrorBoxVisible(bool visible) override;
+    int FailureColumnCount() override;
+    int FailureColumnWidth(int column) override;
+    void SetFailureColumnWidth(int column, int width) override;
+
+private:
+    void ConnectLayoutWidgets();
+    // Gives the two bottom panels their heights once the window has its size; before
+    // that a splitter would only share its height out in proportion.
+    void ApplyPanelHeights();
+    void ApplyPanelHeight(QSplitter* splitter, int height);
+
+    QSplitter* FResultsSplitter = nullptr;
+    QSplitter* FErrorBoxSplitter = nullptr;
+    QWidget* FResultsPanel = nullptr;
+    QWidget* FErrorBoxPanel = nullptr;
+    // The heights to give the panels while they are not laid out (before the window is
+    // shown, or the error box while it is hidden).
+    int FResultsHeight = 174;
+    int FErrorBoxHeight = 75;
+    bool FPanelsLaidOut = false;
 };
 
 } // namespace GUITestRunner::QtLayer

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QMap>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -45,6 +46,7 @@ ITestPtr SmallTree()
 class RunnerWindowTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<QTemporaryDir> Dir;
     std::unique_ptr<QtLayer::TQtRunnerLayer> Window;
     std::unique_ptr<TGUITestRunner> Form;
 
@@ -63,7 +65,9 @@ private slots:
     void init()
     {
         Window = std::make_unique<QtLayer::TQtRunnerLayer>();
-        Form = std::make_unique<TGUITestRunner>(*Window);
+        // Each case keeps its settings apart, so that none sees another's.
+        Dir = std::make_unique<QTemporaryDir>();
+        Form = std::make_unique<TGUITestRunner>(*Window, Dir->filePath("roved.ini").toStdString());
         Form->AssignSuite(SmallTree());
         Window->show();
         QVERIFY(QTest::qWaitForWindowExposed(Window.get()));

@@ -1,0 +1,277 @@
+#include "gui/RunnerSettings.h"
+
+#include "core/TestRegistry.h"
+#include "platform/Process.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <exception>
+
+namespace GUITestRunner {
+
+using TestFramework::TCustomIniFile;
+
+namespace {
+
+constexpr const char* ConfigFileName = "roved.ini";
+constexpr const char* UseRegistryKey = "UseRegistry";
+constexpr int MinColumnWidth = 4;
+// The splitter sits this far above the error panel's top, so that it stays docked
+// directly above the panel.
+constexpr int ErrorBoxSplitterOffset = 8;
+
+// The option flags after the column widths, with their keys, in the order they are read.
+struct TOptionKey {
+    const char* Key;
+    TActionId Action;
+};
+constexpr TOptionKey LoadedOptions[] = {
+    {"HideTestNodesOnOpen", TActionId::HideTestNodesOnOpenAction},
+    {"BreakOnFailures", TActionId::BreakOnFailuresAction},
+    {"FailOnNoChecksExecuted", TActionId::FailIfNoChecksExecutedAction},
+    {"FailOnMemoryLeaked", TActionId::FailTestCaseIfMemoryLeakedAction},
+    {"IgnoreSetUpTearDownLeaks", TActionId::IgnoreMemoryLeakInSetUpTearDownAction},
+    {"ReportMemoryLeakTypes", TActionId::ReportMemoryLeakTypeOnShutdownAction},
+    {"WarnOnFailTestOverride", TActionId::WarnOnFailTestOverrideAction},
+    {"SelectTestedNode", TActionId::ShowTestedNodeAction},
+};
+// The same flags in the order they are written.
+constexpr TOptionKey SavedOptions[] = {
+    {"HideTestNodesOnOpen", TActionId::HideTestNodesOnOpenAction},
+    {"BreakOnFailures", TActionId::BreakOnFailuresAction},
+    {"FailOnNoChecksExecuted", TActionId::FailIfNoChecksExecutedAction},
+    {"FailOnMemoryLeaked", TActionId::FailTestCaseIfMemoryLeakedAction},
+    {"IgnoreSetUpTearDownLeaks", TActionId::IgnoreMemoryLeakInSetUpTearDownAction},
+    {"ReportMemoryLeakTypes", TActionId::ReportMemoryLeakTypeOnShutdownAction},
+    {"SelectTestedNode", TActionId::ShowTestedNodeAction},
+    {"WarnOnFailTestOverride", TActionId::WarnOnFailTestOverrideAction},
+};
+
+std::string ColumnWidthKey(int column)
+{
+    return "FailureList.ColumnWidth[" + std::to_string(column) + "]";
+}
+
+// The window must open and close whatever the files are like, and a dialog box would
+// stop an unattended session, so a failure is one line on standard error.
+template <class TAction>
+void Reporting(const char* what, TAction action)
+{
+    try {
+        action();
+    } catch (const std::exception& e) {
+        Sys::WriteRaw(Sys::TStdHandle::Error, std::string("The settings were not ") + what + ": " + e.what() + "\r\n");
+    }
+}
+
+} // namespace
+
+std::string ConfigFilePath()
+{
+    return Sys::ExeDir() + Sys::PathDelim + ConfigFileName;
+}
+
+std::unique_ptr<TCustomIniFile> OpenSettingsStore(const std::string& path, bool useRegistry)
+{
+    if (useRegistry)
+        return std::make_unique<TestFramework::TMemRegistryIniFile>(TestFramework::GetRegistryKeyBase() + path);
+    return std::make_unique<TestFramework::TMemIniFile>(path);
+}
+
+TRunnerSettings::TRunnerSettings(TFormState form, std::string configFilePath)
+    : FForm(form), FPath(std::move(configFilePath))
+{
+}
+
+bool TRunnerSettings::UseRegistry() const
+{
+    return FForm.Actions.GetChecked(TActionId::UseRegistryAction);
+}
+
+// --- reading ---
+
+void TRunnerSettings::LoadSettings()
+{
+    Reporting("read", [this] { ReadSettings(); });
+}
+
+void TRunnerSettings::ReadSettings()
+{
+    TActionList& actions = FForm.Actions;
+    IRunnerLayer& layer = FForm.Layer;
+    LoadStoreChoice();
+    const auto store = OpenSettingsStore(FPath, UseRegistry());
+    LoadWindowPlacement(*store);
+    if (FForm.Suite)
+        ReadTestStates();
+
+    auto readOption = [&](const char* key, TActionId id) {
+        actions.SetChecked(id, store->ReadBool(ConfigSection, key, actions.GetChecked(id)));
+    };
+    readOption("AutoSave", TActionId::AutoSaveAction);
+    layer.SetResultsPanelHeight(store->ReadInteger(ConfigSection, "ResultsPanel.Height", layer.ResultsPanelHeight()));
+    layer.SetErrorBoxPanelHeight(store->ReadInteger(ConfigSection, "ErrorMessage.Height", layer.ErrorBoxPanelHeight()));
+    readOption("ErrorMessage.Visible", TActionId::ErrorBoxVisibleAction);
+    layer.SetErrorBoxVisible(actions.GetChecked(TActionId::ErrorBoxVisibleAction));
+    for (int column = 0, count = layer.FailureColumnCount(); column < count; ++column) {
+        const int width = store->ReadInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
+        layer.SetFailureColumnWidth(column, std::max(width, MinColumnWidth));
+    }
+    for (const TOptionKey& option : LoadedOptions)
+        readOption(option.Key, option.Action);
+    FForm.PopupX = store->ReadInteger(ConfigSection, "PopupX", 350);
+    FForm.PopupY = store->ReadInteger(ConfigSection, "PopupY", 30);
+
+    if (FForm.Suite)
+        FForm.Tree.RefreshAllCheckImages();
+}
+
+void TRunnerSettings::LoadStoreChoice()
+{
+    const TestFramework::TMemIniFile ini(FPath);
+    FForm.Actions.SetChecked(TActionId::UseRegistryAction,
+                             ini.ReadBool(ConfigSection, UseRegistryKey, UseRegistry()));
+}
+
+void TRunnerSettings::LoadWindowPlacement(const TCustomIniFile& store)
+{
+    IRunnerLayer& layer = FForm.Layer;
+    IRunnerLayer::TBounds bounds = layer.WindowBounds();
+    bounds.Width = store.ReadInteger(ConfigSection, "Width", bounds.Width);
+    bounds.Height = store.ReadInteger(ConfigSection, "Height", bounds.Height);
+    bounds.Top = store.ReadInteger(ConfigSection, "Top", bounds.Top);
+    bounds.Left = store.ReadInteger(ConfigSection, "Left", bounds.Left);
+    layer.SetWindowBounds(bounds);
+    if (store.ReadBool(ConfigSection, "Maximized", false))
+        layer.MaximizeWindow();
+}
+
+void TRunnerSettings::LoadTestStates()
+{
+    Reporting("read", [this] { ReadTestStates(); });
+}
+
+void TRunnerSettings::ReadTestStates()
+{
+    if (FForm.Suite)
+        FForm.Suite->LoadConfiguration(FPath, UseRegistry(), true);
+}
+
+// --- writing ---
+
+void TRunnerSettings::SaveSettings()
+{
+    Reporting("saved", [this] { WriteSettings(); });
+}
+
+void TRunnerSettings::AutoSaveSettings()
+{
+    if (FForm.Actions.GetChecked(TActionId::AutoSaveAction))
+        SaveSettings();
+}
+
+void TRunnerSettings::WriteSettings()
+{
+    const TActionList& actions = FForm.Actions;
+    IRunnerLayer& layer = FForm.Layer;
+    if (FForm.Suite)
+        WriteTestStates();
+    // Opened after the tests' states are in the file, so that writing it keeps them.
+    const auto store = OpenSettingsStore(FPath, UseRegistry());
+    SaveWindowPlacement(*store);
+    SaveStoreChoice(*store);
+
+    store->WriteInteger(ConfigSection, "ResultsPanel.Height", layer.ResultsPanelHeight());
+    store->WriteInteger(ConfigSection, "ErrorMessage.Height", layer.ErrorBoxPanelHeight());
+    store->WriteBool(ConfigSection, "ErrorMessage.Visible", actions.GetChecked(TActionId::ErrorBoxVisibleAction));
+    for (int column = 0, count = layer.FailureColumnCount(); column < count; ++column)
+        store->WriteInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
+    for (const TOptionKey& option : SavedOptions)
+        store->WriteBool(ConfigSection, option.Key, actions.GetChecked(option.Action));
+    store->WriteInteger(ConfigSection, "PopupX", FForm.PopupX);
+    store->WriteInteger(ConfigSection, "PopupY", FForm.PopupY);
+    store->UpdateFile();
+}
+
+void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
+{
+    IRunnerLayer& layer = FForm.Layer;
+    store.WriteBool(ConfigSection, "AutoSave", FForm.Actions.GetChecked(TActionId::AutoSaveAction));
+    // A maximized window's bounds are the screen's; the ones to restore to stay stored.
+    const bool maximized = layer.WindowMaximized();
+    if (!maximized) {
+        const IRunnerLayer::TBounds bounds = layer.WindowBounds();
+        store.WriteInteger(ConfigSection, "Left", bounds.Left);
+        store.WriteInteger(ConfigSection, "Top", bounds.Top);
+        store.WriteInteger(ConfigSection, "Width", bounds.Width);
+        store.WriteInteger(ConfigSection, "Height", bounds.Height);
+    }
+    store.WriteBool(ConfigSection, "Maximized", maximized);
+}
+
+void TRunnerSettings::SaveStoreChoice(TCustomIniFile& store)
+{
+    if (!UseRegistry()) {
+        store.WriteBool(ConfigSection, UseRegistryKey, false);
+        return;
+    }
+    // Whatever else the file held now lives in the per-user store; a file that is not
+    // there (or cannot go) changes nothing here.
+    std::remove(FPath.c_str());
+    TestFramework::TMemIniFile ini(FPath);
+    ini.WriteBool(ConfigSection, UseRegistryKey, true);
+    ini.UpdateFile();
+}
+
+void TRunnerSettings::SaveTestStates()
+{
+    Reporting("saved", [this] { WriteTestStates(); });
+}
+
+void TRunnerSettings::WriteTestStates()
+{
+    if (FForm.Suite)
+        FForm.Suite->SaveConfiguration(FPath, UseRegistry(), true);
+}
+
+// --- option commands ---
+
+void TRunnerSettings::ToggleOption(TActionId id)
+{
+    TActionList& actions = FForm.Actions;
+    const bool checked = !actions.GetChecked(id);
+    actions.SetChecked(id, checked);
+    switch (id) {
+    case TActionId::AutoSaveAction:
+        // Checking saves at once; unchecking leaves the stored AutoSave=1 in place.
+        AutoSaveSettings();
+        break;
+    case TActionId::ErrorBoxVisibleAction:
+        FForm.Layer.SetErrorBoxVisible(checked);
+        if (checked)
+            PlaceErrorBoxSplitter();
+        break;
+    case TActionId::FailTestCaseIfMemoryLeakedAction:
+        actions.SetEnabled(TActionId::IgnoreMemoryLeakInSetUpTearDownAction, checked);
+        if (!checked)
+            actions.SetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction, false);
+        break;
+    case TActionId::ShowTestCasesWithRunTimePropertiesAction:
+        if (checked)
+            actions.SetChecked(TActionId::WarnOnFailTestOverrideAction, false);
+        break;
+    case TActionId::WarnOnFailTestOverrideAction:
+        if (checked)
+            actions.SetChecked(TActionId::ShowTestCasesWithRunTimePropertiesAction, false);
+        break;
+    default:
+        break;
+    }
+}
+
+void TRunnerSettings::PlaceErrorBoxSplitter()
+{
+    FForm.Layer.SetErrorBoxSplitterTop(FForm.Layer.ErrorBoxPanelTop() - ErrorBoxSplitterOffset);
+}
+
+} // namespace GUITestRunner
