@@ -48,7 +48,14 @@ std::string ReadConfigurationFile(const std::string& file)
     std::ifstream in(file, std::ios::binary);
     if (!in)
         LoginFailed("the configuration file " + file + " cannot be read");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The stream library raises its own error for a failed read (a file of /proc, a
+    // device), which names no file; turn it into the login's.
+    std::string text;
+    try {
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        in.setstate(std::ios::badbit);
+    }
     if (in.bad())
         LoginFailed("the configuration file " + file + " cannot be read");
     return text;
