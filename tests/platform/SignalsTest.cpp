@@ -1,0 +1,63 @@
+// Stop signals and the alarm, raised in this very process.
+
+#include "platform/Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+volatile std::sig_atomic_t Seen = 0;
+void Remember(int signal) { Seen = signal; }
+
+volatile std::sig_atomic_t Alarms = 0;
+void CountAlarm() { Alarms = Alarms + 1; }
+
+} // namespace
+
+TEST(StopSignals, TheFirstSignalIsRememberedAndTheEarlierHandlerComesBack)
+{
+    std::signal(SIGHUP, SIG_IGN);
+    {
+        Seen = 0;
+        Sys::TStopSignals signals(Remember);
+        EXPECT_EQ(Sys::StopSignal(), 0);
+        std::raise(SIGTERM);
+        EXPECT_EQ(Seen, SIGTERM);
+        EXPECT_EQ(Sys::StopSignal(), SIGTERM);
+        EXPECT_STREQ(Sys::SignalName(Sys::StopSignal()), "SIGTERM");
+    }
+    // Ignored again, as before: this raise must not end the test process.
+    std::raise(SIGHUP);
+    std::signal(SIGHUP, SIG_DFL);
+    Sys::TStopSignals again(Remember);
+    EXPECT_EQ(Sys::StopSignal(), 0) << "a new run starts without the last one's signal";
+}
+
+TEST(StopSignals, ASecondSignalEndsTheProcessAtOnce)
+{
+    EXPECT_EXIT(
+        {
+            Sys::TStopSignals signals(Remember);
+            std::raise(SIGINT);
+            std::raise(SIGINT);
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
+}
+
+TEST(Alarm, FiresOnceUnlessCancelled)
+{
+    Alarms = 0;
+    Sys::StartAlarm(0.05, CountAlarm);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Alarms, 1);
+
+    Sys::StartAlarm(0.05, CountAlarm);
+    Sys::CancelAlarm();
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Alarms, 1);
+}
