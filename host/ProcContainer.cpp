@@ -90,7 +90,9 @@ public:
         if (FTimed)
             Sys::CancelAlarm();
         RunningState = nullptr;
-        lua_sethook(FL, nullptr, 0, 0);
+        // A hook of the script's own (debug.sethook) stays as it was.
+        if (lua_gethook(FL) == StopHook)
+            lua_sethook(FL, nullptr, 0, 0);
     }
     TRunningCall(const TRunningCall&) = delete;
     TRunningCall& operator=(const TRunningCall&) = delete;
