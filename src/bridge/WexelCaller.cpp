@@ -74,7 +74,7 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
     call.Prepare();
     if (argument)
         call.CallData.GetParam(0).SetAsString(*argument);
-    const bool isTest = &proc == &RunTestProc;
+    const bool isTest = proc == RunTestProc;
     if (isTest)
         call.TimeLimit = TestTimeLimit;
     try {
