@@ -83,12 +83,12 @@ public:
         if (StopCause.load())
             SetStopHook(L);
         if (FTimed)
-            Sys::StartAlarm(timeLimit, OnTimeLimit);
+            Sys::StartDeadline(timeLimit, OnTimeLimit);
     }
     ~TRunningCall()
     {
         if (FTimed)
-            Sys::CancelAlarm();
+            Sys::EndDeadline();
         RunningState = nullptr;
         // A hook of the script's own (debug.sethook) stays as it was.
         if (lua_gethook(FL) == StopHook)

@@ -2,8 +2,9 @@
 
 #include "platform/OsApi.h"
 
+#include <algorithm>
 #include <atomic>
-#include <cmath>
+#include <cstdint>
 
 namespace Sys {
 
@@ -16,7 +17,10 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<TSignalAction
 
 std::atomic<int> CaughtSignal{0};
 std::atomic<TSignalAction> FirstAction{nullptr};
-std::atomic<void (*)()> AlarmAction{nullptr};
+std::atomic<void (*)()> DeadlineAction{nullptr};
+std::atomic<std::int64_t> Deadline{0}; // CLOCK_MONOTONIC nanoseconds; 0 for none
+std::atomic<bool> TimerArmed{false};
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 struct sigaction Previous[std::size(StopSignals)];
 
 void OnStopSignal(int signal)
@@ -33,24 +37,39 @@ void OnStopSignal(int signal)
         action(signal);
 }
 
-void OnAlarm(int)
+std::int64_t MonotonicNow()
 {
-    if (auto action = AlarmAction.exchange(nullptr))
-        action();
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
-void SetTimer(double seconds)
+void SetTimer(std::int64_t nanoseconds)
 {
     itimerval timer{};
-    if (seconds > 0) {
-        double whole = 0;
-        double fraction = std::modf(seconds, &whole);
-        timer.it_value.tv_sec = static_cast<time_t>(whole);
-        timer.it_value.tv_usec = static_cast<suseconds_t>(fraction * 1e6);
-        if (timer.it_value.tv_sec == 0 && timer.it_value.tv_usec == 0)
-            timer.it_value.tv_usec = 1; // zero would mean "no alarm"
-    }
+    // At least a microsecond: zero would disarm the timer.
+    nanoseconds = std::max<std::int64_t>(nanoseconds, 1000);
+    timer.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1000000000);
+    timer.it_value.tv_usec = static_cast<suseconds_t>(nanoseconds % 1000000000 / 1000);
     ::setitimer(ITIMER_REAL, &timer, nullptr);
+}
+
+void OnAlarm(int)
+{
+    const std::int64_t deadline = Deadline.load();
+    if (deadline == 0) {
+        TimerArmed = false;
+        return;
+    }
+    const std::int64_t now = MonotonicNow();
+    if (now < deadline) {
+        SetTimer(deadline - now);
+        return;
+    }
+    Deadline = 0;
+    TimerArmed = false;
+    if (auto action = DeadlineAction.load())
+        action();
 }
 
 } // namespace
@@ -93,7 +112,7 @@ const char* SignalName(int signal)
     }
 }
 
-void StartAlarm(double seconds, void (*onExpire)())
+void StartDeadline(double seconds, void (*onExpire)())
 {
     static const bool installed = [] {
         struct sigaction action {};
@@ -103,14 +122,13 @@ void StartAlarm(double seconds, void (*onExpire)())
         return ::sigaction(SIGALRM, &action, nullptr) == 0;
     }();
     (void)installed;
-    AlarmAction = onExpire;
-    SetTimer(seconds);
+    const auto nanoseconds = static_cast<std::int64_t>(std::min(seconds, 1e9) * 1e9);
+    DeadlineAction = onExpire;
+    Deadline = MonotonicNow() + nanoseconds;
+    if (!TimerArmed.exchange(true))
+        SetTimer(nanoseconds);
 }
 
-void CancelAlarm()
-{
-    AlarmAction = nullptr;
-    SetTimer(0);
-}
+void EndDeadline() { Deadline = 0; }
 
 } // namespace Sys

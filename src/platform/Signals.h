@@ -1,6 +1,6 @@
 #pragma once
 // The signals a run answers: the stop signals a user or a CI server sends (SIGINT,
-// SIGTERM, SIGHUP) and a one-shot alarm for time limits. Their actions run inside a
+// SIGTERM, SIGHUP) and the alarm behind time limits. Their actions run inside a
 // signal handler, so they may only do what is safe there: set flags, set a Lua hook.
 
 namespace Sys {
@@ -24,9 +24,11 @@ int StopSignal();
 // "SIGINT", "SIGTERM", "SIGHUP", "SIGALRM" or "another signal"; never freed.
 const char* SignalName(int signal);
 
-// Calls onExpire once after the given seconds unless cancelled first. One alarm at a
-// time: starting one replaces the one before.
-void StartAlarm(double seconds, void (*onExpire)());
-void CancelAlarm();
+// A deadline for one call at a time: onExpire runs once when a deadline passes before
+// EndDeadline. Starting one replaces the one before. Cheap enough for every test: the
+// timer is armed only when none is, and its handler re-arms it for a deadline that has
+// moved on, so that calls shorter than the limit make no system call.
+void StartDeadline(double seconds, void (*onExpire)());
+void EndDeadline();
 
 } // namespace Sys

@@ -1,4 +1,4 @@
-// Stop signals and the alarm, raised in this very process.
+// Stop signals and deadlines, raised in this very process.
 
 #include "platform/Signals.h"
 
@@ -49,15 +49,29 @@ TEST(StopSignals, ASecondSignalEndsTheProcessAtOnce)
         ::testing::KilledBySignal(SIGINT), "");
 }
 
-TEST(Alarm, FiresOnceUnlessCancelled)
+TEST(Deadline, FiresOnceWhenItPassesAndNotAfterItEnded)
 {
     Alarms = 0;
-    Sys::StartAlarm(0.05, CountAlarm);
+    Sys::StartDeadline(0.05, CountAlarm);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(Alarms, 1);
 
-    Sys::StartAlarm(0.05, CountAlarm);
-    Sys::CancelAlarm();
+    // Short calls one after another, each ended in time, while the timer that the first
+    // one armed is still running: none of them expires.
+    for (int i = 0; i < 4; ++i) {
+        Sys::StartDeadline(0.08, CountAlarm);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Sys::EndDeadline();
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(Alarms, 1);
+
+    // A deadline started while an earlier timer is pending is met at its own time.
+    Sys::StartDeadline(0.05, CountAlarm);
+    Sys::EndDeadline();
+    Sys::StartDeadline(0.1, CountAlarm);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(Alarms, 1) << "not at the first timer's time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Alarms, 2);
 }
