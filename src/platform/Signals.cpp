@@ -83,8 +83,13 @@ TStopSignals::TStopSignals(TSignalAction onFirst)
     sigemptyset(&action.sa_mask);
     // A caught signal must not make the console or report writes fail half-way.
     action.sa_flags = SA_RESTART;
-    for (std::size_t i = 0; i < std::size(StopSignals); ++i)
-        ::sigaction(StopSignals[i], &action, &Previous[i]);
+    for (std::size_t i = 0; i < std::size(StopSignals); ++i) {
+        ::sigaction(StopSignals[i], nullptr, &Previous[i]);
+        // A signal ignored from the start stays ignored: under nohup, or started in the
+        // background by a shell, the user asked for the run to outlive a hangup or ^C.
+        if (Previous[i].sa_handler != SIG_IGN)
+            ::sigaction(StopSignals[i], &action, nullptr);
+    }
 }
 
 TStopSignals::~TStopSignals()

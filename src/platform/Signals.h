@@ -7,7 +7,8 @@ namespace Sys {
 
 using TSignalAction = void (*)(int signal);
 
-// Catches the stop signals while it exists and restores the earlier handlers after.
+// Catches the stop signals while it exists and restores the earlier handlers after; a
+// signal that the process ignored when it was made stays ignored.
 // The first stop signal calls the action and is remembered; a second one ends the
 // process at once, as the signal's default would.
 class TStopSignals {

@@ -20,7 +20,7 @@ void CountAlarm() { Alarms = Alarms + 1; }
 
 TEST(StopSignals, TheFirstSignalIsRememberedAndTheEarlierHandlerComesBack)
 {
-    std::signal(SIGHUP, SIG_IGN);
+    std::signal(SIGTERM, [](int) {});
     {
         Seen = 0;
         Sys::TStopSignals signals(Remember);
@@ -30,11 +30,23 @@ TEST(StopSignals, TheFirstSignalIsRememberedAndTheEarlierHandlerComesBack)
         EXPECT_EQ(Sys::StopSignal(), SIGTERM);
         EXPECT_STREQ(Sys::SignalName(Sys::StopSignal()), "SIGTERM");
     }
-    // Ignored again, as before: this raise must not end the test process.
-    std::raise(SIGHUP);
-    std::signal(SIGHUP, SIG_DFL);
+    Seen = 0;
+    std::raise(SIGTERM);
+    EXPECT_EQ(Seen, 0) << "the earlier handler is back";
+    std::signal(SIGTERM, SIG_DFL);
     Sys::TStopSignals again(Remember);
     EXPECT_EQ(Sys::StopSignal(), 0) << "a new run starts without the last one's signal";
+}
+
+TEST(StopSignals, ASignalIgnoredFromTheStartStaysIgnored)
+{
+    std::signal(SIGHUP, SIG_IGN);
+    {
+        Sys::TStopSignals signals(Remember);
+        std::raise(SIGHUP); // as under nohup: must neither stop the run nor end the process
+        EXPECT_EQ(Sys::StopSignal(), 0);
+    }
+    std::signal(SIGHUP, SIG_DFL);
 }
 
 TEST(StopSignals, ASecondSignalEndsTheProcessAtOnce)
