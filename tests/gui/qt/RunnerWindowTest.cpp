@@ -9,6 +9,7 @@
 
 #include <QAbstractItemModelTester>
 #include <QAction>
+#include <QFile>
 #include <QMap>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -182,6 +183,40 @@ private slots:
         Form->AssignSuite(std::make_shared<TestFramework::TTestSuite>("Other"));
         QCOMPARE(Window->TreeModel()->rowCount(), 1);
         QCOMPARE(Window->TreeModel()->rowCount(Window->TreeModel()->index(0, 0)), 0);
+    }
+
+    void storedLayoutReachesTheWidgetsAndIsSavedAgain()
+    {
+        cleanup();
+        const QString path = Dir->filePath("roved.ini");
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[GUITestRunner Config]\r\nWidth=610\r\nHeight=470\r\nResultsPanel.Height=150\r\n"
+                   "ErrorMessage.Height=90\r\nErrorMessage.Visible=0\r\nFailureList.ColumnWidth[0]=77\r\n");
+        file.close();
+        Window = std::make_unique<QtLayer::TQtRunnerLayer>();
+        Form = std::make_unique<TGUITestRunner>(*Window, path.toStdString());
+        Form->AssignSuite(SmallTree());
+        Window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
+
+        auto* errorBox = Window->findChild<QWidget*>("ErrorBoxPanel");
+        QCOMPARE(Window->size(), QSize(610, 470));
+        QCOMPARE(Window->findChild<QWidget*>("ResultsPanel")->height(), 150);
+        QVERIFY(!errorBox->isVisible());
+        QCOMPARE(Window->FailureColumnWidth(0), 77);
+        // Shown again, the error box has its stored height back.
+        Window->Action(TActionId::ErrorBoxVisibleAction)->trigger();
+        QTRY_VERIFY(errorBox->isVisible());
+        QCOMPARE(errorBox->height(), 90);
+
+        cleanup();
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray saved = file.readAll();
+        for (const char* line : {"Width=610\r\n", "Height=470\r\n", "ResultsPanel.Height=150\r\n",
+                                 "ErrorMessage.Height=90\r\n", "ErrorMessage.Visible=1\r\n",
+                                 "FailureList.ColumnWidth[0]=77\r\n"})
+            QVERIFY2(saved.contains(line), saved.constData());
     }
 };
 
