@@ -725,9 +725,9 @@ void TQtRunnerLayer::ConnectLayoutWidgets()
 
 void TQtRunnerLayer::ApplyPanelHeights()
 {
-    if (FPanelsLaidOut)
+    if (FShown)
         return;
-    FPanelsLaidOut = true;
+    FShown = true;
     ApplyPanelHeight(FResultsSplitter, FResultsHeight);
     if (FErrorBoxPanel->isVisibleTo(this))
         ApplyPanelHeight(FErrorBoxSplitter, FErrorBoxHeight);
@@ -744,7 +744,7 @@ IRunnerLayer::TBounds TQtRunnerLayer::WindowBounds()
 {
     // A maximized window answers the place it returns to.
     const QRect normal = isMaximized() ? normalGeometry() : geometry();
-    const bool placed = isVisible() || testAttribute(Qt::WA_Moved);
+    const bool placed = FShown || testAttribute(Qt::WA_Moved);
     // pos() is the frame's corner and move() places the frame, so the two round-trip.
     const QPoint corner = isMaximized() ? normal.topLeft() : pos();
     return {placed ? corner.x() : FormLeft, placed ? corner.y() : FormTop, normal.width(), normal.height()};
@@ -770,25 +770,25 @@ void TQtRunnerLayer::MaximizeWindow()
 
 int TQtRunnerLayer::ResultsPanelHeight()
 {
-    return FPanelsLaidOut ? FResultsPanel->height() : FResultsHeight;
+    return FShown ? FResultsPanel->height() : FResultsHeight;
 }
 
 void TQtRunnerLayer::SetResultsPanelHeight(int height)
 {
     FResultsHeight = height;
-    if (FPanelsLaidOut)
+    if (FShown)
         ApplyPanelHeight(FResultsSplitter, height);
 }
 
 int TQtRunnerLayer::ErrorBoxPanelHeight()
 {
-    return FPanelsLaidOut && FErrorBoxPanel->isVisibleTo(this) ? FErrorBoxPanel->height() : FErrorBoxHeight;
+    return FShown && FErrorBoxPanel->isVisibleTo(this) ? FErrorBoxPanel->height() : FErrorBoxHeight;
 }
 
 void TQtRunnerLayer::SetErrorBoxPanelHeight(int height)
 {
     FErrorBoxHeight = height;
-    if (FPanelsLaidOut && FErrorBoxPanel->isVisibleTo(this))
+    if (FShown && FErrorBoxPanel->isVisibleTo(this))
         ApplyPanelHeight(FErrorBoxSplitter, height);
 }
 
@@ -815,7 +815,7 @@ void TQtRunnerLayer::SetErrorBoxVisible(bool visible)
         return;
     }
     FErrorBoxPanel->show();
-    if (FPanelsLaidOut)
+    if (FShown)
         ApplyPanelHeight(FErrorBoxSplitter, FErrorBoxHeight);
 }
 

@@ -143,7 +143,9 @@ private:
     // shown, or the error box while it is hidden).
     int FResultsHeight = 174;
     int FErrorBoxHeight = 75;
-    bool FPanelsLaidOut = false;
+    // Shown once: from then on the window system has placed the window and the widgets
+    // hold the layout.
+    bool FShown = false;
 };
 
 } // namespace GUITestRunner::QtLayer
