@@ -36,7 +36,7 @@ void TExtCall::Execute()
             entry += " " + (param->IsAssigned() ? param->GetAsString() : std::string("nil"));
         RecordCall(entry);
     }
-    TProcContainer::Instance().Call(LibraryPath, ProcName, CallData.Params(), CallData.ResultParam);
+    TProcContainer::Instance().Call(LibraryPath, ProcName, CallData.Params(), CallData.ResultParam, TimeLimit);
 }
 
 void ResetProcContainer()

@@ -41,7 +41,9 @@ std::map<std::string, std::string> ReadConfigurationFile(const std::string& file
     std::optional<TestFramework::TMemIniFile> store;
     try {
         store.emplace(file);
-    } catch (const TestFramework::EIniFileException&) {
+    } catch (const std::exception&) {
+        // The stream library raises its own error for a failed read (a file of /proc, a
+        // device), which names no file; the login's names it.
         LoginFailed("the configuration file " + file + " cannot be read");
     }
     const TestFramework::TIniDocument& document = store->Document();

@@ -1,9 +1,12 @@
 #include "host/ProcContainer.h"
 
 #include "host/HostLayout.h"
+#include "platform/Signals.h"
 
 #include <lua.hpp>
 
+#include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -37,6 +40,91 @@ private:
     lua_State* FL;
     int FTop;
 };
+
+// Stopping a procedure from outside (a stop signal, a time limit) only sets a hook that
+// raises at the script's next instruction, as the stand-alone Lua interpreter does: a
+// signal handler must not touch the state itself. The hook stays set until the call is
+// over, so a script that catches the error meets it again at once and cannot go on.
+std::atomic<lua_State*> RunningState{nullptr};
+std::atomic<const char*> StopCause{nullptr};  // sticky: every later call is stopped too
+std::atomic<bool> TimeLimitPassed{false};     // the current call only
+
+void StopHook(lua_State* L, lua_Debug*)
+{
+    lua_pushliteral(L, "the procedure was stopped");
+    lua_error(L);
+}
+
+void SetStopHook(lua_State* L) noexcept
+{
+    lua_sethook(L, StopHook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
+}
+
+void StopRunningScript() noexcept
+{
+    if (lua_State* L = RunningState.load())
+        SetStopHook(L);
+}
+
+void OnTimeLimit()
+{
+    TimeLimitPassed = true;
+    StopRunningScript();
+}
+
+// Marks the state as running for the stop requests and undoes every trace of them,
+// whichever way the call leaves.
+class TRunningCall {
+public:
+    TRunningCall(lua_State* L, double timeLimit) : FL(L), FTimed(timeLimit > 0)
+    {
+        TimeLimitPassed = false;
+        RunningState = L;
+        if (StopCause.load())
+            SetStopHook(L);
+        if (FTimed)
+            Sys::StartDeadline(timeLimit, OnTimeLimit);
+    }
+    ~TRunningCall()
+    {
+        if (FTimed)
+            Sys::EndDeadline();
+        RunningState = nullptr;
+        // A hook of the script's own (debug.sethook) stays as it was.
+        if (lua_gethook(FL) == StopHook)
+            lua_sethook(FL, nullptr, 0, 0);
+    }
+    TRunningCall(const TRunningCall&) = delete;
+    TRunningCall& operator=(const TRunningCall&) = delete;
+
+private:
+    lua_State* FL;
+    bool FTimed;
+};
+
+std::string SecondsText(double seconds)
+{
+    char text[32];
+    auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
+    return std::string(text, end);
+}
+
+// For a call that failed: raises EScriptStopped when it failed because it was stopped.
+void ThrowIfStopped(double timeLimit)
+{
+    if (TimeLimitPassed)
+        throw EScriptStopped("exceeded the time limit of " + SecondsText(timeLimit) + " s");
+    if (const char* cause = StopCause.load())
+        throw EScriptStopped(std::string("was interrupted by ") + cause);
+}
+
+// os.exit would end the process in the middle of a run, before any report is finished,
+// with the script's exit code (and with its second argument close the state under the
+// host's feet). Scripts get an error instead.
+int RefuseExit(lua_State* L)
+{
+    return luaL_error(L, "os.exit is not available to script libraries");
+}
 
 [[noreturn]] void CallFailed(const std::string& library, const std::string& proc, const std::string& cause)
 {
@@ -78,7 +166,13 @@ std::string ReadLibraryFile(const std::string& path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw EHostError("the library cannot be read");
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The stream library raises its own error for a failed read, which names no file.
+    std::string bytes;
+    try {
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    } catch (const std::exception&) {
+        in.setstate(std::ios::badbit);
+    }
     if (in.bad())
         throw EHostError("the library cannot be read");
     return bytes;
@@ -210,6 +304,10 @@ int InitState(lua_State* L)
     void* impl = lua_touserdata(L, 1);
     const char* packagePath = static_cast<const char*>(lua_touserdata(L, 2));
     luaL_openlibs(L);
+    lua_getglobal(L, "os");
+    lua_pushcfunction(L, RefuseExit);
+    lua_setfield(L, -2, "exit");
+    lua_pop(L, 1);
     lua_getglobal(L, "package");
     lua_pushstring(L, packagePath);
     lua_setfield(L, -2, "path");
@@ -377,14 +475,22 @@ TProcContainer& TProcContainer::Instance()
 
 void TProcContainer::Call(const std::string& library, const std::string& proc,
                           const std::vector<std::unique_ptr<TOneCallParameter>>& params,
-                          TOneCallParameter& result)
+                          TOneCallParameter& result, double timeLimit)
 {
-    int envRef = LUA_NOREF;
     lua_State* L = nullptr;
     try {
-        envRef = FImpl->LibraryRef(library);
         L = FImpl->GetState();
     } catch (const EHostError& e) {
+        CallFailed(library, proc, e.Message());
+    }
+    // The library's main chunk counts as part of the call, so that a library that hangs
+    // while it loads is stopped too.
+    TRunningCall running(L, timeLimit);
+    int envRef = LUA_NOREF;
+    try {
+        envRef = FImpl->LibraryRef(library);
+    } catch (const EHostError& e) {
+        ThrowIfStopped(timeLimit);
         CallFailed(library, proc, e.Message());
     }
 
@@ -397,8 +503,11 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     ++FImpl->Depth;
     int status = lua_pcall(L, 1, 1, handler);
     --FImpl->Depth;
-    if (status != LUA_OK)
+    if (status != LUA_OK) {
+        // A call that finished before the stop reached it keeps its answer.
+        ThrowIfStopped(timeLimit);
         CallFailed(library, proc, ErrorText(L, status));
+    }
     switch (req.Outcome) {
     case TCallOutcome::Answered:
         break;
@@ -414,6 +523,14 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     const char* answer = lua_tolstring(L, -1, &len);
     result.SetAsString(std::string(answer, len));
 }
+
+void StopScripts(const char* cause) noexcept
+{
+    StopCause = cause;
+    StopRunningScript();
+}
+
+void ResumeScripts() noexcept { StopCause = nullptr; }
 
 void TProcContainer::Reset()
 {

@@ -23,9 +23,11 @@ public:
     // Calls the library's global procedure with the assigned parameters (an unassigned one
     // passes nil) and stores its answer as text in result. A string is taken as it is, a
     // number converted, nil or no value gives "". Raises EExtCallError naming the library,
-    // the procedure and the cause for everything else.
+    // the procedure and the cause for everything else, and EScriptStopped when the call was
+    // stopped from outside or ran longer than timeLimit seconds (0: no limit).
     void Call(const std::string& library, const std::string& proc,
-              const std::vector<std::unique_ptr<TOneCallParameter>>& params, TOneCallParameter& result);
+              const std::vector<std::unique_ptr<TOneCallParameter>>& params, TOneCallParameter& result,
+              double timeLimit = 0);
 
     // Closes the state: every library is loaded from its file again on its next use. What
     // scripts gave to host.remember is kept.

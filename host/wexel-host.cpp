@@ -4,6 +4,7 @@
 
 #include "platform/Library.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 
 #include <exception>
 #include <string>
@@ -22,7 +23,14 @@ constexpr std::string_view Usage =
     "                 gui: the interactive window (the default)\r\n"
     "  --config=FILE  log in to the host platform with FILE (\"default\" for the built-in one)\r\n"
     "  --ver          print the build and protocol versions\r\n"
-    "  -h, --help     print this text (handled by the host; the runner is not loaded)\r\n";
+    "  -h, --help     print this text (handled by the host; the runner is not loaded)\r\n"
+    "\r\n"
+    "Environment:\r\n"
+    "  WEXEL_TEST_TIMEOUT=SECONDS  end a script test that runs longer (a decimal number,\r\n"
+    "                 such as 30 or 2.5) as an error and go on with the next test\r\n"
+    "\r\n"
+    "SIGINT, SIGTERM or SIGHUP end the running test as an error, finish the reports and\r\n"
+    "exit with 128 plus the signal's number; a second signal ends the program at once.\r\n";
 
 void WriteError(const std::string& message)
 {
@@ -33,6 +41,7 @@ void WriteError(const std::string& message)
 
 int main(int argc, char** argv)
 {
+    Sys::OpenClosedStdHandles();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -52,14 +61,19 @@ int main(int argc, char** argv)
         WriteError(path + " has no entry Main");
         return 1;
     }
+    int code = 0;
     try {
         entry();
+        code = Sys::ExitCode();
     } catch (const std::exception& e) {
         WriteError(e.what());
-        return 1;
+        code = 1;
     } catch (...) {
         WriteError("unknown exception");
-        return 1;
+        code = 1;
     }
-    return Sys::ExitCode();
+    // A run cut short by a stop signal says so the way a shell does.
+    if (int signal = Sys::StopSignal())
+        return 128 + signal;
+    return code;
 }

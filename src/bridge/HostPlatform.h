@@ -31,6 +31,15 @@ public:
     using EHostError::EHostError;
 };
 
+// Raised by an external call that was stopped from outside: by StopScripts or by running
+// past its TimeLimit. The message says how, without the call ("exceeded the time limit of
+// 1 s", "was interrupted by SIGTERM"), so that the caller can say what it was running.
+class EScriptStopped : public EExtCallError {
+public:
+    WEXEL_CLASS(EScriptStopped, EExtCallError)
+    using EExtCallError::EExtCallError;
+};
+
 // Logs in with the named configuration file; "default" is the built-in configuration.
 // Returns once the login is in force, raises ELoginError otherwise.
 void PerformLogin(const std::string& configFile);
@@ -85,6 +94,8 @@ public:
     std::string LibraryPath;
     std::string ProcName;
     TCallData CallData;
+    // Seconds the procedure may run before Execute stops it; 0 for no limit.
+    double TimeLimit = 0;
 
     // Checks the call's description and empties the call data; raises EExtCallError.
     void Prepare();
@@ -126,6 +137,12 @@ public:
     THostTable* GetLanguagesTable(const std::string& name);
 };
 extern TLContainer* const LContainer;
+
+// Stops the script procedure running now at its next instruction, and every later one
+// at its first, with EScriptStopped naming the cause (a text that is never freed, such as
+// "SIGTERM"). Safe to call from a signal handler. ResumeScripts lets calls run again.
+void StopScripts(const char* cause) noexcept;
+void ResumeScripts() noexcept;
 
 // Drops every loaded script library, so that the next call loads it from its file again.
 void ResetProcContainer();

@@ -7,7 +7,9 @@
 #include "core/TestSuite.h"
 #include "platform/TextUtils.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -46,30 +48,79 @@ std::string_view BeforeLastSlash(std::string_view path)
     return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
 }
 
-// The suites of one registration by path, ignoring case; it does not own them.
+// The suites of one registration, each found by its parent and its name ignoring case;
+// it does not own them. Keying a level by its parent rather than by its whole path keeps
+// the cache linear in the size of the answer however deep the tree is.
 class TSuiteCache {
 public:
     TTestSuite& FindSuite(std::string_view path)
     {
-        auto found = FSuites.find(LowerAscii(path));
-        if (found != FSuites.end())
-            return *found->second;
-        auto slash = path.rfind('/');
-        if (slash != std::string_view::npos) {
-            auto suite = std::make_shared<TTestSuite>(CutName(std::string(path.substr(slash + 1))));
-            FSuites.emplace(LowerAscii(path), suite.get());
-            FindSuite(path.substr(0, slash)).AddTest(suite);
-            return *suite;
+        // Tests of one suite usually come one after another.
+        if (FLast && path == FLastPath)
+            return *FLast;
+        // Every level is checked before any suite is made, so that a bad line adds no
+        // suite to the tree.
+        std::vector<std::string_view> levels = SplitLevels(path);
+        for (std::string_view level : levels)
+            Sys::Assert(!level.empty(), TestFramework::FrameworkUnit, __LINE__);
+        TTestSuite* parent = nullptr;
+        for (std::string_view level : levels) {
+            auto& slot = FSuites[TKey{parent, LowerAscii(level)}];
+            if (!slot) {
+                auto suite = std::make_shared<TTestSuite>(CutName(std::string(level)));
+                if (parent)
+                    parent->AddTest(suite);
+                else
+                    TestFramework::RegisterTest(suite);
+                slot = suite.get();
+            }
+            parent = slot;
         }
-        auto suite = std::make_shared<TTestSuite>(CutName(std::string(path)));
-        FSuites.emplace(LowerAscii(path), suite.get());
-        TestFramework::RegisterTest(suite);
-        return *suite;
+        FLastPath.assign(path);
+        FLast = parent;
+        return *parent;
     }
 
 private:
-    std::unordered_map<std::string, TTestSuite*> FSuites;
+    struct TKey {
+        const TTestSuite* Parent;
+        std::string Name;
+        bool operator==(const TKey&) const = default;
+    };
+    struct TKeyHash {
+        std::size_t operator()(const TKey& key) const noexcept
+        {
+            return std::hash<std::string>()(key.Name) ^ (std::hash<const void*>()(key.Parent) * 31);
+        }
+    };
+
+    static std::vector<std::string_view> SplitLevels(std::string_view path)
+    {
+        std::vector<std::string_view> levels;
+        std::size_t start = 0;
+        for (std::size_t slash; (slash = path.find('/', start)) != std::string_view::npos; start = slash + 1)
+            levels.push_back(path.substr(start, slash - start));
+        levels.push_back(path.substr(start));
+        return levels;
+    }
+
+    std::unordered_map<TKey, TTestSuite*, TKeyHash> FSuites;
+    std::string FLastPath;
+    TTestSuite* FLast = nullptr;
 };
+
+// How many levels, suites and the test, a path may have. Real trees stay far below; the
+// run loop recurses with the depth, so a deeper answer would overflow the stack.
+constexpr std::size_t MaxPathLevels = 1000;
+
+// The start of a line for a message: the whole of a huge line would drown the message.
+std::string LineForMessage(std::string_view line)
+{
+    constexpr std::size_t Shown = 200;
+    if (line.size() <= Shown)
+        return std::string(line);
+    return CutName(std::string(line.substr(0, Shown))) + "...";
+}
 
 } // namespace
 
@@ -109,13 +160,16 @@ void TWexelAdapter::RegisterTests()
     TSuiteCache cache;
     for (std::string_view line : SplitLines(answer)) {
         try {
+            if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '/')) >= MaxPathLevels)
+                Sys::AssertionFailure(TestFramework::FrameworkUnit, __LINE__);
             auto test = std::make_shared<TTestCaseQuill>(std::string(line));
             cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
         } catch (Sys::EAssertionFailed& e) {
             // A path that cannot become a test names no suite or no test; say which line
             // it was so that the library's author can find it.
-            e.SetMessage(e.Message() + ": test path \"" + std::string(line) +
-                         "\" must name a test inside a suite, with no empty level");
+            e.SetMessage(e.Message() + ": test path \"" + LineForMessage(line) +
+                         "\" must name a test inside a suite, with no empty level and at most " +
+                         std::to_string(MaxPathLevels) + " levels");
             throw;
         }
     }

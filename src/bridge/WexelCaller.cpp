@@ -3,11 +3,31 @@
 #include "bridge/HostPlatform.h"
 #include "platform/Process.h"
 
+#include <charconv>
+#include <cmath>
+
 namespace Wexel {
 
 namespace {
 
 const std::string DefaultConfigName = "default";
+const std::string RunTestProc = "RunTest";
+
+// The per-test time limit from the environment: a positive decimal number of seconds,
+// 0 when the variable is unset or empty. Anything else is refused: a CI job that meant to
+// set a limit must not run without one.
+double TimeLimitFromEnvironment()
+{
+    const std::string text = Sys::GetEnv(TimeLimitVariable);
+    if (text.empty())
+        return 0;
+    double seconds = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds, std::chars_format::fixed);
+    if (ec != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) || seconds <= 0)
+        throw Sys::Exception(std::string(TimeLimitVariable) + " must be a positive number of seconds, not \"" +
+                             text + "\"");
+    return seconds;
+}
 
 } // namespace
 
@@ -16,7 +36,7 @@ TWexelCaller::TWexelCaller(const std::string& config) : TWexelCaller(config, Sys
 TWexelCaller::TWexelCaller(const std::string& config, std::string exeDir)
     : ExeDir(std::move(exeDir)),
       Config(config == DefaultConfigName ? ExeDir + "/../EXE/default.cfg" : config),
-      FLibraryPath(ExeDir + "/../USER/Wexel.qlx")
+      TestTimeLimit(TimeLimitFromEnvironment()), FLibraryPath(ExeDir + "/../USER/Wexel.qlx")
 {
     SetSearchPath();
 }
@@ -43,11 +63,7 @@ std::string TWexelCaller::FindTests(const std::string& mask)
     return Call(proc, &mask);
 }
 
-std::string TWexelCaller::RunTest(const std::string& fullName)
-{
-    static const std::string proc = "RunTest";
-    return Call(proc, &fullName);
-}
+std::string TWexelCaller::RunTest(const std::string& fullName) { return Call(RunTestProc, &fullName); }
 
 std::string TWexelCaller::Call(const std::string& proc, const std::string* argument)
 {
@@ -58,7 +74,18 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
     call.Prepare();
     if (argument)
         call.CallData.GetParam(0).SetAsString(*argument);
-    call.Execute();
+    const bool isTest = proc == RunTestProc;
+    if (isTest)
+        call.TimeLimit = TestTimeLimit;
+    try {
+        call.Execute();
+    } catch (const WexelHost::EScriptStopped& e) {
+        // Said as what the user was running, without the library's path, so that the
+        // report reads the same on every machine.
+        if (isTest)
+            throw Sys::Exception("Test " + e.Message());
+        throw WexelHost::EExtCallError("Call of " + proc + " " + e.Message());
+    }
     return call.CallData.ResultParam.GetAsString();
 }
 

@@ -7,9 +7,12 @@
 
 namespace Wexel {
 
+inline constexpr const char* TimeLimitVariable = "WEXEL_TEST_TIMEOUT";
+
 class TWexelCaller {
 public:
-    // Takes the host executable's directory and extends the search path.
+    // Takes the host executable's directory and extends the search path. Raises for a
+    // time limit in the environment that is not a positive number of seconds.
     explicit TWexelCaller(const std::string& config);
     // The same for an installation whose EXE directory is given instead.
     TWexelCaller(const std::string& config, std::string exeDir);
@@ -18,6 +21,9 @@ public:
     std::string ExeDir;
     // The configuration name; "default" stands for ExeDir + "/../EXE/default.cfg".
     std::string Config;
+
+    // Seconds a script test may run, from WEXEL_TEST_TIMEOUT; 0 for no limit.
+    double TestTimeLimit = 0;
 
     // ExeDir + "/../USER/Wexel.qlx", concatenated, not normalised.
     const std::string& LibraryPath() const { return FLibraryPath; }

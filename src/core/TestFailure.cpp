@@ -15,10 +15,12 @@ TTestFailure::TTestFailure(const ITestPtr& failedTest, const std::exception& thr
     if (auto* own = dynamic_cast<const Sys::Exception*>(&thrownException)) {
         FThrownExceptionClass = &own->ClassType();
         FThrownExceptionName = own->ClassName();
+        // The whole message: what() would end it at a NUL byte a script answered.
+        FMessage = msg + own->Message();
     } else {
         FThrownExceptionName = Sys::ExceptionClassName(thrownException);
+        FMessage = msg + thrownException.what();
     }
-    FMessage = msg + thrownException.what();
     FThrownExceptionAddress = addrs;
     FStackTrace.clear();
 }

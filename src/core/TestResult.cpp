@@ -4,9 +4,14 @@
 #include "platform/Clock.h"
 #include "platform/SysUtils.h"
 
+#include <atomic>
+
 namespace TestFramework {
 
 namespace {
+
+std::atomic<bool> StopRequested{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "RequestStop runs in signal handlers");
 
 // Where an exception was raised: the system's exceptions carry it, others do not.
 const void* AddressOf(const std::exception& e)
@@ -351,8 +356,9 @@ TTestFailure& TTestResult::Errors(int index) { return At(FErrors, index); }
 // --- state ---
 
 void TTestResult::Stop() { FStop = true; }
-bool TTestResult::ShouldStop() { return FStop; }
-bool TTestResult::WasStopped() { return FStop; }
+
+bool TTestResult::ShouldStop() { return FStop || StopRequested; }
+bool TTestResult::WasStopped() { return FStop || StopRequested; }
 int TTestResult::RunCount() { return RunTests; }
 int TTestResult::ErrorCount() { return static_cast<int>(FErrors.size()); }
 int TTestResult::FailureCount() { return static_cast<int>(FFailures.size()); }
@@ -374,6 +380,9 @@ void TStatusToResultAdapter::Status(const ITestPtr& test, const std::string& msg
     if (FTestResult)
         FTestResult->Status(test, msg);
 }
+
+void RequestStop() noexcept { StopRequested = true; }
+void ResetStopRequest() noexcept { StopRequested = false; }
 
 bool IsTestMethod(const ITestPtr& test)
 {

@@ -112,6 +112,12 @@ private:
     TTestResult* FTestResult;
 };
 
+// Asks every result to stop as Stop does, at its next check; the run loop cannot be
+// reached otherwise from a signal handler, where this is safe to call. Stays in force
+// until ResetStopRequest.
+void RequestStop() noexcept;
+void ResetStopRequest() noexcept;
+
 // True for a single test: one test case and not a suite.
 bool IsTestMethod(const ITestPtr& test);
 

@@ -319,8 +319,47 @@ void TGUITestRunner::CopyMessageToClipboardActionExecute()
 
 // --- the properties popup brings these ---
 
-void TGUITestRunner::TestCasePropertiesActionExecute() {}
-void TGUITestRunner::RunSelectedTestAltActionExecute() {}
+void TGUITestRunner::TestCasePropertiesActionExecute()
+{
+    // A navigation line closes the popup and opens it anew for the test then selected:
+    // a loop here rather than a popup opened from inside the popup's own handler.
+    for (;;) {
+        if (!FTree.SelectedIsTestMethod())
+            return;
+        const TestFramework::ITestPtr test = FTree.TestOfNode(FTree.Selected());
+        const TPropertyOptions options{FActions.GetChecked(TActionId::FailIfNoChecksExecutedAction),
+                                       FActions.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction),
+                                       FActions.GetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction)};
+        const std::vector<TPopupLine> lines = PropertyPopupLines(ComputeTestCaseProperties(*test, options));
+        const TPoint corner = FLayer.WindowTopLeft();
+        const int chosen = FLayer.ShowPropertiesPopup(lines, {corner.X + PopupX, corner.Y + PopupY});
+        if (chosen < 0 || static_cast<std::size_t>(chosen) >= lines.size())
+            return;
+        const TPopupLine& line = lines[static_cast<std::size_t>(chosen)];
+        switch (line.Command) {
+        case TPopupCommand::Previous:
+            GoToPrevSelectedTestActionExecute();
+            break;
+        case TPopupCommand::Next:
+            GoToNextSelectedTestActionExecute();
+            break;
+        case TPopupCommand::RunSelectedTest:
+            RunSelectedTestActionExecute();
+            break;
+        case TPopupCommand::CopyPropertyName:
+            FLayer.SetClipboardText(line.PropertyName);
+            return;
+        case TPopupCommand::None:
+            return;
+        }
+    }
+}
+
+void TGUITestRunner::RunSelectedTestAltActionExecute()
+{
+    RunSelectedTestActionExecute();
+    TestCasePropertiesActionExecute();
+}
 
 // --- settings commands ---
 

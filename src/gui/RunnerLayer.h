@@ -5,12 +5,14 @@
 // The nodes themselves are the logic's (TTreeNodes); a view follows them as an observer.
 // The Qt window implements this; tests drive the logic through a fake one.
 
+#include "gui/PropertiesPopup.h"
 #include "gui/RunnerActions.h"
 #include "gui/TreeNodes.h"
 
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace GUITestRunner {
 
@@ -103,6 +105,13 @@ public:
     // --- actions ---
     // An action's enabled or checked state or its shortcut changed.
     virtual void ActionChanged(TActionId id) = 0;
+
+    // --- properties popup ---
+    // The window's top-left corner on the screen.
+    virtual TPoint WindowTopLeft() = 0;
+    // Shows the owner-drawn popup modally at the screen point and answers the index of
+    // the line chosen, or -1 when it closed without a choice.
+    virtual int ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TPoint screenPos) = 0;
 
     // --- tree view ---
     // Brackets a batch of node changes; the view shows the outcome once, at the end.

@@ -116,7 +116,9 @@ TIniDocument::TIniDocument(std::string_view text)
         std::size_t end = text.find('\n', pos);
         std::string_view line = text.substr(pos, end == std::string_view::npos ? end : end - pos);
         pos = end == std::string_view::npos ? text.size() : end + 1;
-        if (!line.empty() && line.back() == '\r')
+        // Every CR before the LF, not just one: a line "k=\r\r\n" would otherwise keep a CR
+        // that the next read takes for part of the line end, so a rewrite changed the value.
+        while (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
 
         std::string_view trimmed = Trim(line);

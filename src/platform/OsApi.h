@@ -7,6 +7,8 @@
 #include <langinfo.h>
 #include <limits.h>
 #include <locale.h>
+#include <signal.h>
+#include <sys/time.h>
 #include <sys/types.h>
 #include <time.h>
 #include <unistd.h>

@@ -134,6 +134,18 @@ void SetEnv(const std::string& name, const std::string& value)
     ::setenv(name.c_str(), value.c_str(), 1);
 }
 
+void OpenClosedStdHandles()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // open takes the lowest free descriptor, which is this one.
+        int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened != fd && opened >= 0)
+            ::close(opened);
+    }
+}
+
 void WriteRaw(TStdHandle handle, std::string_view bytes)
 {
     int fd = handle == TStdHandle::Output ? STDOUT_FILENO : STDERR_FILENO;

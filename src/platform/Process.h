@@ -47,6 +47,10 @@ void SetEnv(const std::string& name, const std::string& value);
 constexpr char PathDelim = '/';
 constexpr char PathListSep = ':';
 
+// Opens /dev/null on each of descriptors 0 to 2 that is closed, so that the next file
+// the process opens (a report) cannot take the place of standard output.
+void OpenClosedStdHandles();
+
 enum class TStdHandle { Output, Error };
 
 // Writes the bytes to the handle unbuffered, retrying partial writes; write errors are

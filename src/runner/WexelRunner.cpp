@@ -8,6 +8,7 @@
 #include "report/XMLTestRunner.h"
 #include "report/XMLTestRunner2.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "runner/CmdLineParser.h"
 #include "runner/GuiModule.h"
 
@@ -90,6 +91,15 @@ bool Dispatch(const std::string& mode)
     return true;
 }
 
+// The first stop signal ends the running script test as an error and stops the run as
+// Stop does, so that every report is still finished; the host then exits with 128 plus
+// the signal's number.
+void OnStopSignal(int signal)
+{
+    TestFramework::RequestStop();
+    WexelHost::StopScripts(Sys::SignalName(signal));
+}
+
 // Registers the discovered tests and runs them, or reports why the library cannot be used.
 void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode)
 {
@@ -113,6 +123,9 @@ void Main()
 {
     using namespace WexelRunner;
     Sys::SetExitCode(0);
+    TestFramework::ResetStopRequest();
+    WexelHost::ResumeScripts();
+    Sys::TStopSignals stopSignals(OnStopSignal);
     ReadOptions();
     const TRunSettings& settings = RunSettings();
     WriteBanner(settings);

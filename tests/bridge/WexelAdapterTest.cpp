@@ -112,6 +112,35 @@ TEST_F(WexelAdapterTest, BadLineStopsRegistrationAndNamesTheLine)
     }
 }
 
+TEST_F(WexelAdapterTest, LevelsAreFoundByParentAndNameIgnoringCase)
+{
+    // b and B under different parents are two suites; the same path in another case is one.
+    FTests = "A/b/x\nC/B/y\na/B/z\nA/b/c/w\nC/b/v";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    EXPECT_EQ(Tree(RegisteredTests()), "A\n  b\n    x\n    z\n    c\n      w\nC\n  B\n    y\n    v\n");
+}
+
+TEST_F(WexelAdapterTest, ABadLevelOrTooManyLevelsAddNoSuiteOfTheirLine)
+{
+    std::string deepest;
+    for (int i = 1; i < 1000; ++i)
+        deepest += "d/";
+    for (const std::string& bad : {std::string("Good/New//x"), "Good/New/" + deepest + "x"}) {
+        ClearRegistry();
+        FTests = "Good/one\n" + bad + "\nGood/two";
+        TWexelAdapter adapter("*.qlx", "");
+        EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed) << bad.substr(0, 20);
+        EXPECT_EQ(Tree(RegisteredTests()), "Good\n  one\n");
+    }
+    // 1,000 levels, the test's own included, are still a test.
+    ClearRegistry();
+    FTests = deepest + "x";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    EXPECT_EQ(RegisteredTests()->CountTestCases(), 1);
+}
+
 TEST_F(WexelAdapterTest, NamesAreCutToTheLimitWithoutSplittingCharacters)
 {
     const std::string longName(10005, 'n');

@@ -36,6 +36,19 @@ public:
     void Repaint() override {}
     void AssignImageLists() override {}
     void ActionChanged(TActionId) override {}
+    // The popup answers from here, one choice per opening; -1 (closed) once they run out.
+    std::vector<int> PopupChoices;
+    std::vector<std::vector<TPopupLine>> PopupsShown;
+    std::vector<TPoint> PopupPositions;
+    TPoint WindowTopLeft() override { return {190, 105}; }
+    int ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TPoint at) override
+    {
+        PopupsShown.push_back(lines);
+        PopupPositions.push_back(at);
+        if (PopupsShown.size() > PopupChoices.size())
+            return -1;
+        return PopupChoices[PopupsShown.size() - 1];
+    }
     void TreeBeginUpdate() override { ++UpdateDepth; }
     void TreeEndUpdate() override { --UpdateDepth; }
     void TreeExpand(TTreeNode& node, bool recurse) override

@@ -1,5 +1,7 @@
 #include "gui/qt/QtRunnerLayer.h"
 
+#include "gui/qt/PropertiesMenu.h"
+
 #include "gui/GUITestRunner.h"
 #include "gui/qt/TestTreeModel.h"
 
@@ -483,6 +485,17 @@ void TQtRunnerLayer::ActionChanged(TActionId id)
 }
 
 // --- tree view ---
+
+TPoint TQtRunnerLayer::WindowTopLeft()
+{
+    const QPoint corner = frameGeometry().topLeft();
+    return {corner.x(), corner.y()};
+}
+
+int TQtRunnerLayer::ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TPoint screenPos)
+{
+    return ExecPropertiesMenu(this, lines, QPoint(screenPos.X, screenPos.Y));
+}
 
 void TQtRunnerLayer::FlushTree()
 {

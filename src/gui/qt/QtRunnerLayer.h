@@ -52,6 +52,8 @@ public:
     void Repaint() override;
     void AssignImageLists() override;
     void ActionChanged(TActionId id) override;
+    TPoint WindowTopLeft() override;
+    int ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TPoint screenPos) override;
     void TreeBeginUpdate() override;
     void TreeEndUpdate() override;
     void TreeExpand(TTreeNode& node, bool recurse) override;

@@ -1,0 +1,89 @@
+// Stop signals and deadlines, raised in this very process.
+
+#include "platform/Signals.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+volatile std::sig_atomic_t Seen = 0;
+void Remember(int signal) { Seen = signal; }
+
+volatile std::sig_atomic_t Alarms = 0;
+void CountAlarm() { Alarms = Alarms + 1; }
+
+} // namespace
+
+TEST(StopSignals, TheFirstSignalIsRememberedAndTheEarlierHandlerComesBack)
+{
+    std::signal(SIGTERM, [](int) {});
+    {
+        Seen = 0;
+        Sys::TStopSignals signals(Remember);
+        EXPECT_EQ(Sys::StopSignal(), 0);
+        std::raise(SIGTERM);
+        EXPECT_EQ(Seen, SIGTERM);
+        EXPECT_EQ(Sys::StopSignal(), SIGTERM);
+        EXPECT_STREQ(Sys::SignalName(Sys::StopSignal()), "SIGTERM");
+    }
+    Seen = 0;
+    std::raise(SIGTERM);
+    EXPECT_EQ(Seen, 0) << "the earlier handler is back";
+    std::signal(SIGTERM, SIG_DFL);
+    Sys::TStopSignals again(Remember);
+    EXPECT_EQ(Sys::StopSignal(), 0) << "a new run starts without the last one's signal";
+}
+
+TEST(StopSignals, ASignalIgnoredFromTheStartStaysIgnored)
+{
+    std::signal(SIGHUP, SIG_IGN);
+    {
+        Sys::TStopSignals signals(Remember);
+        std::raise(SIGHUP); // as under nohup: must neither stop the run nor end the process
+        EXPECT_EQ(Sys::StopSignal(), 0);
+    }
+    std::signal(SIGHUP, SIG_DFL);
+}
+
+TEST(StopSignals, ASecondSignalEndsTheProcessAtOnce)
+{
+    EXPECT_EXIT(
+        {
+            Sys::TStopSignals signals(Remember);
+            std::raise(SIGINT);
+            std::raise(SIGINT);
+            std::exit(0);
+        },
+        ::testing::KilledBySignal(SIGINT), "");
+}
+
+TEST(Deadline, FiresOnceWhenItPassesAndNotAfterItEnded)
+{
+    Alarms = 0;
+    Sys::StartDeadline(0.05, CountAlarm);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(Alarms, 1);
+
+    // Short calls one after another, each ended in time, while the timer that the first
+    // one armed is still running: none of them expires.
+    for (int i = 0; i < 4; ++i) {
+        Sys::StartDeadline(0.08, CountAlarm);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        Sys::EndDeadline();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Alarms, 1);
+
+    // A deadline started while an earlier timer is pending is met at its own time.
+    Sys::StartDeadline(0.05, CountAlarm);
+    Sys::EndDeadline();
+    Sys::StartDeadline(0.1, CountAlarm);
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    EXPECT_EQ(Alarms, 1) << "not at the first timer's time";
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    EXPECT_EQ(Alarms, 2);
+}
