@@ -67,6 +67,8 @@ public:
 
 private:
     TestFramework::TTestResult& Result(int line);
+    // A full refresh that takes the enabled count from the last full one unless recount.
+    void Refresh(bool full, bool recount);
     void SetCell(int cell, std::string text);
     void SetBars(int progressMax, int progressPos, int scoreMax, int scorePos);
     void SetScoreColor(std::optional<TColor> color);

@@ -464,7 +464,10 @@ void TQtRunnerLayer::closeEvent(QCloseEvent* event)
 
 void TQtRunnerLayer::ProcessMessages()
 {
-    FlushTree();
+    // During a run the paint clock flushes the tree: a flush makes the view look up the
+    // changed rows, and for the suites high up that is a walk over all rows it shows.
+    if (!FForm || !FForm->Running())
+        FlushTree();
     QCoreApplication::processEvents();
 }
 
