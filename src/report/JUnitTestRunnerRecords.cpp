@@ -2,7 +2,6 @@
 
 #include "report/XmlText.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -110,14 +109,10 @@ std::string FooterRecord() { return "</testsuites>\r\n"; }
 std::string FormatTimestamp(Sys::TDateTime value)
 {
     using namespace std::chrono;
-    if (!std::isfinite(value))
-        value = 0;
-    // The fraction is the time of day on both sides of day zero (-1.25 is 06:00).
-    const double day = std::trunc(value);
-    auto millisecond = static_cast<long long>(std::llround(std::fabs(value - day) * 86'400'000.0));
-    millisecond = std::min(millisecond, 86'399'999LL);
-    const year_month_day date{sys_days(year(1899) / December / 30) + days(static_cast<long long>(day))};
-    const long long second = millisecond / 1000;
+    // Whole milliseconds first, so that the seconds are truncated as the clock shows them.
+    const auto millisecond = static_cast<long long>(std::llround(value * 86'400'000.0));
+    const long long day = millisecond / 86'400'000, second = millisecond % 86'400'000 / 1000;
+    const year_month_day date{sys_days(year(1899) / December / 30) + days(day)};
     char text[40];
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld", static_cast<int>(date.year()),
                   static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), second / 3600,

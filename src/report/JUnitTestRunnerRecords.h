@@ -53,7 +53,7 @@ std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::
 std::string FooterRecord();
 
 // ISO 8601 local date and time to the second, "2024-03-05T07:08:09", the form JUnit
-// readers parse.
+// readers parse; for the times of this run, on or after day zero.
 std::string FormatTimestamp(Sys::TDateTime value);
 
 } // namespace JUnitTestRunner

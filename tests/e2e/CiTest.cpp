@@ -22,10 +22,10 @@ namespace {
 const std::vector<std::string> HeadlessModes{"txt", "xml", "xml_nunit", "xml_junit"};
 
 // The JUnit report of a run in the stage, which the schema must accept.
-pugi::xml_document JUnitReport(const TE2eStage& stage, TProcessOptions options = {}, int exitCode = 0)
+pugi::xml_document JUnitReport(const TE2eStage& stage, TProcessOptions options = {})
 {
     const auto r = stage.Run({"--mode=xml_junit"}, options);
-    EXPECT_EQ(r.ExitCode, exitCode) << r.Err;
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
     const std::string report = ReadFile(stage.ReportPath());
     EXPECT_EQ(JUnitSchemaComplaint(report), "") << report;
     pugi::xml_document doc;
@@ -33,28 +33,21 @@ pugi::xml_document JUnitReport(const TE2eStage& stage, TProcessOptions options =
     return doc;
 }
 
-// "suite/test outcome: message" for every test case in document order.
+// The root's totals, then "suite/test outcome: [class] message" for every test case in
+// document order.
 std::string Outcomes(const pugi::xml_document& doc)
 {
-    std::string lines;
+    const pugi::xml_node root = doc.child("testsuites");
+    std::string lines = std::string(root.attribute("tests").value()) + "/" + root.attribute("failures").value() +
+                        "/" + root.attribute("errors").value() + "\n";
     for (const pugi::xpath_node& node : doc.select_nodes("//testcase")) {
-        const pugi::xml_node test = node.node();
-        const pugi::xml_node problem = test.first_child();
+        const pugi::xml_node test = node.node(), problem = test.first_child();
         lines += std::string(test.attribute("classname").value()) + "/" + test.attribute("name").value() + " " +
-                 (problem ? problem.name() : "pass") +
-                 (problem ? std::string(": [") + problem.attribute("type").value() + "] " +
+                 (problem ? std::string(problem.name()) + ": [" + problem.attribute("type").value() + "] " +
                                 problem.attribute("message").value()
-                          : std::string()) +
-                 "\n";
+                          : "pass") + "\n";
     }
     return lines;
-}
-
-std::string Totals(const pugi::xml_document& doc)
-{
-    const pugi::xml_node root = doc.child("testsuites");
-    return std::string(root.attribute("tests").value()) + "/" + root.attribute("failures").value() + "/" +
-           root.attribute("errors").value();
 }
 
 } // namespace
@@ -62,28 +55,23 @@ std::string Totals(const pugi::xml_document& doc)
 TEST(Ci, JUnitReportsOfPassingFailingAndNestedRuns)
 {
     TE2eStage stage;
-    stage.WriteUserLibrary("Good.qlx", "suite('S', function() test('a', function() end) test('b', function() end) end)\n");
-    auto doc = JUnitReport(stage);
-    EXPECT_EQ(Outcomes(doc), "Good.S/a pass\nGood.S/b pass\n");
-    EXPECT_EQ(Totals(doc), "2/0/0");
+    stage.WriteUserLibrary("Good.qlx", "suite('S', function() test('a', function() end) end)\n");
+    EXPECT_EQ(Outcomes(JUnitReport(stage)), "1/0/0\nGood.S/a pass\n");
 
     // Tests beside sub-suites at every level: each suite is one element of its own tests.
     stage.WriteUserLibrary("Wexel.qlx", StandInWexel("0.87", "A/x\nA/B/y\nA/B/C/z\nA/B/C/w\nA/B/v\nA/u\nD/t",
                                                      Answer("A/B/y", "##failure off by one") +
                                                          Answer("A/B/C/w", "##exception boom") +
                                                          Answer("D/t", "##notfound")));
-    doc = JUnitReport(stage);
-    EXPECT_EQ(Outcomes(doc), "A.B.C/z pass\nA.B.C/w error: [Exception] boom\n"
+    auto doc = JUnitReport(stage);
+    EXPECT_EQ(Outcomes(doc), "7/1/2\nA.B.C/z pass\nA.B.C/w error: [Exception] boom\n"
                              "A.B/y failure: [ETestFailure] off by one\nA.B/v pass\n"
                              "A/x pass\nA/u pass\nD/t error: [Exception] Test not found\n");
-    EXPECT_EQ(Totals(doc), "7/1/2");
     EXPECT_STREQ(doc.select_node("//testsuite[@name='A.B']").node().attribute("tests").value(), "2");
 
     // A mask that matches nothing: an empty report, still valid.
     stage.WriteUserLibrary("Wexel.qlx", StandInWexel("0.87", ""));
-    doc = JUnitReport(stage);
-    EXPECT_EQ(Totals(doc), "0/0/0");
-    EXPECT_FALSE(doc.child("testsuites").first_child());
+    EXPECT_EQ(Outcomes(JUnitReport(stage)), "0/0/0\n");
 }
 
 TEST(Ci, JUnitReportKeepsHostileNamesAndMessages)
@@ -98,8 +86,7 @@ TEST(Ci, JUnitReportKeepsHostileNamesAndMessages)
                                         Answer("H&<>'/" + markup, "##failure ]]>" + markup) +
                                             Answer("H&<>'/" + foreign, "##exception " + foreign + " \x01 \xC3") +
                                             Answer("H&<>'/Raw\xFF\xFE", "##failure \xFF then <&>")));
-    const auto doc = JUnitReport(stage);
-    EXPECT_EQ(Outcomes(doc), "H&<>'/" + markup + " failure: [ETestFailure] ]]>" + markup + "\n" +
+    EXPECT_EQ(Outcomes(JUnitReport(stage)), "4/2/1\nH&<>'/" + markup + " failure: [ETestFailure] ]]>" + markup + "\n" +
                                  "H&<>'/" + foreign + " error: [Exception] " + foreign + " \xEF\xBF\xBD \xC3\x83\n" +
                                  "H&<>'/Ctl\xEF\xBF\xBD\xEF\xBF\xBD" "End pass\n"
                                  "H&<>'/Raw\xC3\xBF\xC3\xBE failure: [ETestFailure] \xC3\xBF then <&>\n");
@@ -109,14 +96,7 @@ TEST(Ci, JUnitReportOfARunStoppedBySigtermIsComplete)
 {
     std::signal(SIGTERM, SIG_DFL);
     TE2eStage stage;
-    stage.WriteUserLibrary("Hang.qlx", "suite('S', function()\n"
-                                       "  test('Before', function() end)\n"
-                                       "  test('Hangs', function()\n"
-                                       "    io.popen('(sleep 0.3; kill -TERM $PPID) >/dev/null 2>&1 &'):close()\n"
-                                       "    while true do end\n"
-                                       "  end)\n"
-                                       "  test('After', function() end)\n"
-                                       "end)\n");
+    stage.WriteUserLibrary("Hang.qlx", HangingLibrary("TERM"));
     TProcessOptions options;
     options.WorkDir = stage.WorkDir();
     const auto r = TestSupport::RunProcess(
@@ -126,8 +106,7 @@ TEST(Ci, JUnitReportOfARunStoppedBySigtermIsComplete)
     EXPECT_EQ(JUnitSchemaComplaint(report), "") << report;
     pugi::xml_document doc;
     ASSERT_TRUE(Parse(doc, report, pugi::encoding_utf8));
-    EXPECT_EQ(Outcomes(doc), "Hang.S/Before pass\nHang.S/Hangs error: [Exception] Test was interrupted by SIGTERM\n");
-    EXPECT_EQ(Totals(doc), "2/0/1");
+    EXPECT_EQ(Outcomes(doc), "2/0/1\nHang.S/Before pass\nHang.S/Hangs error: [Exception] Test was interrupted by SIGTERM\n");
 }
 
 // 2 only on request and only for failing tests; 1 keeps its meaning.
@@ -147,10 +126,6 @@ TEST(Ci, FailingTestsExitWithTwoOnlyWhenAsked)
         EXPECT_EQ(stage.Run({"--mode=" + mode, "Good.qlx"}, asked).ExitCode, 0);
     }
     EXPECT_EQ(stage.Run({"--mode=bad", "Mixed.qlx"}, asked).ExitCode, 0) << "no run, no failing test";
-    asked.Env["WEXEL_EXIT_ON_FAILURE"] = "true";
-    const auto refused = stage.Run({"--mode=txt"}, asked);
-    EXPECT_EQ(refused.ExitCode, 1);
-    EXPECT_EQ(refused.Err, "Error: WEXEL_EXIT_ON_FAILURE must be 0 or 1, not \"true\"\r\n");
 }
 
 TEST(Ci, ThreeShardsShareAThousandTestsBetweenThem)
@@ -161,13 +136,12 @@ TEST(Ci, ThreeShardsShareAThousandTestsBetweenThem)
         listing += "L/S" + std::to_string(i % 7) + "/t" + std::to_string(i) + "\n";
     stage.WriteUserLibrary("Wexel.qlx", StandInWexel("0.87", listing));
     auto tests = [](const pugi::xml_document& doc) {
-        std::vector<std::string> names;
+        std::multiset<std::string> names;
         for (const pugi::xpath_node& node : doc.select_nodes("//testcase"))
-            names.push_back(std::string(node.node().attribute("classname").value()) + "." +
-                            node.node().attribute("name").value());
+            names.insert(std::string(node.node().attribute("classname").value()) + "/" + node.node().attribute("name").value());
         return names;
     };
-    const std::vector<std::string> all = tests(JUnitReport(stage));
+    const std::multiset<std::string> all = tests(JUnitReport(stage));
     ASSERT_EQ(all.size(), 1000u);
 
     std::multiset<std::string> together;
@@ -184,12 +158,11 @@ TEST(Ci, ThreeShardsShareAThousandTestsBetweenThem)
         EXPECT_NE(stage.Run({"--mode=txt"}, options).Out.find(index == 0 ? "OK: 334 tests" : "OK: 333 tests"),
                   std::string::npos);
     }
-    EXPECT_EQ(together, std::multiset<std::string>(all.begin(), all.end()));
+    EXPECT_EQ(together, all);
 
     TProcessOptions beyond;
     beyond.Env = {{"TEST_TOTAL_SHARDS", "3"}, {"TEST_SHARD_INDEX", "3"}};
     const auto refused = stage.Run({"--mode=xml_junit"}, beyond);
     EXPECT_EQ(refused.ExitCode, 1);
-    EXPECT_EQ(refused.Err, "Error: TEST_SHARD_INDEX must be a whole number from 0 to 2 (TEST_TOTAL_SHARDS is 3), "
-                           "not \"3\"\r\n");
+    EXPECT_EQ(refused.Err.rfind("Error: TEST_SHARD_INDEX must be", 0), 0u) << refused.Err;
 }

@@ -76,12 +76,9 @@ TEST_F(JUnitListener, RunsThatBreakOffLeaveACompleteDocument)
     EXPECT_NE(report.find("<testsuites tests=\"1\" failures=\"0\" errors=\"0\""), std::string::npos) << report;
 }
 
-TEST_F(JUnitListener, AnEmptyRunAndAReportOnStandardOutputAreValid)
+// Standard output cannot take the totals back; the root goes without them.
+TEST_F(JUnitListener, AReportOnStandardOutputIsValidWithoutTheTotals)
 {
-    EXPECT_EQ(MaskTimes(RunToFile()), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-                                      "<testsuites tests=\"0\" failures=\"0\" errors=\"0\" time=\"<s>\">\r\n"
-                                      "</testsuites>\r\n");
-    // Standard output cannot take the totals back; the root goes without them.
     RegisterSmallTree();
     TStdOutCapture capture;
     JUnitTestRunner::RunTest(RegisteredTests(), "");
