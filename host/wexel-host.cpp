@@ -13,13 +13,14 @@
 namespace {
 
 constexpr std::string_view Usage =
-    "Usage: wexel-host [--mode=txt|xml|xml_nunit|gui] [--config=FILE] [--ver] [MASK]\r\n"
+    "Usage: wexel-host [--mode=txt|xml|xml_nunit|xml_junit|gui] [--config=FILE] [--ver] [MASK]\r\n"
     "\r\n"
     "Loads WexelRunner.so from the directory of this program and runs the script tests\r\n"
     "whose libraries match MASK (default *.qlx, relative to ../USER).\r\n"
     "\r\n"
     "  --mode=MODE    txt: progress and a plain-text report on standard output\r\n"
-    "                 xml, xml_nunit: an XML report in roved-report.xml\r\n"
+    "                 xml, xml_nunit, xml_junit: an XML report in roved-report.xml\r\n"
+    "                 (xml_junit: the JUnit XML that CI servers read)\r\n"
     "                 gui: the interactive window (the default)\r\n"
     "  --config=FILE  log in to the host platform with FILE (\"default\" for the built-in one)\r\n"
     "  --ver          print the build and protocol versions\r\n"
@@ -28,6 +29,10 @@ constexpr std::string_view Usage =
     "Environment:\r\n"
     "  WEXEL_TEST_TIMEOUT=SECONDS  end a script test that runs longer (a decimal number,\r\n"
     "                 such as 30 or 2.5) as an error and go on with the next test\r\n"
+    "  WEXEL_EXIT_ON_FAILURE=1     exit with 2 when a test failed or erred (not in mode gui)\r\n"
+    "  TEST_TOTAL_SHARDS=N, TEST_SHARD_INDEX=I\r\n"
+    "                 run only the tests at positions I, I+N, I+2N, ... (from 0)\r\n"
+    "  TEST_SHARD_STATUS_FILE=FILE touched to say the shard variables are honoured\r\n"
     "\r\n"
     "SIGINT, SIGTERM or SIGHUP end the running test as an error, finish the reports and\r\n"
     "exit with 128 plus the signal's number; a second signal ends the program at once.\r\n";

@@ -60,9 +60,7 @@ public:
             return *FLast;
         // Every level is checked before any suite is made, so that a bad line adds no
         // suite to the tree.
-        std::vector<std::string_view> levels = SplitLevels(path);
-        for (std::string_view level : levels)
-            Sys::Assert(!level.empty(), TestFramework::FrameworkUnit, __LINE__);
+        std::vector<std::string_view> levels = CheckLevels(path);
         TTestSuite* parent = nullptr;
         for (std::string_view level : levels) {
             auto& slot = FSuites[TKey{parent, LowerAscii(level)}];
@@ -79,6 +77,15 @@ public:
         FLastPath.assign(path);
         FLast = parent;
         return *parent;
+    }
+
+    // The levels of a suite path; the assertion error for an empty one.
+    static std::vector<std::string_view> CheckLevels(std::string_view path)
+    {
+        std::vector<std::string_view> levels = SplitLevels(path);
+        for (std::string_view level : levels)
+            Sys::Assert(!level.empty(), TestFramework::FrameworkUnit, __LINE__);
+        return levels;
     }
 
 private:
@@ -158,10 +165,17 @@ void TWexelAdapter::RegisterTests()
 {
     const std::string answer = Caller->FindTests(FileMask);
     TSuiteCache cache;
+    std::size_t position = 0;
     for (std::string_view line : SplitLines(answer)) {
         try {
             if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '/')) >= MaxPathLevels)
                 Sys::AssertionFailure(TestFramework::FrameworkUnit, __LINE__);
+            // Lines of other shards are still checked: every shard of a run with a bad
+            // line fails alike.
+            if (!Shard.Holds(position++)) {
+                TSuiteCache::CheckLevels(BeforeLastSlash(line));
+                continue;
+            }
             auto test = std::make_shared<TTestCaseQuill>(std::string(line));
             cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
         } catch (Sys::EAssertionFailed& e) {

@@ -3,6 +3,7 @@
 // protocol, turns its list of test paths into registered suites of script test cases,
 // and runs one script test by its path.
 
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -15,6 +16,15 @@ inline constexpr const char* ProtocolVersion = "0.87";
 // Names of suites and tests are cut to this many characters.
 inline constexpr std::size_t MaxNameLength = 9999;
 
+// One of several runs that share the tests between them (CI machines running in
+// parallel): the tests at positions Index, Index + Count, Index + 2 Count, ... of the
+// library's list, counted from 0.
+struct TShard {
+    std::size_t Index = 0;
+    std::size_t Count = 1;
+    bool Holds(std::size_t position) const { return position % Count == Index; }
+};
+
 class TWexelAdapter {
 public:
     // Creates the caller and checks the protocol; a mismatch leaves the adapter not ready
@@ -25,9 +35,9 @@ public:
     TWexelAdapter& operator=(const TWexelAdapter&) = delete;
 
     bool CheckProtocol();
-    // Asks the library for the tests matching the mask and registers them as a tree of
-    // suites. A bad line ends the registration with the assertion error; what was
-    // registered before it stays registered.
+    // Asks the library for the tests matching the mask and registers those of Shard as a
+    // tree of suites. A bad line ends the registration with the assertion error, in
+    // whichever shard it falls; what was registered before it stays registered.
     void RegisterTests();
     // Runs one script test: returns for a pass, raises ETestFailure for a failure and
     // Sys::Exception for anything else.
@@ -37,6 +47,7 @@ public:
     std::string ErrorText;
     std::string FileMask;
     std::string Config;
+    TShard Shard;
     std::unique_ptr<TWexelCaller> Caller;
 };
 

@@ -19,7 +19,7 @@ constexpr int UpdateTimerInterval = 200;
 TGUITestRunner::TGUITestRunner(IRunnerLayer& layer) : TGUITestRunner(layer, ConfigFilePath()) {}
 
 TGUITestRunner::TGUITestRunner(IRunnerLayer& layer, std::string configFilePath)
-    : FLayer(layer), FTree(layer),
+    : FLayer(layer), FTree(layer), FRunDisplay(std::make_unique<TRunDisplay>(*this)),
       FSettings({FLayer, FActions, FTree, FSuite, PopupX, PopupY}, std::move(configFilePath))
 {
     FActions.SetObserver([this](TActionId id) { FLayer.ActionChanged(id); });
@@ -168,7 +168,17 @@ void TGUITestRunner::pmTestTreePopup()
 
 void TGUITestRunner::UpdateTimerTimer()
 {
-    // The run display counts the ticks.
+    FRunDisplay->TimerTick();
+}
+
+void TGUITestRunner::FailureListViewClick()
+{
+    FRunDisplay->FailureListViewClick();
+}
+
+void TGUITestRunner::FailureListViewSelectItem(int row, bool selected)
+{
+    FRunDisplay->FailureListViewSelectItem(row, selected);
 }
 
 void TGUITestRunner::ExecuteAction(TActionId id)
@@ -213,6 +223,7 @@ void TGUITestRunner::UpdateActions()
     StopActionUpdate();
     CopyMessageToClipboardActionUpdate();
     CopyProcnameToClipboardActionUpdate();
+    RescanUserlibUpdate();
 }
 
 // --- tree commands ---
@@ -281,10 +292,17 @@ void TGUITestRunner::ExitActionExecute()
     FLayer.Close();
 }
 
-// --- run commands: the run display brings them ---
+// --- run commands ---
 
-void TGUITestRunner::RunActionExecute() {}
-void TGUITestRunner::RunSelectedTestActionExecute() {}
+void TGUITestRunner::RunActionExecute()
+{
+    FRunDisplay->RunAll();
+}
+
+void TGUITestRunner::RunSelectedTestActionExecute()
+{
+    FRunDisplay->RunSelected();
+}
 
 void TGUITestRunner::StopActionExecute()
 {
@@ -292,8 +310,15 @@ void TGUITestRunner::StopActionExecute()
         FTestResult->Stop();
 }
 
-void TGUITestRunner::RescanUserlibExecute() {}
-void TGUITestRunner::CopyMessageToClipboardActionExecute() {}
+void TGUITestRunner::RescanUserlibExecute()
+{
+    FRunDisplay->Rescan();
+}
+
+void TGUITestRunner::CopyMessageToClipboardActionExecute()
+{
+    FRunDisplay->CopyMessageToClipboard();
+}
 
 // --- the properties popup brings these ---
 
@@ -355,8 +380,10 @@ void TGUITestRunner::RestoreSavedActionExecute()
 
 void TGUITestRunner::RunActionUpdate()
 {
-    FActions.SetEnabled(TActionId::RunAction,
-                        !FRunning && FSuite && FSuite->CountEnabledTestCases() > 0);
+    // Alt+R follows Run, so that it cannot reset the display of a run in progress.
+    const bool enabled = !FRunning && FSuite && FSuite->CountEnabledTestCases() > 0;
+    FActions.SetEnabled(TActionId::RunAction, enabled);
+    FActions.SetEnabled(TActionId::Alt_R_RunAction, enabled);
 }
 
 void TGUITestRunner::RunSelectedTestActionUpdate()
@@ -368,12 +395,19 @@ void TGUITestRunner::RunSelectedTestActionUpdate()
 
 void TGUITestRunner::StopActionUpdate()
 {
-    FActions.SetEnabled(TActionId::StopAction, FRunning && FTestResult);
+    const bool enabled = FRunning && FTestResult;
+    FActions.SetEnabled(TActionId::StopAction, enabled);
+    FActions.SetEnabled(TActionId::Alt_S_StopAction, enabled);
 }
 
 void TGUITestRunner::CopyMessageToClipboardActionUpdate()
 {
     FActions.SetEnabled(TActionId::CopyMessageToClipboardAction, FLayer.FailureSelected() >= 0);
+}
+
+void TGUITestRunner::RescanUserlibUpdate()
+{
+    FActions.SetEnabled(TActionId::RescanUserlib, !FRunning);
 }
 
 void TGUITestRunner::CopyProcnameToClipboardActionUpdate()
@@ -410,14 +444,12 @@ void TGUITestRunner::SaveTestStates()
 
 void TGUITestRunner::ResetRunDisplay()
 {
-    // The run display clears its failure rows, bars and statistics here first.
-    FTree.ResetRunImages();
-    FTree.RefreshAllCheckImages();
+    FRunDisplay->Reset();
 }
 
-void TGUITestRunner::RefreshStatus(bool /*full*/)
+void TGUITestRunner::RefreshStatus(bool full)
 {
-    // The run display rewrites its statistics and bars here.
+    FRunDisplay->RefreshStatus(full);
 }
 
 void TGUITestRunner::ToggleOption(TActionId id)

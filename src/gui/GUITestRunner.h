@@ -6,6 +6,7 @@
 #include "core/TestInterfaces.h"
 #include "core/TestResult.h"
 #include "gui/RunnerActions.h"
+#include "gui/RunDisplay.h"
 #include "gui/RunnerLayer.h"
 #include "gui/RunnerSettings.h"
 #include "gui/TestTree.h"
@@ -60,6 +61,9 @@ public:
     // after an event that may change what is enabled.
     void UpdateActions();
     void UpdateTimerTimer();
+    // A click in the failure list; a row selected or deselected there.
+    void FailureListViewClick();
+    void FailureListViewSelectItem(int row, bool selected);
 
     // --- action handlers ---
     void SelectAllActionExecute();
@@ -89,6 +93,10 @@ public:
     void StopActionUpdate();
     void CopyMessageToClipboardActionUpdate();
     void CopyProcnameToClipboardActionUpdate();
+    void RescanUserlibUpdate();
+
+    // --- run display ---
+    TRunDisplay& RunDisplay() { return *FRunDisplay; }
 
     // --- settings ---
     const std::string& ConfigFile() const { return FSettings.ConfigFile(); }
@@ -123,6 +131,10 @@ private:
     std::unique_ptr<TestFramework::TTestResult> FTestResult;
     bool FRunning = false;
     TTestTree FTree;
+
+    // --- run display ---
+    friend class TRunDisplay;
+    std::unique_ptr<TRunDisplay> FRunDisplay;
 
     // --- settings ---
     TRunnerSettings FSettings;

@@ -9,6 +9,8 @@
 #include "gui/RunnerActions.h"
 #include "gui/TreeNodes.h"
 
+#include <array>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,56 @@ struct THitTest {
 };
 
 enum class TMouseButton { Left, Right, Middle };
+
+// --- run display ---
+
+// A colour as red, green and blue.
+struct TColor {
+    int R = 0;
+    int G = 0;
+    int B = 0;
+    friend bool operator==(const TColor&, const TColor&) = default;
+};
+
+namespace Colors {
+inline constexpr TColor Green{0, 128, 0};
+inline constexpr TColor Fuchsia{255, 0, 255};
+inline constexpr TColor Red{255, 0, 0};
+} // namespace Colors
+
+// The cells of the statistics row, in column order.
+namespace StatCell {
+inline constexpr int Tests = 0;
+inline constexpr int Run = 1;
+inline constexpr int Failures = 2;
+inline constexpr int Errors = 3;
+inline constexpr int Overrides = 4;
+inline constexpr int TestTime = 5;
+inline constexpr int TotalTime = 6;
+inline constexpr int Count = 7;
+} // namespace StatCell
+
+using TStatistics = std::array<std::string, StatCell::Count>;
+
+// One row of the failure list; the stack trace has no column and shows in the error box only.
+struct TFailureRow {
+    std::string Caption;
+    std::string FailureType;
+    std::string Message;
+    std::string Location;
+    std::string StackTrace;
+    int Image = 0;
+    TTreeNode* Node = nullptr;
+};
+
+// What the error box writes from now on; no colour is the system's window text colour.
+struct TTextAttributes {
+    int Size = 0;
+    bool Bold = false;
+    std::optional<TColor> Color;
+};
+
+enum class TBar { Progress, Score };
 
 class IRunnerLayer {
 public:
@@ -83,6 +135,32 @@ public:
     virtual int FailureSelected() = 0;
     // -1 clears the selection.
     virtual void SetFailureSelected(int row) = 0;
+
+    // --- run display ---
+    virtual void FailureAddRow(const TFailureRow& row) = 0;
+    virtual const TFailureRow& FailureRow(int row) = 0;
+    virtual void FailureClear() = 0;
+    virtual void SetStatistics(const TStatistics& cells) = 0;
+    virtual void SetBar(TBar bar, int maximum, int position) = 0;
+    // No colour: the colour of the panel the bar sits on.
+    virtual void SetScoreBarColor(std::optional<TColor> color) = 0;
+    virtual void SetScoreLabel(const std::string& text) = 0;
+    // The window font's size in points, the error box's normal size.
+    virtual int FontSize() = 0;
+    virtual void ErrorBoxSetAttributes(const TTextAttributes& attributes) = 0;
+    // Inserts at the end of the box, in the current attributes.
+    virtual void ErrorBoxInsert(const std::string& text) = 0;
+    // Appends the text as a line of its own.
+    virtual void ErrorBoxAddLine(const std::string& text) = 0;
+    virtual int ErrorBoxLineCount() = 0;
+    virtual std::string ErrorBoxText() = 0;
+    // The running test's node: scrolled into view when asked, then the tree repainted.
+    // Repaints here and in Repaint may be coalesced (at most one per 20 ms) as long as
+    // the last state is painted.
+    virtual void ShowRunningNode(TTreeNode& node, bool scroll) = 0;
+    virtual void RepaintResults() = 0;
+    virtual void RepaintErrorBox() = 0;
+    virtual void SetUpdateTimerEnabled(bool enabled) = 0;
 
     // --- error box, clipboard, timer ---
     virtual void ErrorBoxClear() = 0;

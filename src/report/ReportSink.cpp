@@ -30,6 +30,16 @@ void TReportSink::Write(std::string_view bytes)
         Fail("write", errno);
 }
 
+void TReportSink::Overwrite(std::size_t offset, std::string_view bytes)
+{
+    if (!FFile || std::fseek(FFile.get(), static_cast<long>(offset), SEEK_SET) != 0)
+        return;
+    errno = 0;
+    if (std::fwrite(bytes.data(), 1, bytes.size(), FFile.get()) != bytes.size() || std::fflush(FFile.get()) != 0 ||
+        std::fseek(FFile.get(), 0, SEEK_END) != 0)
+        Fail("write", errno);
+}
+
 void TReportSink::Close()
 {
     if (!FFile)

@@ -3,6 +3,7 @@
 
 #include "platform/SysUtils.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -29,6 +30,11 @@ public:
     // EInOutError when the file cannot take them. Writes to standard output are not
     // checked: a closed pipe must not end a run.
     void Write(std::string_view bytes);
+
+    // Replaces bytes already written, from the offset on, for a record that can only be
+    // completed at the end; the next Write still appends. Standard output and files that
+    // cannot seek (a pipe) keep what they were given: those bytes are out of reach.
+    void Overwrite(std::size_t offset, std::string_view bytes);
 
     // Closes the file; EInOutError when that fails. Further writes fail. The destructor
     // closes a file still open, silently.

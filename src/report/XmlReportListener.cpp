@@ -56,6 +56,8 @@ void TXmlReportListener::TestingEnds(TTestResult& testResult)
 {
     WriteSuiteFooters(FOpenSuites.CloseAll());
     WriteRecord(RunFooter(testResult));
+    if (const std::string header = FinalRunHeader(testResult); !header.empty() && FSink)
+        FSink->Overwrite(0, header);
     if (FSink) {
         FSink->Close();
         FSink.reset();

@@ -59,6 +59,9 @@ private:
     virtual std::string SuiteFooter() = 0;
     // TestingEnds, after the footers of the suites left open.
     virtual std::string RunFooter(TTestResult& testResult) = 0;
+    // TestingEnds, after RunFooter: the bytes that replace the start of the file, for a
+    // first record that holds what only the end of the run knows; empty for none.
+    virtual std::string FinalRunHeader(TTestResult&) { return {}; }
     // False for a suite that gets no element of its own: neither header nor footer,
     // and no part of the names below it.
     virtual bool HasElement(const ITestPtr&) { return true; }

@@ -8,7 +8,7 @@ namespace WexelRunner {
 
 namespace {
 
-constexpr const char* HeadlessHint = "; use --mode=txt (or xml, xml_nunit) to run without a window";
+constexpr const char* HeadlessHint = "; use --mode=txt (or xml, xml_nunit, xml_junit) to run without a window";
 
 void Refuse(const std::string& why)
 {

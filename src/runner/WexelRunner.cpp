@@ -4,11 +4,13 @@
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "report/JUnitTestRunner.h"
 #include "report/TextTestRunner.h"
 #include "report/XMLTestRunner.h"
 #include "report/XMLTestRunner2.h"
 #include "platform/Process.h"
 #include "platform/Signals.h"
+#include "runner/CiSettings.h"
 #include "runner/CmdLineParser.h"
 #include "runner/GuiModule.h"
 
@@ -75,15 +77,18 @@ void WriteBanner(const TRunSettings& settings)
 }
 
 // Runs the registered tests in the given mode; false for a mode that is not one of the
-// four words (compared exactly, case-sensitively). The result of the run is not used.
-bool Dispatch(const std::string& mode)
+// known words (compared exactly, case-sensitively). The run's result goes to result; the
+// window keeps the results of its runs to itself and leaves it empty.
+bool Dispatch(const std::string& mode, std::unique_ptr<TestFramework::TTestResult>& result)
 {
     if (mode == "txt")
-        TextTestRunner::RunRegisteredTests();
+        result = TextTestRunner::RunRegisteredTests();
     else if (mode == "xml")
-        XMLTestRunner::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner::RunRegisteredTests(ReportFileName);
     else if (mode == "xml_nunit")
-        XMLTestRunner2::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner2::RunRegisteredTests(ReportFileName);
+    else if (mode == "xml_junit")
+        result = JUnitTestRunner::RunRegisteredTests(ReportFileName);
     else if (mode == "gui")
         RunInWindow();
     else
@@ -101,7 +106,7 @@ void OnStopSignal(int signal)
 }
 
 // Registers the discovered tests and runs them, or reports why the library cannot be used.
-void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode)
+void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode, const TCiSettings& ci)
 {
     if (!adapter.Ready) {
         WriteLine(2, "Error: " + adapter.ErrorText);
@@ -110,9 +115,15 @@ void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode)
     }
     // The tree is named after this library, whichever module holds the registry.
     TestFramework::NameRootAfterModule(reinterpret_cast<const void*>(&Main));
+    adapter.Shard = ci.Shard;
     adapter.RegisterTests();
-    if (!Dispatch(mode))
+    std::unique_ptr<TestFramework::TTestResult> result;
+    if (!Dispatch(mode, result))
         WriteLine(2, "Unknown mode");
+    // Only raises a clean exit: 1 already says that something worse went wrong.
+    if (ci.ExitOnFailure && result && (result->FailureCount() > 0 || result->ErrorCount() > 0) &&
+        Sys::ExitCode() == 0)
+        Sys::SetExitCode(FailingTestsExitCode);
 }
 
 } // namespace
@@ -129,6 +140,8 @@ void Main()
     ReadOptions();
     const TRunSettings& settings = RunSettings();
     WriteBanner(settings);
+    const TCiSettings ci = ReadCiSettings();
+    TouchShardStatusFile(ci.ShardStatusFile);
 
     // A failed login or an adapter that cannot be created raises out of Main before
     // anything needs cleaning up.
@@ -147,7 +160,7 @@ void Main()
             WexelHost::BaseMng->CloseConnections();
     };
     try {
-        RunWithAdapter(*adapter, settings.RunMode);
+        RunWithAdapter(*adapter, settings.RunMode, ci);
     } catch (...) {
         try {
             cleanUp();

@@ -259,3 +259,13 @@ TEST_F(WexelAdapterTest, ScriptTestNeedsAPathAndAnAdapter)
     RunTest(test, {listener});
     EXPECT_EQ(listener->Log, "c:error(Exception,No script test library is connected) ");
 }
+
+// A bad line fails every shard alike, also those it does not fall in.
+TEST_F(WexelAdapterTest, AShardChecksTheLinesOfTheOthers)
+{
+    FTests = "A/t0\nA//t1\nA/t2";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.Shard = {0, 2};
+    EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed);
+    EXPECT_EQ(Tree(RegisteredTests()), "A\n  t0\n");
+}

@@ -54,19 +54,6 @@ long PeakChildMegabytes()
     return usage.ru_maxrss / 1024;
 }
 
-// A test that sends its own host the signal a little later and then never returns.
-std::string HangingLibrary(const std::string& signal)
-{
-    return "suite('S', function()\n"
-           "  test('Before', function() end)\n"
-           "  test('Hangs', function()\n"
-           "    io.popen('(sleep 0.3; kill -" + signal + " $PPID) >/dev/null 2>&1 &'):close()\n"
-           "    while true do end\n"
-           "  end)\n"
-           "  test('After', function() end)\n"
-           "end)\n";
-}
-
 } // namespace
 
 TEST(HostileScripts, DeepTreesEndWithOneErrorLineAndShallowerOnesRun)

@@ -24,6 +24,19 @@ inline const std::string BetaLibrary = R"(suite("Io", function()
 end)
 )";
 
+// A test that sends its own host the signal a little later and then never returns.
+inline std::string HangingLibrary(const std::string& signal)
+{
+    return "suite('S', function()\n"
+           "  test('Before', function() end)\n"
+           "  test('Hangs', function()\n"
+           "    io.popen('(sleep 0.3; kill -" + signal + " $PPID) >/dev/null 2>&1 &'):close()\n"
+           "    while true do end\n"
+           "  end)\n"
+           "  test('After', function() end)\n"
+           "end)\n";
+}
+
 // A script test library that answers FindTests with the given list and RunTest from a
 // table of answers by path ("##pass" for a path it does not know). Lua long brackets
 // keep the bytes as they are, whatever they hold.

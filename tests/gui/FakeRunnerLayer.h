@@ -6,6 +6,7 @@
 #include "gui/GUITestRunner.h"
 #include "gui/RunnerLayer.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -75,11 +76,92 @@ public:
     int FailureCount() override { return static_cast<int>(FailureRows.size()); }
     TTreeNode* FailureNode(int row) override { return FailureRows.at(static_cast<std::size_t>(row)); }
     int FailureSelected() override { return SelectedFailure; }
-    void SetFailureSelected(int row) override { SelectedFailure = row; }
-    void ErrorBoxClear() override {}
+    // Like a list view, a change of selection is reported to the form.
+    void SetFailureSelected(int row) override
+    {
+        if (row == SelectedFailure)
+            return;
+        if (const int old = SelectedFailure; old >= 0) {
+            SelectedFailure = -1;
+            Form->FailureListViewSelectItem(old, false);
+        }
+        SelectedFailure = row;
+        if (row >= 0)
+            Form->FailureListViewSelectItem(row, true);
+    }
+    void ErrorBoxClear() override { ErrorBox.clear(); }
     void SetClipboardText(const std::string& text) override { Clipboard = text; }
     void CreateUpdateTimer(int) override {}
     void FreeUpdateTimer() override {}
+
+    // --- run display ---
+    // What the error box was given, one entry per call: "+text" inserted, "\ntext" a line
+    // added, "=size,bold,colour" new attributes (colour "-" is the window text colour).
+    std::vector<std::string> ErrorBox;
+    // Rows added through FailureAddRow; FailureRows holds their nodes too.
+    std::vector<TFailureRow> RowDetails;
+    TStatistics Statistics;
+    int StatisticsWrites = 0;
+    bool TimerEnabled = false;
+
+    void FailureAddRow(const TFailureRow& row) override
+    {
+        RowDetails.push_back(row);
+        FailureRows.push_back(row.Node);
+    }
+    const TFailureRow& FailureRow(int row) override
+    {
+        // Rows a test placed directly in FailureRows carry only their node.
+        RowDetails.resize(std::max(RowDetails.size(), FailureRows.size()));
+        TFailureRow& details = RowDetails.at(static_cast<std::size_t>(row));
+        details.Node = FailureRows.at(static_cast<std::size_t>(row));
+        return details;
+    }
+    void FailureClear() override
+    {
+        RowDetails.clear();
+        FailureRows.clear();
+        SelectedFailure = -1;
+    }
+    void SetStatistics(const TStatistics& cells) override
+    {
+        Statistics = cells;
+        ++StatisticsWrites;
+    }
+    void SetBar(TBar, int, int) override {}
+    void SetScoreBarColor(std::optional<TColor>) override {}
+    void SetScoreLabel(const std::string&) override {}
+    int FontSize() override { return 8; }
+    void ErrorBoxSetAttributes(const TTextAttributes& a) override
+    {
+        const std::string colour =
+            a.Color ? std::to_string(a.Color->R) + "." + std::to_string(a.Color->G) + "." + std::to_string(a.Color->B)
+                    : "-";
+        ErrorBox.push_back("=" + std::to_string(a.Size) + "," + (a.Bold ? "b" : "") + "," + colour);
+    }
+    void ErrorBoxInsert(const std::string& text) override { ErrorBox.push_back("+" + text); }
+    void ErrorBoxAddLine(const std::string& text) override { ErrorBox.push_back("\n" + text); }
+    int ErrorBoxLineCount() override
+    {
+        return static_cast<int>(std::count_if(ErrorBox.begin(), ErrorBox.end(),
+                                              [](const std::string& e) { return e[0] != '='; }));
+    }
+    std::string ErrorBoxText() override
+    {
+        std::string text;
+        for (const std::string& e : ErrorBox)
+            if (e[0] != '=')
+                text += (e[0] == '\n' && !text.empty() ? "\n" : "") + e.substr(1);
+        return text;
+    }
+    void ShowRunningNode(TTreeNode& node, bool scroll) override
+    {
+        if (scroll)
+            ScrolledTo = &node;
+    }
+    void RepaintResults() override {}
+    void RepaintErrorBox() override {}
+    void SetUpdateTimerEnabled(bool enabled) override { TimerEnabled = enabled; }
 
     // --- window placement, panels and columns (settings) ---
     TBounds Bounds{190, 105, 500, 500};

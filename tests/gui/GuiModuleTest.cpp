@@ -13,5 +13,5 @@ TEST(GuiModule, UnreachableDisplayIsOneErrorLineAndExitOne)
     EXPECT_EQ(r.Signal, 0);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Err, "Error: mode \"gui\" cannot connect to the display \":65531\"; use --mode=txt "
-                     "(or xml, xml_nunit) to run without a window\r\n");
+                     "(or xml, xml_nunit, xml_junit) to run without a window\r\n");
 }

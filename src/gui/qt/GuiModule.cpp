@@ -36,7 +36,7 @@ std::string UnreachableDisplay()
     if (!failed)
         return {};
     return "mode \"gui\" cannot connect to the display \"" + display +
-           "\"; use --mode=txt (or xml, xml_nunit) to run without a window";
+           "\"; use --mode=txt (or xml, xml_nunit, xml_junit) to run without a window";
 }
 
 } // namespace

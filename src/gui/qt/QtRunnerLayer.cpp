@@ -205,12 +205,15 @@ void TQtRunnerLayer::BuildComponents()
     topProgress->setFixedHeight(18);
     auto* topProgressLayout = Tight(new QHBoxLayout(topProgress));
     topProgressLayout->addWidget(Label("pnlProgresslabel", "Progress: ", 60, topProgress));
-    topProgressLayout->addWidget(Bar("ProgressBar", "Shows the proportion of tests run", topProgress));
+    FProgressBar = Bar("ProgressBar", "Shows the proportion of tests run", topProgress);
+    topProgressLayout->addWidget(FProgressBar);
     QWidget* scorePanel = Panel("ScorePanel", progressPanel);
     auto* scoreLayout = Tight(new QHBoxLayout(scorePanel));
     scoreLayout->addWidget(Label("ScoreLabel", "Score: ", 60, scorePanel));
-    scoreLayout->addWidget(Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel));
-    scoreLayout->addWidget(Label("LbProgress", "", 56, scorePanel));
+    FScoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
+    scoreLayout->addWidget(FScoreBar);
+    FLbProgress = Label("LbProgress", "", 56, scorePanel);
+    scoreLayout->addWidget(FLbProgress);
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
 
@@ -246,8 +249,10 @@ void TQtRunnerLayer::BuildComponents()
     FFailureListView->setColumnWidth(0, 120);
     FFailureListView->setColumnWidth(1, 100);
     FFailureListView->setColumnWidth(2, 200);
-    connect(FFailureListView, &QTreeWidget::itemSelectionChanged, this,
-            [this] { Dispatch([this] { FForm->UpdateActions(); }); });
+    connect(FFailureListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TQtRunnerLayer::OnFailureSelectionChanged);
+    connect(FFailureListView, &QTreeWidget::itemClicked, this,
+            [this] { Dispatch([this] { FForm->FailureListViewClick(); }); });
 
     resultsLayout->addWidget(progressPanel);
     resultsLayout->addWidget(FResultsView);
@@ -273,6 +278,10 @@ void TQtRunnerLayer::BuildComponents()
     errorBoxSplitter->setStretchFactor(1, 0);
     errorBoxSplitter->setSizes({400, 75});
     setCentralWidget(body);
+
+    FPaintTimer = new QTimer(this);
+    FPaintTimer->setSingleShot(true);
+    connect(FPaintTimer, &QTimer::timeout, this, &TQtRunnerLayer::PaintNow);
 
     // Menus.
     menuBar()->setObjectName("MainMenu");
@@ -400,6 +409,11 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
     FForm = &form;
     FModel = std::make_unique<TTestTreeModel>(form.Tree().Nodes(), *FImages);
     FModel->SetOnDirty([this] {
+        // During a run the paint clock shows the nodes, not each pass of the event loop.
+        if (FForm->Running()) {
+            PaintLater();
+            return;
+        }
         // Changes outside an update bracket are shown once the window idles.
         if (FFlushQueued)
             return;
@@ -410,6 +424,7 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
         });
     });
     FTestTree->setModel(FModel.get());
+    connect(FModel.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FPendingScroll = nullptr; });
     connect(FTestTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 Dispatch([this, &current] {
@@ -451,14 +466,16 @@ void TQtRunnerLayer::closeEvent(QCloseEvent* event)
 
 void TQtRunnerLayer::ProcessMessages()
 {
-    FlushTree();
+    // During a run the paint clock flushes the tree: a flush makes the view look up the
+    // changed rows, and for the suites high up that is a walk over all rows it shows.
+    if (!FForm || !FForm->Running())
+        FlushTree();
     QCoreApplication::processEvents();
 }
 
 void TQtRunnerLayer::Repaint()
 {
-    FlushTree();
-    repaint();
+    RequestPaint();
 }
 
 void TQtRunnerLayer::AssignImageLists()
@@ -680,6 +697,7 @@ void TQtRunnerLayer::SetFailureSelected(int row)
 void TQtRunnerLayer::ErrorBoxClear()
 {
     FErrorMessageRTF->clear();
+    FErrorBoxLines = 0;
 }
 
 void TQtRunnerLayer::SetClipboardText(const std::string& text)
@@ -832,6 +850,211 @@ int TQtRunnerLayer::FailureColumnWidth(int column)
 void TQtRunnerLayer::SetFailureColumnWidth(int column, int width)
 {
     FFailureListView->setColumnWidth(column, width);
+}
+
+} // namespace GUITestRunner::QtLayer
+
+// --- run display ---
+
+namespace GUITestRunner::QtLayer {
+
+namespace {
+
+// What a screen can show; a run's changes in between are painted together.
+constexpr int PaintInterval = 20;
+
+} // namespace
+
+void TQtRunnerLayer::OnFailureSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    Dispatch([&] {
+        for (const QModelIndex& index : deselected.indexes())
+            if (index.column() == 0)
+                FForm->FailureListViewSelectItem(index.row(), false);
+        for (const QModelIndex& index : selected.indexes())
+            if (index.column() == 0)
+                FForm->FailureListViewSelectItem(index.row(), true);
+        FForm->UpdateActions();
+    });
+}
+
+void TQtRunnerLayer::FailureAddRow(const TFailureRow& row)
+{
+    FFailureRows.push_back(row);
+    auto* item = new QTreeWidgetItem({QString::fromStdString(row.Caption), QString::fromStdString(row.FailureType),
+                                      QString::fromStdString(row.Message), QString::fromStdString(row.Location)});
+    item->setIcon(0, QIcon(FImages->RunImage(row.Image)));
+    item->setData(0, Qt::UserRole, QVariant::fromValue(reinterpret_cast<quintptr>(row.Node)));
+    FFailureListView->addTopLevelItem(item);
+}
+
+const TFailureRow& TQtRunnerLayer::FailureRow(int row)
+{
+    return FFailureRows.at(static_cast<std::size_t>(row));
+}
+
+void TQtRunnerLayer::FailureClear()
+{
+    FFailureListView->clear();
+    FFailureRows.clear();
+}
+
+void TQtRunnerLayer::SetStatistics(const TStatistics& cells)
+{
+    FPending.Cells = cells;
+    PaintLater();
+}
+
+void TQtRunnerLayer::SetBar(TBar bar, int maximum, int position)
+{
+    const int which = bar == TBar::Progress ? 0 : 1;
+    FPending.Max[which] = maximum;
+    FPending.Position[which] = position;
+    PaintLater();
+}
+
+void TQtRunnerLayer::SetScoreBarColor(std::optional<TColor> color)
+{
+    FPending.ScoreColor = color;
+    PaintLater();
+}
+
+void TQtRunnerLayer::SetScoreLabel(const std::string& text)
+{
+    FPending.Label = QString::fromStdString(text);
+    PaintLater();
+}
+
+void TQtRunnerLayer::ApplyRunDisplay()
+{
+    if (!FPending.Dirty)
+        return;
+    FPending.Dirty = false;
+    QTreeWidgetItem* statistics = FResultsView->topLevelItem(0);
+    for (int cell = 0; cell < StatCell::Count; ++cell) {
+        const QString text = QString::fromStdString(FPending.Cells[static_cast<std::size_t>(cell)]);
+        if (statistics->text(cell + 1) != text)
+            statistics->setText(cell + 1, text);
+    }
+    QProgressBar* bars[] = {FProgressBar, FScoreBar};
+    for (int which = 0; which < 2; ++which) {
+        // A bar of maximum 0 would show Qt's busy animation instead of an empty bar.
+        bars[which]->setMaximum(std::max(FPending.Max[which], 1));
+        bars[which]->setValue(FPending.Position[which]);
+    }
+    // The bar's chunk takes the colour; without one it takes the panel's, so that no
+    // score shows at all.
+    QPalette palette = FScoreBar->palette();
+    const QColor chunk = FPending.ScoreColor
+                             ? QColor(FPending.ScoreColor->R, FPending.ScoreColor->G, FPending.ScoreColor->B)
+                             : FScoreBar->parentWidget()->palette().color(QPalette::Window);
+    if (palette.color(QPalette::Highlight) != chunk) {
+        palette.setColor(QPalette::Highlight, chunk);
+        FScoreBar->setPalette(palette);
+    }
+    if (FLbProgress->text() != FPending.Label)
+        FLbProgress->setText(FPending.Label);
+}
+
+int TQtRunnerLayer::FontSize()
+{
+    return QFontInfo(font()).pointSize();
+}
+
+void TQtRunnerLayer::ErrorBoxSetAttributes(const TTextAttributes& attributes)
+{
+    FErrorBoxFormat = QTextCharFormat();
+    FErrorBoxFormat.setFontPointSize(attributes.Size);
+    FErrorBoxFormat.setFontWeight(attributes.Bold ? QFont::Bold : QFont::Normal);
+    FErrorBoxFormat.setForeground(attributes.Color
+                                      ? QColor(attributes.Color->R, attributes.Color->G, attributes.Color->B)
+                                      : FErrorMessageRTF->palette().color(QPalette::Text));
+}
+
+void TQtRunnerLayer::ErrorBoxInsert(const std::string& text)
+{
+    QTextCursor cursor(FErrorMessageRTF->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.insertText(QString::fromStdString(text), FErrorBoxFormat);
+    FErrorBoxLines = std::max(FErrorBoxLines, 1);
+}
+
+void TQtRunnerLayer::ErrorBoxAddLine(const std::string& text)
+{
+    QTextCursor cursor(FErrorMessageRTF->document());
+    cursor.movePosition(QTextCursor::End);
+    if (FErrorBoxLines > 0)
+        cursor.insertBlock();
+    cursor.insertText(QString::fromStdString(text), FErrorBoxFormat);
+    ++FErrorBoxLines;
+}
+
+int TQtRunnerLayer::ErrorBoxLineCount()
+{
+    return FErrorBoxLines;
+}
+
+std::string TQtRunnerLayer::ErrorBoxText()
+{
+    return FErrorMessageRTF->toPlainText().toStdString();
+}
+
+void TQtRunnerLayer::ShowRunningNode(TTreeNode& node, bool scroll)
+{
+    if (scroll)
+        FPendingScroll = &node;
+    RequestPaint();
+}
+
+void TQtRunnerLayer::RepaintResults()
+{
+    RequestPaint();
+}
+
+void TQtRunnerLayer::RepaintErrorBox()
+{
+    RequestPaint();
+}
+
+void TQtRunnerLayer::SetUpdateTimerEnabled(bool enabled)
+{
+    if (!FUpdateTimer)
+        return;
+    if (enabled)
+        FUpdateTimer->start();
+    else
+        FUpdateTimer->stop();
+}
+
+void TQtRunnerLayer::RequestPaint()
+{
+    if (!FPaintClock.isValid() || FPaintClock.elapsed() >= PaintInterval)
+        PaintNow();
+    else
+        PaintLater();
+}
+
+void TQtRunnerLayer::PaintLater()
+{
+    FPending.Dirty = true;
+    if (!FPaintTimer->isActive()) {
+        const qint64 waited = FPaintClock.isValid() ? FPaintClock.elapsed() : PaintInterval;
+        FPaintTimer->start(static_cast<int>(std::max<qint64>(0, PaintInterval - waited)));
+    }
+}
+
+void TQtRunnerLayer::PaintNow()
+{
+    FPaintTimer->stop();
+    FlushTree();
+    if (FPendingScroll) {
+        FTestTree->scrollTo(FModel->IndexOf(FPendingScroll));
+        FPendingScroll = nullptr;
+    }
+    ApplyRunDisplay();
+    if (isVisible())
+        repaint();
+    FPaintClock.restart();
 }
 
 } // namespace GUITestRunner::QtLayer

@@ -6,9 +6,11 @@
 #include "gui/RunnerLayer.h"
 #include "gui/qt/RunnerImages.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMainWindow>
 #include <QPoint>
+#include <QTextCharFormat>
 
 #include <array>
 #include <memory>
@@ -20,6 +22,7 @@ class QMenu;
 class QProgressBar;
 class QSplitter;
 class QTextEdit;
+class QItemSelection;
 class QTimer;
 class QToolBar;
 class QTreeView;
@@ -70,6 +73,27 @@ public:
     void CreateUpdateTimer(int intervalMs) override;
     void FreeUpdateTimer() override;
 
+    // --- run display ---
+    void FailureAddRow(const TFailureRow& row) override;
+    const TFailureRow& FailureRow(int row) override;
+    void FailureClear() override;
+    void SetStatistics(const TStatistics& cells) override;
+    void SetBar(TBar bar, int maximum, int position) override;
+    void SetScoreBarColor(std::optional<TColor> color) override;
+    void SetScoreLabel(const std::string& text) override;
+    int FontSize() override;
+    void ErrorBoxSetAttributes(const TTextAttributes& attributes) override;
+    void ErrorBoxInsert(const std::string& text) override;
+    void ErrorBoxAddLine(const std::string& text) override;
+    int ErrorBoxLineCount() override;
+    std::string ErrorBoxText() override;
+    void ShowRunningNode(TTreeNode& node, bool scroll) override;
+    void RepaintResults() override;
+    void RepaintErrorBox() override;
+    void SetUpdateTimerEnabled(bool enabled) override;
+    // Paints now what the run display has changed, the way the paint clock would.
+    void PaintNow();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -110,6 +134,34 @@ private:
     QMenu* FTestTreePopup = nullptr;
     QMenu* FErrorMessagePopup = nullptr;
     QTimer* FUpdateTimer = nullptr;
+
+    // --- run display ---
+    // Paints now, or once the clock allows it: at most one paint per PaintInterval.
+    void RequestPaint();
+    // Makes sure a paint follows within PaintInterval.
+    void PaintLater();
+    void ApplyRunDisplay();
+    void OnFailureSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
+
+    QProgressBar* FProgressBar = nullptr;
+    QProgressBar* FScoreBar = nullptr;
+    QLabel* FLbProgress = nullptr;
+    std::vector<TFailureRow> FFailureRows;
+    QTextCharFormat FErrorBoxFormat;
+    int FErrorBoxLines = 0;
+    // What the widgets are to show at the next paint: a run changes them far more often
+    // than a screen can show.
+    struct TPendingDisplay {
+        bool Dirty = false;
+        TStatistics Cells;
+        int Max[2] = {0, 0};
+        int Position[2] = {0, 0};
+        std::optional<TColor> ScoreColor;
+        QString Label;
+    } FPending;
+    TTreeNode* FPendingScroll = nullptr;
+    QElapsedTimer FPaintClock;
+    QTimer* FPaintTimer = nullptr;
 
     // --- window placement, panels and columns (settings) ---
 public:

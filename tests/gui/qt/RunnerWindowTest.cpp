@@ -1,7 +1,10 @@
 // What only the real window shows: keys and clicks reaching the logic through Qt, the
 // shortcuts, closing, and the tree model as Qt's own tester sees it. Runs offscreen.
 
+#include "bridge/WexelAdapter.h"
 #include "core/AbstractTest.h"
+#include "core/TestRegistry.h"
+#include "core/TestResult.h"
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "gui/qt/QtRunnerLayer.h"
@@ -12,10 +15,13 @@
 #include <QFile>
 #include <QMap>
 #include <QSignalSpy>
+#include <QDir>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
+#include <functional>
 #include <memory>
 
 using namespace GUITestRunner;
@@ -40,6 +46,58 @@ ITestPtr SmallTree()
     root->AddTest(a);
     root->AddTest(b);
     return root;
+}
+
+// A single test with a body of the test's choosing, counted as run the way a script test is.
+class TProbe : public TestFramework::TAbstractTest {
+public:
+    TProbe(const char* name, std::function<void()> body) : TAbstractTest(name), FBody(std::move(body)) {}
+    void RunWithFixture(TestFramework::TTestResult* result) override
+    {
+        if (result->ShouldRunTest(shared_from_this())) {
+            ++result->RunTests;
+            TAbstractTest::RunWithFixture(result);
+        }
+    }
+    void RunTest(TestFramework::TTestResult*) override
+    {
+        if (FBody)
+            FBody();
+    }
+
+private:
+    std::function<void()> FBody;
+};
+
+// Root { S1 { t1, t2 }, S2 { t3 } }: t1 presses the key as a user would, so that it
+// arrives when the window next handles its messages, at the end of S1.
+ITestPtr PressingTree(QWidget* target, Qt::Key key)
+{
+    auto s1 = std::make_shared<TestFramework::TTestSuite>("S1");
+    s1->AddTest(std::make_shared<TProbe>("t1", [target, key] {
+        QTimer::singleShot(0, target, [target, key] { QTest::keyClick(target, key); });
+    }));
+    s1->AddTest(std::make_shared<TProbe>("t2", nullptr));
+    auto s2 = std::make_shared<TestFramework::TTestSuite>("S2");
+    s2->AddTest(std::make_shared<TProbe>("t3", nullptr));
+    auto root = std::make_shared<TestFramework::TTestSuite>("Root");
+    root->AddTest(s1);
+    root->AddTest(s2);
+    return root;
+}
+
+// A small installation beside the test program, as the adapter finds it: USER with the
+// script test library and one test library, and SYSTEM.
+QString InstallDir()
+{
+    return QCoreApplication::applicationDirPath() + "/..";
+}
+
+void WriteLibrary(const QByteArray& source)
+{
+    QFile file(InstallDir() + "/USER/Scan.qlx");
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(source);
 }
 
 } // namespace
@@ -171,6 +229,66 @@ private slots:
         QCOMPARE(resets.count(), 0);
         QCOMPARE(Window->TreeModel()->data(Window->TreeModel()->IndexOf(&Node("b1")), QtLayer::TTestTreeModel::StateIndexRole).toInt(),
                  StateImage::Disabled);
+    }
+
+    void enterRunsWhenIdleAndStopsWhileRunning()
+    {
+        Form->AssignSuite(PressingTree(Window->TestTree(), Qt::Key_Return));
+        Form->FormShow();
+        Form->UpdateActions();
+        QTest::keyClick(Window->TestTree(), Qt::Key_Return);
+        // The run stopped at the end of S1, where the second Enter arrived.
+        QCOMPARE(Form->RunDisplay().Statistics()[StatCell::Run], std::string("2"));
+        QCOMPARE(Node("t2").ImageIndex, RunImage::Passed);
+        QCOMPARE(Node("t3").ImageIndex, RunImage::NotRun);
+        QVERIFY(!Form->Running());
+        QVERIFY(Window->Action(TActionId::RunAction)->isEnabled());
+        QVERIFY(!Window->Action(TActionId::StopAction)->isEnabled());
+        QVERIFY(Window->isVisible());
+    }
+
+    void exitDuringARunStopsItAndClosesTheWindow()
+    {
+        Form->AssignSuite(PressingTree(Window->TestTree(), Qt::Key_Escape));
+        Form->FormShow();
+        Form->ExecuteAction(TActionId::RunAction);
+        QCOMPARE(Node("t3").ImageIndex, RunImage::NotRun);
+        QVERIFY(!Form->Running());
+        QVERIFY(!Window->isVisible());
+    }
+
+    void rescanRegistersTheChangedLibraryAndKeepsCheckStates()
+    {
+        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
+        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
+        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
+        WriteLibrary(R"(suite("S", function() test("a", function() check(true) end) test("b", function() check(true) end) end))");
+        // The host looks for test libraries beside its own library, so the mask names ours.
+        Wexel::TWexelAdapter adapter(QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx").toStdString(), "");
+        QVERIFY(adapter.Ready);
+        Wexel::WexelAdapter = &adapter;
+        TestFramework::ClearRegistry();
+        adapter.RegisterTests();
+        Form->AssignSuite(TestFramework::RegisteredTests());
+        Form->FormShow();
+        Window->TreeSetSelected(&Node("b"));
+        QTest::keyClick(Window->TestTree(), Qt::Key_Space);
+
+        WriteLibrary(R"(suite("S", function() test("a", function() check(true) end) test("b", function() check(true) end)
+                        test("c", function() check(false, "fresh") end) end))");
+        QTest::keyClick(Window->TestTree(), Qt::Key_F5, Qt::ControlModifier);
+        QCOMPARE(Node("b").StateIndex, StateImage::Disabled);
+        QCOMPARE(Node("a").StateIndex, StateImage::Enabled);
+        QCOMPARE(Node("c").StateIndex, StateImage::Enabled);
+        // The run sees the library as it is now, and the nodes know their tests again.
+        Form->ExecuteAction(TActionId::RunAction);
+        QCOMPARE(Node("c").ImageIndex, RunImage::Failed);
+        QCOMPARE(Node("b").ImageIndex, RunImage::NotRun);
+        QCOMPARE(Window->FailureRow(0).Message, std::string("fresh"));
+
+        Form->AssignSuite(nullptr);
+        TestFramework::ClearRegistry();
+        Wexel::WexelAdapter = nullptr;
     }
 
     void modelPassesQtsTesterThroughRebuildsAndToggles()

@@ -1,0 +1,77 @@
+// One run of the registered script tests, timed from the start of the run to its end:
+// in mode "txt" through the console runner, in mode "gui" from the window's Run command
+// until the window has painted the run's last state. Registration is not timed. The
+// program must sit in an installation's EXE folder, like the host program.
+//
+//   gui_run_bench txt|txt+refresh|gui MASK    prints "<mode> <seconds> <tests run>" on stderr
+
+#include "bridge/HostTables.h"
+#include "bridge/WexelAdapter.h"
+#include "core/TestRegistry.h"
+#include "gui/GUITestRunner.h"
+#include "gui/qt/QtRunnerLayer.h"
+#include "report/TextTestRunner.h"
+
+#include <QApplication>
+#include <QTest>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using TClock = std::chrono::steady_clock;
+
+double Since(TClock::time_point start)
+{
+    return std::chrono::duration<double>(TClock::now() - start).count();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: gui_run_bench txt|txt+refresh|gui MASK\n");
+        return 2;
+    }
+    const std::string mode = argv[1];
+    Wexel::TWexelAdapter adapter(argv[2], "");
+    if (!adapter.Ready) {
+        std::fprintf(stderr, "%s\n", adapter.ErrorText.c_str());
+        return 1;
+    }
+    Wexel::WexelAdapter = &adapter;
+    adapter.RegisterTests();
+
+    double seconds = 0;
+    std::string run;
+    if (mode == "txt" || mode == "txt+refresh") {
+        const auto start = TClock::now();
+        // What the window's reset does before every run, so that the run sees freshly
+        // compiled libraries: they are loaded again on their first call.
+        if (mode == "txt+refresh")
+            Wexel::RefreshHostTables();
+        auto result = TextTestRunner::RunRegisteredTests();
+        seconds = Since(start);
+        run = std::to_string(result->RunCount());
+    } else {
+        QApplication application(argc, argv);
+        GUITestRunner::QtLayer::TQtRunnerLayer window;
+        GUITestRunner::TGUITestRunner form(window);
+        form.AssignSuite(TestFramework::RegisteredTests());
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window))
+            return 1;
+        const auto start = TClock::now();
+        form.ExecuteAction(GUITestRunner::TActionId::RunAction);
+        // The coalesced last paint is part of the run as a user sees it.
+        window.PaintNow();
+        seconds = Since(start);
+        run = form.RunDisplay().Statistics()[GUITestRunner::StatCell::Run];
+    }
+    Wexel::WexelAdapter = nullptr;
+    std::fprintf(stderr, "%s %.3f %s\n", mode.c_str(), seconds, run.c_str());
+    return 0;
+}

@@ -1,0 +1,99 @@
+#pragma once
+// The window's runs: starting, listening to and stopping a run, the run images of the
+// tree, the bars and their colours, the statistics row, the failure list with the error
+// box, and the rescan of the script library. Plain C++ over the widget layer.
+
+#include "core/TestInterfaces.h"
+#include "gui/RunnerLayer.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_set>
+
+namespace GUITestRunner {
+
+class TGUITestRunner;
+
+// "h:mm:ss.fff", the hours not limited to two digits.
+std::string FormatDuration(std::int64_t ms);
+
+class TRunDisplay {
+public:
+    explicit TRunDisplay(TGUITestRunner& form);
+    ~TRunDisplay();
+    TRunDisplay(const TRunDisplay&) = delete;
+    TRunDisplay& operator=(const TRunDisplay&) = delete;
+
+    void Reset();
+    void RefreshStatus(bool full);
+    void ClearProgress();
+
+    // --- commands ---
+    void RunTestTree(const TestFramework::ITestPtr& test);
+    void RunAll();
+    void RunSelected();
+    void Rescan();
+    void CopyMessageToClipboard();
+    void TimerTick();
+    void FailureListViewClick();
+    void FailureListViewSelectItem(int row, bool selected);
+
+    // --- the run's listener ---
+    void TestingStarts();
+    void StartTest(const TestFramework::ITestPtr& test);
+    void Status(const TestFramework::ITestPtr& test, const std::string& msg);
+    void AddSuccess(const TestFramework::ITestPtr& test);
+    void AddFailure(TestFramework::TTestFailure& failure);
+    void AddError(TestFramework::TTestFailure& failure);
+    void EndTest(const TestFramework::ITestPtr& test);
+    void EndSuite(const TestFramework::ITestPtr& suite);
+    void TestingEnds(TestFramework::TTestResult& result);
+    bool ShouldRunTest(const TestFramework::ITestPtr& test);
+
+    // Raises the image of the node and, unless it is "running", of its ancestors; an
+    // image is never lowered.
+    void RaiseRunImage(TTreeNode* node, int image);
+    void AddFailureRow(TestFramework::TTestFailure& failure, int image);
+    void ShowFailureDetails(int row);
+
+    // --- what the display shows, as the layer was last told ---
+    const TStatistics& Statistics() const { return FCells; }
+    int BarMax(TBar bar) const { return bar == TBar::Progress ? FProgressMax : FScoreMax; }
+    int BarPosition(TBar bar) const { return bar == TBar::Progress ? FProgressPos : FScorePos; }
+    const std::optional<TColor>& ScoreColor() const { return FScoreColor; }
+    const std::string& ScoreLabel() const { return FScoreLabel; }
+    std::int64_t LastTotalTime() const { return FLastTotalTime; }
+
+private:
+    TestFramework::TTestResult& Result(int line);
+    // A full refresh that takes the enabled count from the last full one unless recount.
+    void Refresh(bool full, bool recount);
+    void SetCell(int cell, std::string text);
+    void SetBars(int progressMax, int progressPos, int scoreMax, int scorePos);
+    void SetScoreColor(std::optional<TColor> color);
+    void SetLabel(std::string text);
+    void RewriteRunStatistics(TestFramework::TTestResult& result);
+    bool IsOverridden(const TestFramework::ITestPtr& test) const;
+    bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
+    void ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color = {});
+
+    TGUITestRunner& FForm;
+    IRunnerLayer& FLayer;
+    TStatistics FCells;
+    bool FCellsDirty = false;
+    int FProgressMax = 0;
+    int FProgressPos = 0;
+    int FScoreMax = 0;
+    int FScorePos = 0;
+    std::optional<TColor> FScoreColor;
+    std::string FScoreLabel;
+    // The tests of Run Selected Test, by identity; only admitted while FSelectedOnly.
+    std::unordered_set<const TestFramework::ITest*> FSelectedPath;
+    bool FSelectedOnly = false;
+    std::int64_t FLastTotalTime = 0;
+    bool FTimerExpired = false;
+    int FTotalEnabled = 0;
+};
+
+} // namespace GUITestRunner

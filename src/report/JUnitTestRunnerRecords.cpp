@@ -1,0 +1,123 @@
+#include "report/JUnitTestRunnerRecords.h"
+
+#include "report/XmlText.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace JUnitTestRunner {
+
+namespace {
+
+constexpr std::string_view Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n";
+constexpr std::string_view RootStart = "<testsuites";
+
+// Room for the totals at their widest: three ten-digit counts and the seconds of a
+// 64-bit millisecond count, with their attribute names and quotes.
+constexpr std::size_t TotalsWidth = 100;
+
+std::string Attribute(std::string_view name, std::string_view value)
+{
+    std::string a = " ";
+    a.append(name).append("=\"").append(XmlText::EscapeUtf8(value)).append("\"");
+    return a;
+}
+
+std::string CaseStart(std::string_view className, std::string_view testName)
+{
+    return "  <testcase" + Attribute("classname", className) + Attribute("name", testName);
+}
+
+std::string CaseWithProblem(std::string_view element, std::string_view className, std::string_view testName,
+                            std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
+                            std::string_view message)
+{
+    // The message goes into the attribute, where readers show it as the reason, and into
+    // the element's text, where line ends survive attribute normalisation.
+    std::string r = CaseStart(className, testName);
+    r.append(Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds))).append(">\r\n");
+    r.append("    <").append(element).append(Attribute("type", exceptionClassName))
+        .append(Attribute("message", message)).append(">")
+        .append(XmlText::EscapeUtf8(message)).append("</").append(element).append(">\r\n");
+    r.append("  </testcase>\r\n");
+    return r;
+}
+
+} // namespace
+
+std::string HeaderRecord()
+{
+    std::string r(Declaration);
+    r.append(RootStart).append(TotalsWidth, ' ').append(">\r\n");
+    return r;
+}
+
+std::string HeaderWithTotalsRecord(const TTotals& totals)
+{
+    std::string tag = Attribute("tests", std::to_string(totals.Tests)) +
+                      Attribute("failures", std::to_string(totals.Failures)) +
+                      Attribute("errors", std::to_string(totals.Errors)) +
+                      Attribute("time", XmlText::FormatSeconds(totals.Milliseconds));
+    tag.resize(TotalsWidth, ' ');
+    std::string r(Declaration);
+    r.append(RootStart).append(tag).append(">\r\n");
+    return r;
+}
+
+std::string PassedTestCaseRecord(std::string_view className, std::string_view testName,
+                                 std::uint64_t elapsedMilliseconds)
+{
+    return CaseStart(className, testName) + Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds)) +
+           "/>\r\n";
+}
+
+std::string FailedTestCaseRecord(std::string_view className, std::string_view testName,
+                                 std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
+                                 std::string_view message)
+{
+    return CaseWithProblem("failure", className, testName, elapsedMilliseconds, exceptionClassName, message);
+}
+
+std::string ErroredTestCaseRecord(std::string_view className, std::string_view testName,
+                                  std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
+                                  std::string_view message)
+{
+    return CaseWithProblem("error", className, testName, elapsedMilliseconds, exceptionClassName, message);
+}
+
+std::string SkippedTestCaseRecord(std::string_view className, std::string_view testName)
+{
+    return CaseStart(className, testName) + Attribute("time", "0.000") + ">\r\n    <skipped/>\r\n  </testcase>\r\n";
+}
+
+std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,
+                        std::string_view hostName, std::string_view testCaseRecords)
+{
+    std::string r = " <testsuite" + Attribute("name", suitePath) + Attribute("tests", std::to_string(totals.Tests)) +
+                    Attribute("failures", std::to_string(totals.Failures)) +
+                    Attribute("errors", std::to_string(totals.Errors)) +
+                    Attribute("skipped", std::to_string(totals.Skipped)) +
+                    Attribute("time", XmlText::FormatSeconds(totals.Milliseconds)) +
+                    Attribute("timestamp", timestamp) + Attribute("hostname", hostName) + ">\r\n";
+    r.append(testCaseRecords).append(" </testsuite>\r\n");
+    return r;
+}
+
+std::string FooterRecord() { return "</testsuites>\r\n"; }
+
+std::string FormatTimestamp(Sys::TDateTime value)
+{
+    using namespace std::chrono;
+    // Whole milliseconds first, so that the seconds are truncated as the clock shows them.
+    const auto millisecond = static_cast<long long>(std::llround(value * 86'400'000.0));
+    const long long day = millisecond / 86'400'000, second = millisecond % 86'400'000 / 1000;
+    const year_month_day date{sys_days(year(1899) / December / 30) + days(day)};
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02lld:%02lld:%02lld", static_cast<int>(date.year()),
+                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()), second / 3600,
+                  second / 60 % 60, second % 60);
+    return text;
+}
+
+} // namespace JUnitTestRunner

@@ -1,0 +1,345 @@
+// Runs from the window through the fake layer: images, bars and colours, the statistics
+// row and its rewrite rule, the failure list, the error box and Run Selected Test.
+
+#include "FakeHost.h"
+#include "FakeRunnerLayer.h"
+#include "HostProcess.h"
+
+#include "core/AbstractTest.h"
+#include "core/TestExceptions.h"
+#include "core/TestResult.h"
+#include "core/TestSuite.h"
+#include "gui/GUITestRunner.h"
+#include "gui/RunDisplay.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace {
+
+using namespace GUITestRunner;
+using GUITestRunner::Testing::TFakeRunnerLayer;
+using TestFramework::ITestPtr;
+using TestFramework::TTestResult;
+
+using TBody = std::function<void(TTestResult&)>;
+
+// A single test that counts as run the way a script test does, with a body of the test's
+// choosing and, optionally, status text of its own.
+class TProbe : public TestFramework::TAbstractTest {
+public:
+    TProbe(std::string name, TBody body) : TAbstractTest(std::move(name)), FBody(std::move(body)) {}
+    void RunWithFixture(TTestResult* result) override
+    {
+        if (result->ShouldRunTest(shared_from_this())) {
+            ++result->RunTests;
+            TAbstractTest::RunWithFixture(result);
+        }
+    }
+    void RunTest(TTestResult* result) override
+    {
+        if (FBody)
+            FBody(*result);
+    }
+    std::string GetStatus() override { return Status; }
+    std::string Status;
+
+private:
+    TBody FBody;
+};
+
+ITestPtr Pass(std::string name, TBody body = {})
+{
+    return std::make_shared<TProbe>(std::move(name), std::move(body));
+}
+ITestPtr Fail(std::string name, std::string msg = "expected 1")
+{
+    return Pass(std::move(name), [msg](TTestResult&) { throw TestFramework::ETestFailure(msg); });
+}
+ITestPtr Err(std::string name)
+{
+    return Pass(std::move(name), [](TTestResult&) { throw Sys::Exception("boom"); });
+}
+ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children)
+{
+    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
+    for (const ITestPtr& child : children)
+        suite->AddTest(child);
+    return suite;
+}
+
+class RunDisplayTest : public ::testing::Test {
+protected:
+    // Each window keeps its settings apart, so that no test sees another's.
+    TestSupport::TTempDir Dir;
+    TFakeRunnerLayer Layer;
+    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer, Dir.File("roved.ini"));
+
+    void SetUp() override { FakeHost::Reset(); }
+    // The window loads the tests' states from its settings, so the states a test sets
+    // up are saved there first.
+    void Show(const ITestPtr& suite)
+    {
+        suite->SaveConfiguration(Form->ConfigFile(), false, true);
+        Form->RunModal(suite);
+    }
+    TRunDisplay& Display() { return Form->RunDisplay(); }
+    const std::string& Cell(int cell) { return Display().Statistics()[static_cast<std::size_t>(cell)]; }
+    TTreeNode& Node(const std::string& caption)
+    {
+        TTreeNodes& nodes = Form->Tree().Nodes();
+        for (TTreeNode* n = nodes.FirstNode(); n; n = nodes.GetNext(*n))
+            if (n->Caption == caption)
+                return *n;
+        throw std::runtime_error("no node " + caption);
+    }
+    int Image(const std::string& caption) { return Node(caption).ImageIndex; }
+    void Run() { Form->ExecuteAction(TActionId::RunAction); }
+};
+
+TEST_F(RunDisplayTest, AllPassingIsGreenAndFullAndDisabledTestsStayNotRun)
+{
+    ITestPtr off = Pass("off");
+    off->SetEnabled(false);
+    Show(Suite("Root", {Suite("S", {Pass("a"), Pass("b")}), off}));
+    Run();
+    EXPECT_EQ(Display().ScoreColor(), Colors::Green);
+    EXPECT_EQ(Display().ScoreLabel(), "100%");
+    EXPECT_EQ(Display().BarPosition(TBar::Score), 2);
+    EXPECT_EQ(Display().BarMax(TBar::Score), 2);
+    for (int cell : {StatCell::Failures, StatCell::Errors, StatCell::Overrides})
+        EXPECT_EQ(Cell(cell), "0");
+    EXPECT_EQ(Cell(StatCell::Run), "2");
+    for (const char* name : {"Root", "S", "a", "b"})
+        EXPECT_EQ(Image(name), RunImage::Passed) << name;
+    EXPECT_EQ(Image("off"), RunImage::NotRun);
+    EXPECT_EQ(Layer.FailureCount(), 0);
+    EXPECT_FALSE(Form->Running());
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::RunAction));
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::StopAction));
+    EXPECT_FALSE(Layer.TimerEnabled);
+    // Every reset refreshes the host's tables, so the run saw fresh scripts.
+    EXPECT_NE(std::find(FakeHost::Journal().begin(), FakeHost::Journal().end(), "ResetProcContainer"),
+              FakeHost::Journal().end());
+}
+
+TEST_F(RunDisplayTest, ScoreColourTurnsFuchsiaThenRedAndStaysRed)
+{
+    std::vector<std::optional<TColor>> seen;
+    auto look = [&](TTestResult&) { seen.push_back(Display().ScoreColor()); };
+    Show(Suite("Root", {Pass("p", look), Fail("f"), Pass("q", look), Err("e"), Fail("g"), Pass("r", look)}));
+    Run();
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], Colors::Green);
+    EXPECT_EQ(seen[1], Colors::Fuchsia);
+    EXPECT_EQ(seen[2], Colors::Red);
+    EXPECT_EQ(Display().ScoreColor(), Colors::Red);
+    EXPECT_EQ(Cell(StatCell::Failures), "2");
+    EXPECT_EQ(Cell(StatCell::Errors), "1");
+    EXPECT_EQ(Display().ScoreLabel(), "50%");
+    EXPECT_EQ(Image("Root"), RunImage::Error);
+}
+
+TEST_F(RunDisplayTest, ErrorInTheMiddleOfASuite)
+{
+    Show(Suite("Root", {Suite("S", {Pass("t1"), Err("t2"), Pass("t3")})}));
+    Layer.Expanded.clear();
+    Run();
+    EXPECT_EQ(Image("S"), RunImage::Error);
+    EXPECT_EQ(Image("t1"), RunImage::Passed);
+    EXPECT_EQ(Image("t2"), RunImage::Error);
+    EXPECT_EQ(Image("t3"), RunImage::Passed);
+    ASSERT_EQ(Layer.RowDetails.size(), 1u);
+    const TFailureRow& row = Layer.RowDetails[0];
+    EXPECT_EQ(row.Image, RunImage::Error);
+    EXPECT_EQ(row.Node, &Node("t2"));
+    EXPECT_EQ(row.Caption, "t2");
+    EXPECT_EQ(row.FailureType, "Exception");
+    EXPECT_EQ(row.Message, "boom");
+    EXPECT_EQ(row.Location, " $00000000");
+    EXPECT_TRUE(Layer.Expanded.count(&Node("S")));
+    EXPECT_TRUE(Layer.Expanded.count(&Node("Root")));
+}
+
+TEST_F(RunDisplayTest, RunSelectedTestRunsOnlyThatTestEvenWhenUnchecked)
+{
+    Show(Suite("Root", {Suite("Outer", {Pass("x"), Suite("Inner", {Pass("y"), Pass("z")})}), Pass("w")}));
+    Form->TestOfNode(&Node("z"))->SetEnabled(false);
+    Layer.Selected = &Node("z");
+    Form->UpdateActions();
+    ASSERT_TRUE(Form->Actions().GetEnabled(TActionId::RunSelectedTestAction));
+    Form->ExecuteAction(TActionId::RunSelectedTestAction);
+    EXPECT_EQ(Cell(StatCell::Run), "1");
+    EXPECT_EQ(Display().BarMax(TBar::Progress), 1);
+    EXPECT_EQ(Display().BarMax(TBar::Score), 1);
+    EXPECT_EQ(Display().ScoreLabel(), "100%");
+    EXPECT_EQ(Image("z"), RunImage::Passed);
+    EXPECT_EQ(Image("Inner"), RunImage::Passed);
+    for (const char* name : {"x", "y", "w"})
+        EXPECT_EQ(Image(name), RunImage::NotRun) << name;
+    // The next run goes by the check boxes again.
+    Run();
+    EXPECT_EQ(Cell(StatCell::Run), "3");
+}
+
+TEST_F(RunDisplayTest, NoEnabledTestsDisablesRun)
+{
+    Show(Suite("Root", {Pass("a")}));
+    Form->DeselectAllActionExecute();
+    Form->UpdateActions();
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::RunAction));
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::Alt_R_RunAction));
+    Form->RebuildTree();
+    EXPECT_EQ(Cell(StatCell::Tests), "0");
+}
+
+TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTests)
+{
+    // What each test's body finds in cell "Run": the last rewrite before it.
+    std::vector<std::string> seen;
+    auto look = [&](TTestResult&) { seen.push_back(Cell(StatCell::Run)); };
+    std::vector<ITestPtr> tests;
+    auto suite = std::make_shared<TestFramework::TTestSuite>("S");
+    for (int i = 1; i <= 33; ++i)
+        suite->AddTest(Pass("t" + std::to_string(i), look));
+    Show(suite);
+    Run();
+    ASSERT_EQ(seen.size(), 33u);
+    EXPECT_EQ(seen[14], "0");  // 15 run: not yet
+    EXPECT_EQ(seen[15], "16");
+    EXPECT_EQ(seen[30], "16"); // 31 run
+    EXPECT_EQ(seen[31], "32");
+    EXPECT_EQ(Cell(StatCell::Run), "33"); // the suite's end is a full refresh
+
+    // Once the update timer has ticked, the next partial refresh rewrites too.
+    seen.clear();
+    auto tick = [&](TTestResult&) { Form->UpdateTimerTimer(); };
+    Show(Suite("R", {Pass("a"), Pass("b", tick), Pass("c", look)}));
+    Run();
+    EXPECT_EQ(seen, std::vector<std::string>{"2"});
+}
+
+TEST(FormatDuration, HoursMinutesSecondsAndMilliseconds)
+{
+    EXPECT_EQ(FormatDuration(59999), "0:00:59.999");
+    EXPECT_EQ(FormatDuration(3600000), "1:00:00.000");
+    EXPECT_EQ(FormatDuration(3723004), "1:02:03.004");
+    EXPECT_EQ(FormatDuration(0), "0:00:00.000");
+    EXPECT_EQ(FormatDuration(360000000), "100:00:00.000");
+}
+
+TEST_F(RunDisplayTest, FailureDetailsInTheErrorBox)
+{
+    auto withStatus = std::make_shared<TProbe>("s", [](TTestResult&) { throw TestFramework::ETestFailure(""); });
+    withStatus->Status = "line one";
+    Show(Suite("Root", {Fail("f", "expected 1"), Fail("empty", ""), withStatus, Err("e")}));
+    Run();
+    ASSERT_EQ(Layer.FailureCount(), 4);
+
+    Layer.SetFailureSelected(0);
+    EXPECT_EQ(Layer.Selected, &Node("f"));
+    EXPECT_EQ(Layer.ErrorBox, (std::vector<std::string>{"=8,b,-", "+f: ", "=8,b,255.0.255", "+ETestFailure", "\n",
+                                                         "=8,,-", "+at  $00000000", "\n", "=12,,-", "+expected 1",
+                                                         "=8,,-"}));
+    Form->UpdateActions();
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::CopyMessageToClipboardAction));
+    Form->ExecuteAction(TActionId::CopyMessageToClipboardAction);
+    EXPECT_EQ(Layer.Clipboard, "f: ETestFailure\nat  $00000000\nexpected 1");
+
+    // No message: no message line and nothing at size 12.
+    Layer.SetFailureSelected(1);
+    EXPECT_EQ(Layer.ErrorBox.size(), 7u);
+    EXPECT_EQ(std::count(Layer.ErrorBox.begin(), Layer.ErrorBox.end(), "=12,,-"), 0);
+
+    Layer.SetFailureSelected(2);
+    const std::vector<std::string> tail(Layer.ErrorBox.end() - 6, Layer.ErrorBox.end());
+    EXPECT_EQ(tail, (std::vector<std::string>{"\n", "\n", "=8,b,-", "\nStatus Messages", "=8,,-", "\nline one"}));
+
+    Layer.SetFailureSelected(3);
+    EXPECT_EQ(Layer.ErrorBox[2], "=8,b,255.0.0");
+    Layer.SetFailureSelected(-1);
+    EXPECT_TRUE(Layer.ErrorBox.empty());
+}
+
+TEST_F(RunDisplayTest, StatusMessagesGoToTheErrorBoxUnderTheTestsName)
+{
+    std::vector<std::string> during;
+    auto talk = [&](TTestResult& result) {
+        result.Status(Form->TestOfNode(&Node("talker")), "first");
+        result.Status(Form->TestOfNode(&Node("talker")), "second");
+        during = Layer.ErrorBox;
+    };
+    Show(Suite("Root", {Pass("talker", talk), Pass("quiet")}));
+    Run();
+    EXPECT_EQ(during, (std::vector<std::string>{"\ntalker:", "\nfirst", "\nsecond"}));
+    // The next test starts with an empty box.
+    EXPECT_TRUE(Layer.ErrorBox.empty());
+}
+
+TEST_F(RunDisplayTest, TimeCellsAfterACompleteAndAfterAPartialRun)
+{
+    Show(Suite("Root", {Pass("a"), Pass("b")}));
+    Run();
+    ASSERT_EQ(Cell(StatCell::Run), "2");
+    Layer.Selected = &Node("a");
+    Form->TestTreeChange(&Node("a"));
+    EXPECT_EQ(Cell(StatCell::TestTime), FormatDuration(Form->TestOfNode(&Node("a"))->ElapsedTestTime()));
+    EXPECT_FALSE(Cell(StatCell::TotalTime).empty());
+    // The bars of the run are gone once the status is refreshed outside a run.
+    EXPECT_EQ(Display().ScoreColor(), std::nullopt);
+    EXPECT_EQ(Display().ScoreLabel(), "");
+
+    Form->TestOfNode(&Node("b"))->SetEnabled(false);
+    Show(Form->Suite());
+    Run();
+    Form->TestOfNode(&Node("b"))->SetEnabled(true);
+    Layer.Selected = &Node("a");
+    Form->TestTreeChange(&Node("a"));
+    EXPECT_EQ(Cell(StatCell::Tests), "2");
+    for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
+        EXPECT_EQ(Cell(cell), "") << cell;
+}
+
+TEST_F(RunDisplayTest, RunCommandDuringARunStopsItWithoutResettingTheDisplay)
+{
+    Show(Suite("Root", {Fail("f"), Pass("p", [&](TTestResult&) { Form->RunSelectedTestActionExecute(); }), Pass("q")}));
+    Layer.Selected = &Node("q");
+    Run();
+    EXPECT_EQ(Cell(StatCell::Run), "2");
+    EXPECT_EQ(Layer.FailureCount(), 1);
+    EXPECT_EQ(Image("q"), RunImage::NotRun);
+    EXPECT_EQ(Image("f"), RunImage::Failed);
+}
+
+TEST_F(RunDisplayTest, AnExceptionEscapingTheRunLeavesTheWindowIdle)
+{
+    // A listener that raises is not the run loop's to classify: its exception leaves the run.
+    struct TThrowingListener : TestFramework::ISuiteListener {
+        void Status(const ITestPtr&, const std::string&) override {}
+        void TestingStarts() override {}
+        void StartTest(const ITestPtr&) override {}
+        void AddSuccess(const ITestPtr&) override {}
+        void AddError(TestFramework::TTestFailure&) override { throw std::runtime_error("listener"); }
+        void AddFailure(TestFramework::TTestFailure&) override {}
+        void EndTest(const ITestPtr&) override {}
+        void TestingEnds(TTestResult&) override {}
+        bool ShouldRunTest(const ITestPtr&) override { return true; }
+        void StartSuite(const ITestPtr&) override {}
+        void EndSuite(const ITestPtr&) override {}
+    };
+    auto addListener = [](TTestResult& result) { result.AddListener(std::make_shared<TThrowingListener>()); };
+    Show(Suite("Root", {Pass("adder", addListener), Err("e")}));
+    EXPECT_THROW(Run(), std::runtime_error);
+    Form->UpdateActions();
+    EXPECT_FALSE(Form->Running());
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::SelectAllAction));
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::RunAction));
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::StopAction));
+}
+
+} // namespace
