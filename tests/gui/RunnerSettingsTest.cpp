@@ -145,6 +145,8 @@ TEST_F(WindowSettings, MaximizedKeepsTheBoundsToReturnTo)
 TEST_F(WindowSettings, AutoSaveUncheckedWritesNothingAndCheckedSavesAtOnce)
 {
     Open();
+    Execute(A::RunAction); // the start of a run saves
+    EXPECT_TRUE(std::filesystem::exists(Path));
     Close();
     const std::string saved = ReadFile(Path);
     Open();
