@@ -1,8 +1,10 @@
 // The ini document: any text read, a key written into it, the result read again gives
-// the same text and the written value; a name or value the format cannot hold is
-// refused with the store's own exception.
+// the same text, the written value and the key's name among the section's keys, and
+// deleting the key removes it; any name is stored (escaped where it must be), and a value
+// the format cannot hold is refused with the store's own exception.
 
 #include "core/IniFiles.h"
+#include "platform/TextUtils.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -33,6 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TestFramework::TIniDocument again(written);
     const std::string* value = again.Find(parts[0], parts[1]);
     if (again.Text() != written || !value || *value != parts[2])
+        std::abort();
+    bool listed = false;
+    for (const std::string& key : again.Keys(parts[0]))
+        listed = listed || Sys::SameTextAscii(key, parts[1]);
+    if (!listed)
+        std::abort();
+    again.Delete(parts[0], parts[1]);
+    if (again.Find(parts[0], parts[1]) || TestFramework::TIniDocument(again.Text()).Find(parts[0], parts[1]))
         std::abort();
     return 0;
 }
