@@ -102,7 +102,7 @@ mode_t CurrentUmask()
 // The temporary file of a write; removed unless it has been renamed into place.
 class TTempFile {
 public:
-    TTempFile(const std::string& target) : FPath(target + ".XXXXXX")
+    explicit TTempFile(const std::string& target) : FPath(target + ".XXXXXX")
     {
         FFd = ::mkstemp(FPath.data());
         if (FFd < 0)
