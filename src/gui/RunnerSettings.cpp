@@ -179,7 +179,8 @@ void TRunnerSettings::WriteSettings()
     // Opened after the tests' states are in the file, so that writing it keeps them.
     const auto store = OpenSettingsStore(FPath, UseRegistry());
     SaveWindowPlacement(*store);
-    SaveStoreChoice(*store);
+    if (!UseRegistry())
+        SaveStoreChoice(*store);
 
     store->WriteInteger(ConfigSection, "ResultsPanel.Height", layer.ResultsPanelHeight());
     store->WriteInteger(ConfigSection, "ErrorMessage.Height", layer.ErrorBoxPanelHeight());
@@ -191,6 +192,10 @@ void TRunnerSettings::WriteSettings()
     store->WriteInteger(ConfigSection, "PopupX", FForm.PopupX);
     store->WriteInteger(ConfigSection, "PopupY", FForm.PopupY);
     store->UpdateFile();
+    // Last, so that an ini file that cannot be written costs nothing of what the
+    // per-user store has taken.
+    if (UseRegistry())
+        SaveStoreChoice(*store);
 }
 
 void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
