@@ -933,8 +933,12 @@ void TQtRunnerLayer::ApplyRunDisplay()
     QTreeWidgetItem* statistics = FResultsView->topLevelItem(0);
     for (int cell = 0; cell < StatCell::Count; ++cell) {
         const QString text = QString::fromStdString(FPending.Cells[static_cast<std::size_t>(cell)]);
-        if (statistics->text(cell + 1) != text)
-            statistics->setText(cell + 1, text);
+        if (statistics->text(cell + 1) == text)
+            continue;
+        statistics->setText(cell + 1, text);
+        // "Test Time" sizes itself to its text, within its limits; the others keep 70.
+        if (cell == StatCell::TestTime)
+            FResultsView->setColumnWidth(cell + 1, std::clamp(FResultsView->fontMetrics().horizontalAdvance(text) + 12, 70, 200));
     }
     QProgressBar* bars[] = {FProgressBar, FScoreBar};
     for (int which = 0; which < 2; ++which) {
