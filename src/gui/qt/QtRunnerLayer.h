@@ -13,6 +13,7 @@
 #include <QTextCharFormat>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -106,8 +107,7 @@ private:
     QAction* BuildMenuItem(const TMenuItemDef& def, QWidget* owner);
     void SyncAction(TActionId id);
     // Runs a form handler; what escapes is shown to the user, as the message loop would.
-    template <class Handler>
-    void Dispatch(Handler handler);
+    void Dispatch(const std::function<void()>& handler);
     void FlushTree();
     bool TreeKeyPress(QKeyEvent& event);
     bool TreeMouseEvent(QEvent& event);
