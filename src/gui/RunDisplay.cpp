@@ -508,9 +508,10 @@ bool TRunDisplay::ShouldRunTest(const ITestPtr& test)
 void TRunDisplay::RaiseRunImage(TTreeNode* node, int image)
 {
     TTreeNodes& nodes = FForm.FTree.Nodes();
-    for (; node; node = node->Parent) {
-        if (image > node->ImageIndex)
-            nodes.SetImageIndex(*node, image);
+    // Every raise goes up the whole chain, so an ancestor's image is never below its
+    // descendants': where the image does not rise, it rises nowhere above either.
+    for (; node && image > node->ImageIndex; node = node->Parent) {
+        nodes.SetImageIndex(*node, image);
         if (image == RunImage::Running)
             return;
     }

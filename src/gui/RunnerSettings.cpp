@@ -20,23 +20,13 @@ constexpr int MinColumnWidth = 4;
 // directly above the panel.
 constexpr int ErrorBoxSplitterOffset = 8;
 
-// The option flags after the column widths, with their keys, in the order they are read.
+// The option flags after the column widths, with their keys, in the order they are
+// written (a new file lists them so); reading them has no order that shows.
 struct TOptionKey {
     const char* Key;
     TActionId Action;
 };
-constexpr TOptionKey LoadedOptions[] = {
-    {"HideTestNodesOnOpen", TActionId::HideTestNodesOnOpenAction},
-    {"BreakOnFailures", TActionId::BreakOnFailuresAction},
-    {"FailOnNoChecksExecuted", TActionId::FailIfNoChecksExecutedAction},
-    {"FailOnMemoryLeaked", TActionId::FailTestCaseIfMemoryLeakedAction},
-    {"IgnoreSetUpTearDownLeaks", TActionId::IgnoreMemoryLeakInSetUpTearDownAction},
-    {"ReportMemoryLeakTypes", TActionId::ReportMemoryLeakTypeOnShutdownAction},
-    {"WarnOnFailTestOverride", TActionId::WarnOnFailTestOverrideAction},
-    {"SelectTestedNode", TActionId::ShowTestedNodeAction},
-};
-// The same flags in the order they are written.
-constexpr TOptionKey SavedOptions[] = {
+constexpr TOptionKey StoredOptions[] = {
     {"HideTestNodesOnOpen", TActionId::HideTestNodesOnOpenAction},
     {"BreakOnFailures", TActionId::BreakOnFailuresAction},
     {"FailOnNoChecksExecuted", TActionId::FailIfNoChecksExecutedAction},
@@ -117,7 +107,7 @@ void TRunnerSettings::ReadSettings()
         const int width = store->ReadInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
         layer.SetFailureColumnWidth(column, std::max(width, MinColumnWidth));
     }
-    for (const TOptionKey& option : LoadedOptions)
+    for (const TOptionKey& option : StoredOptions)
         readOption(option.Key, option.Action);
     FForm.PopupX = store->ReadInteger(ConfigSection, "PopupX", 350);
     FForm.PopupY = store->ReadInteger(ConfigSection, "PopupY", 30);
@@ -187,7 +177,7 @@ void TRunnerSettings::WriteSettings()
     store->WriteBool(ConfigSection, "ErrorMessage.Visible", actions.GetChecked(TActionId::ErrorBoxVisibleAction));
     for (int column = 0, count = layer.FailureColumnCount(); column < count; ++column)
         store->WriteInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
-    for (const TOptionKey& option : SavedOptions)
+    for (const TOptionKey& option : StoredOptions)
         store->WriteBool(ConfigSection, option.Key, actions.GetChecked(option.Action));
     store->WriteInteger(ConfigSection, "PopupX", FForm.PopupX);
     store->WriteInteger(ConfigSection, "PopupY", FForm.PopupY);
