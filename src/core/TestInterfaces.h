@@ -76,6 +76,23 @@ public:
     virtual void EndSuite(const ITestPtr& suite) = 0;
 };
 
+// A suite listener that does nothing and runs every test, so that a listener states only
+// the notifications it acts on.
+class TEmptySuiteListener : public ISuiteListener {
+public:
+    void Status(const ITestPtr&, const std::string&) override {}
+    void TestingStarts() override {}
+    void StartTest(const ITestPtr&) override {}
+    void AddSuccess(const ITestPtr&) override {}
+    void AddError(TTestFailure&) override {}
+    void AddFailure(TTestFailure&) override {}
+    void EndTest(const ITestPtr&) override {}
+    void TestingEnds(TTestResult&) override {}
+    bool ShouldRunTest(const ITestPtr&) override { return true; }
+    void StartSuite(const ITestPtr&) override {}
+    void EndSuite(const ITestPtr&) override {}
+};
+
 // Every test object, single test or suite. Tests are always created through
 // std::make_shared, so that a test can hand itself to the run loop (shared_from_this).
 class ITest : public std::enable_shared_from_this<ITest> {

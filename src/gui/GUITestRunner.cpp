@@ -16,14 +16,21 @@ constexpr int UpdateTimerInterval = 200;
 
 } // namespace
 
-TGUITestRunner::TGUITestRunner(IRunnerLayer& layer) : TGUITestRunner(layer, ConfigFilePath()) {}
-
-TGUITestRunner::TGUITestRunner(IRunnerLayer& layer, std::string configFilePath)
-    : FLayer(layer), FTree(layer), FRunDisplay(std::make_unique<TRunDisplay>(*this)),
-      FSettings({FLayer, FActions, FTree, FSuite, PopupX, PopupY}, std::move(configFilePath))
+TGUITestRunner::TGUITestRunner(const TRunnerViews& views, TScriptLibrary library)
+    : TGUITestRunner(views, ConfigFilePath(), std::move(library))
 {
-    FActions.SetObserver([this](TActionId id) { FLayer.ActionChanged(id); });
-    FLayer.Attach(*this);
+}
+
+TGUITestRunner::TGUITestRunner(const TRunnerViews& views, std::string configFilePath, TScriptLibrary library)
+    : FViews(views), FTree(views.Tree, views.Failures, views.Window),
+      FRunDisplay(std::make_unique<TRunDisplay>(
+          static_cast<IRunHost&>(*this), FTree, FActions,
+          TRunDisplayViews{views.Window, views.Tree, views.Failures, views.ErrorBox, views.Progress},
+          std::move(library))),
+      FSettings({views.Placement, views.Layout, FActions, FTree, FSuite, PopupX, PopupY}, std::move(configFilePath))
+{
+    FActions.SetObserver([this](TActionId id) { FViews.Window.ActionChanged(id); });
+    FViews.Window.Attach(*this);
     FormCreate();
 }
 
@@ -38,13 +45,13 @@ void TGUITestRunner::FormCreate()
     LoadSettings();
     // Times are written by our own formatting with ":" already, so there is no
     // process-wide separator to set.
-    FLayer.AssignImageLists();
+    FViews.Window.AssignImageLists();
     FActions.SetShortCut(TActionId::GoToNextSelectedTestAction, "Ctrl+Right");
     FActions.SetShortCut(TActionId::GoToPrevSelectedTestAction, "Ctrl+Left");
     FTree.Clear();
     EnableTreeCommands(false);
-    FLayer.ErrorBoxClear();
-    FLayer.CreateUpdateTimer(UpdateTimerInterval);
+    FViews.ErrorBox.ErrorBoxClear();
+    FViews.Window.CreateUpdateTimer(UpdateTimerInterval);
     ResetRunDisplay();
 
     // Leak detection is not available, so its options end unchecked and disabled
@@ -62,11 +69,8 @@ void TGUITestRunner::FormCreate()
 
 void TGUITestRunner::FormDestroy()
 {
-    FLayer.FreeUpdateTimer();
-    if (FTestResult) {
-        FTestResult.reset();
-        FLayer.ErrorBoxClear();
-    }
+    FViews.Window.FreeUpdateTimer();
+    FRunDisplay->DropResult();
     AutoSaveSettings();
     AssignSuite(nullptr);
     FTree.Clear();
@@ -80,7 +84,7 @@ void TGUITestRunner::FormShow()
 void TGUITestRunner::RunModal(const ITestPtr& suite)
 {
     AssignSuite(suite);
-    FLayer.ShowModal();
+    FViews.Window.ShowModal();
 }
 
 void TGUITestRunner::AssignSuite(const ITestPtr& suite)
@@ -104,7 +108,7 @@ void TGUITestRunner::RebuildTree()
         HideTestNodesActionExecute();
     else
         ExpandAllNodesActionExecute();
-    FLayer.TreeSetSelected(FTree.Nodes().FirstNode());
+    FViews.Tree.TreeSetSelected(FTree.Nodes().FirstNode());
 }
 
 void TGUITestRunner::EnableTreeCommands(bool enabled)
@@ -117,9 +121,9 @@ void TGUITestRunner::EnableTreeCommands(bool enabled)
 
 void TGUITestRunner::TestTreeClick()
 {
-    if (FRunning)
+    if (FRunDisplay->Running())
         return;
-    const THitTest hit = FLayer.TreeHitTest(FLayer.TreeCursorPos());
+    const THitTest hit = FViews.Tree.TreeHitTest(FViews.Tree.TreeCursorPos());
     if (hit.Node && hit.OnStateIcon)
         FTree.ToggleTestEnabled(*hit.Node);
     TestTreeChange(FTree.Selected());
@@ -129,11 +133,11 @@ void TGUITestRunner::TestTreeChange(TTreeNode* node)
 {
     if (!node || node != FTree.Selected())
         return;
-    FLayer.SetFailureSelected(-1);
-    const int rows = FLayer.FailureCount();
+    FViews.Failures.SetFailureSelected(-1);
+    const int rows = FViews.Failures.FailureCount();
     for (int row = 0; row < rows; ++row)
-        if (FLayer.FailureNode(row) == node) {
-            FLayer.SetFailureSelected(row);
+        if (FViews.Failures.FailureNode(row) == node) {
+            FViews.Failures.SetFailureSelected(row);
             break;
         }
     RefreshStatus(true);
@@ -155,9 +159,9 @@ void TGUITestRunner::TestTreeMouseDown(TMouseButton button, TPoint pt)
     // So that the popup menu acts on the node under the mouse.
     if (button != TMouseButton::Right)
         return;
-    const THitTest hit = FLayer.TreeHitTest(pt);
+    const THitTest hit = FViews.Tree.TreeHitTest(pt);
     if (hit.Node && hit.OnItem)
-        FLayer.TreeSetSelected(hit.Node);
+        FViews.Tree.TreeSetSelected(hit.Node);
 }
 
 void TGUITestRunner::pmTestTreePopup()
@@ -287,9 +291,8 @@ void TGUITestRunner::CopyProcnameToClipboardActionExecute()
 
 void TGUITestRunner::ExitActionExecute()
 {
-    if (FTestResult)
-        FTestResult->Stop();
-    FLayer.Close();
+    FRunDisplay->Stop();
+    FViews.Window.Close();
 }
 
 // --- run commands ---
@@ -306,8 +309,7 @@ void TGUITestRunner::RunSelectedTestActionExecute()
 
 void TGUITestRunner::StopActionExecute()
 {
-    if (FTestResult)
-        FTestResult->Stop();
+    FRunDisplay->Stop();
 }
 
 void TGUITestRunner::RescanUserlibExecute()
@@ -334,8 +336,8 @@ void TGUITestRunner::TestCasePropertiesActionExecute()
                                        FActions.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction),
                                        FActions.GetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction)};
         const std::vector<TPopupLine> lines = PropertyPopupLines(ComputeTestCaseProperties(*test, options));
-        const TPoint corner = FLayer.WindowTopLeft();
-        const int chosen = FLayer.ShowPropertiesPopup(lines, {corner.X + PopupX, corner.Y + PopupY});
+        const TPoint corner = FViews.Popup.WindowTopLeft();
+        const int chosen = FViews.Popup.ShowPropertiesPopup(lines, {corner.X + PopupX, corner.Y + PopupY});
         if (chosen < 0 || static_cast<std::size_t>(chosen) >= lines.size())
             return;
         const TPopupLine& line = lines[static_cast<std::size_t>(chosen)];
@@ -350,7 +352,7 @@ void TGUITestRunner::TestCasePropertiesActionExecute()
             RunSelectedTestActionExecute();
             break;
         case TPopupCommand::CopyPropertyName:
-            FLayer.SetClipboardText(line.PropertyName);
+            FViews.Window.SetClipboardText(line.PropertyName);
             return;
         case TPopupCommand::None:
             return;
@@ -381,7 +383,7 @@ void TGUITestRunner::RestoreSavedActionExecute()
 void TGUITestRunner::RunActionUpdate()
 {
     // Alt+R follows Run, so that it cannot reset the display of a run in progress.
-    const bool enabled = !FRunning && FSuite && FSuite->CountEnabledTestCases() > 0;
+    const bool enabled = !FRunDisplay->Running() && FSuite && FSuite->CountEnabledTestCases() > 0;
     FActions.SetEnabled(TActionId::RunAction, enabled);
     FActions.SetEnabled(TActionId::Alt_R_RunAction, enabled);
 }
@@ -395,19 +397,19 @@ void TGUITestRunner::RunSelectedTestActionUpdate()
 
 void TGUITestRunner::StopActionUpdate()
 {
-    const bool enabled = FRunning && FTestResult;
+    const bool enabled = FRunDisplay->Running() && FRunDisplay->HasResult();
     FActions.SetEnabled(TActionId::StopAction, enabled);
     FActions.SetEnabled(TActionId::Alt_S_StopAction, enabled);
 }
 
 void TGUITestRunner::CopyMessageToClipboardActionUpdate()
 {
-    FActions.SetEnabled(TActionId::CopyMessageToClipboardAction, FLayer.FailureSelected() >= 0);
+    FActions.SetEnabled(TActionId::CopyMessageToClipboardAction, FViews.Failures.FailureSelected() >= 0);
 }
 
 void TGUITestRunner::RescanUserlibUpdate()
 {
-    FActions.SetEnabled(TActionId::RescanUserlib, !FRunning);
+    FActions.SetEnabled(TActionId::RescanUserlib, !FRunDisplay->Running());
 }
 
 void TGUITestRunner::CopyProcnameToClipboardActionUpdate()
@@ -462,7 +464,7 @@ void TGUITestRunner::ToggleOption(TActionId id)
 void TGUITestRunner::ErrorBoxSplitterMoved()
 {
     FSettings.PlaceErrorBoxSplitter();
-    FLayer.Repaint();
+    FViews.Window.Repaint();
 }
 
 void TGUITestRunner::ErrorBoxPanelResize()

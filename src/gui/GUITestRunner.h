@@ -1,7 +1,8 @@
 #pragma once
 // The runner window's form: its state, the creation, showing and destruction steps, the
-// action handlers and the tree's event handlers. The widgets are behind IRunnerLayer;
-// the run display, the settings and the properties popup plug in at the marked hooks.
+// action handlers and the tree's event handlers. The widgets are behind the views of
+// RunnerLayer.h; the run display, the settings and the properties popup plug in at the
+// marked hooks.
 
 #include "core/TestInterfaces.h"
 #include "core/TestResult.h"
@@ -16,14 +17,20 @@
 
 namespace GUITestRunner {
 
-class TGUITestRunner {
+class TGUITestRunner : private IRunHost {
 public:
     static constexpr const char* FormName = "GUITestRunner";
     static constexpr const char* FormCaption = "Wexel: A unit testing framework";
 
-    // Attaches to the layer and runs FormCreate, with the settings in ConfigFilePath().
-    explicit TGUITestRunner(IRunnerLayer& layer);
-    TGUITestRunner(IRunnerLayer& layer, std::string configFilePath);
+    // Attaches to the views and runs FormCreate, with the settings in ConfigFilePath();
+    // the script library is what Rescan and each run's start refresh.
+    TGUITestRunner(const TRunnerViews& views, TScriptLibrary library);
+    TGUITestRunner(const TRunnerViews& views, std::string configFilePath, TScriptLibrary library = {});
+    // All views in one object.
+    TGUITestRunner(IRunnerLayer& layer, std::string configFilePath, TScriptLibrary library = {})
+        : TGUITestRunner(layer.Views(), std::move(configFilePath), std::move(library))
+    {
+    }
     // Runs FormDestroy.
     virtual ~TGUITestRunner();
     TGUITestRunner(const TGUITestRunner&) = delete;
@@ -34,14 +41,14 @@ public:
 
     // With a suite: loads the tests' enabled flags, enables the tree commands and rebuilds
     // the tree. Without one: disables the tree commands and leaves the tree as it is.
-    void AssignSuite(const TestFramework::ITestPtr& suite);
-    const TestFramework::ITestPtr& Suite() const { return FSuite; }
+    void AssignSuite(const TestFramework::ITestPtr& suite) override;
+    const TestFramework::ITestPtr& Suite() const override { return FSuite; }
     virtual void RebuildTree();
     TestFramework::ITestPtr TestOfNode(const TTreeNode* node) const { return FTree.TestOfNode(node); }
     TTreeNode* NodeOfTest(const TestFramework::ITestPtr& test) const { return FTree.NodeOfTest(test); }
     // The seven tree commands, and no other action.
-    void EnableTreeCommands(bool enabled);
-    bool Running() const { return FRunning; }
+    void EnableTreeCommands(bool enabled) override;
+    bool Running() const { return FRunDisplay->Running(); }
 
     TTestTree& Tree() { return FTree; }
     TActionList& Actions() { return FActions; }
@@ -108,7 +115,7 @@ protected:
     // --- settings ---
     void LoadSettings();
     void SaveSettings();
-    void AutoSaveSettings();
+    void AutoSaveSettings() override;
     void LoadTestStates();
     void SaveTestStates();
     // --- run display ---
@@ -121,19 +128,15 @@ private:
     void FormCreate();
     void FormDestroy();
 
-    IRunnerLayer& FLayer;
+    TRunnerViews FViews;
     TActionList FActions;
     // Offsets of the properties popup from the window's top-left corner.
     int PopupY = 30;
     int PopupX = 350;
     TestFramework::ITestPtr FSuite;
-    // Present only while a run is in progress.
-    std::unique_ptr<TestFramework::TTestResult> FTestResult;
-    bool FRunning = false;
     TTestTree FTree;
 
     // --- run display ---
-    friend class TRunDisplay;
     std::unique_ptr<TRunDisplay> FRunDisplay;
 
     // --- settings ---

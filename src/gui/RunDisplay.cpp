@@ -1,11 +1,8 @@
 #include "gui/RunDisplay.h"
 
-#include "bridge/HostTables.h"
-#include "bridge/WexelAdapter.h"
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
-#include "gui/GUITestRunner.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -28,7 +25,7 @@ constexpr int MessageFontSize = 12;
 
 // The run's listener. The result owns it and the display outlives every result (the form
 // frees its result before the display goes), so a plain reference back is safe.
-class TRunListener final : public TestFramework::ISuiteListener {
+class TRunListener final : public TestFramework::TEmptySuiteListener {
 public:
     explicit TRunListener(TRunDisplay& display) : FDisplay(display) {}
 
@@ -41,7 +38,6 @@ public:
     void EndTest(const ITestPtr& test) override { FDisplay.EndTest(test); }
     void TestingEnds(TTestResult& result) override { FDisplay.TestingEnds(result); }
     bool ShouldRunTest(const ITestPtr& test) override { return FDisplay.ShouldRunTest(test); }
-    void StartSuite(const ITestPtr&) override {}
     void EndSuite(const ITestPtr& suite) override { FDisplay.EndSuite(suite); }
 
 private:
@@ -84,13 +80,31 @@ std::string FormatDuration(std::int64_t ms)
     return text;
 }
 
-TRunDisplay::TRunDisplay(TGUITestRunner& form) : FForm(form), FLayer(form.FLayer) {}
+TRunDisplay::TRunDisplay(IRunHost& host, TTestTree& tree, TActionList& actions, TRunDisplayViews views,
+                         TScriptLibrary library)
+    : FHost(host), FTree(tree), FActions(actions), FViews(views), FLibrary(std::move(library))
+{
+}
 TRunDisplay::~TRunDisplay() = default;
+
+void TRunDisplay::Stop()
+{
+    if (FTestResult)
+        FTestResult->Stop();
+}
+
+void TRunDisplay::DropResult()
+{
+    if (FTestResult) {
+        FTestResult.reset();
+        FViews.ErrorBox.ErrorBoxClear();
+    }
+}
 
 TTestResult& TRunDisplay::Result(int line)
 {
-    Sys::Assert(FForm.FTestResult != nullptr, GUITestRunnerUnit, line);
-    return *FForm.FTestResult;
+    Sys::Assert(FTestResult != nullptr, GUITestRunnerUnit, line);
+    return *FTestResult;
 }
 
 // --- what the layer shows ---
@@ -110,9 +124,9 @@ void TRunDisplay::SetBars(int progressMax, int progressPos, int scoreMax, int sc
     progressPos = std::clamp(progressPos, 0, std::max(progressMax, 0));
     scorePos = std::clamp(scorePos, 0, std::max(scoreMax, 0));
     if (progressMax != FProgressMax || progressPos != FProgressPos)
-        FLayer.SetBar(TBar::Progress, progressMax, progressPos);
+        FViews.Progress.SetBar(TBar::Progress, progressMax, progressPos);
     if (scoreMax != FScoreMax || scorePos != FScorePos)
-        FLayer.SetBar(TBar::Score, scoreMax, scorePos);
+        FViews.Progress.SetBar(TBar::Score, scoreMax, scorePos);
     FProgressMax = progressMax;
     FProgressPos = progressPos;
     FScoreMax = scoreMax;
@@ -124,7 +138,7 @@ void TRunDisplay::SetScoreColor(std::optional<TColor> color)
     if (color == FScoreColor)
         return;
     FScoreColor = color;
-    FLayer.SetScoreBarColor(color);
+    FViews.Progress.SetScoreBarColor(color);
 }
 
 void TRunDisplay::SetLabel(std::string text)
@@ -132,7 +146,7 @@ void TRunDisplay::SetLabel(std::string text)
     if (text == FScoreLabel)
         return;
     FScoreLabel = std::move(text);
-    FLayer.SetScoreLabel(FScoreLabel);
+    FViews.Progress.SetScoreLabel(FScoreLabel);
 }
 
 void TRunDisplay::ClearProgress()
@@ -146,23 +160,24 @@ void TRunDisplay::ClearProgress()
 
 void TRunDisplay::Reset()
 {
-    FLayer.FailureClear();
+    FViews.Failures.FailureClear();
     ClearProgress();
-    FLayer.Repaint();
-    const ITestPtr& suite = FForm.FSuite;
+    FViews.Window.Repaint();
+    const ITestPtr& suite = FHost.Suite();
     const int maximum = suite ? suite->CountEnabledTestCases() : NoSuiteMaximum;
     SetCell(StatCell::Tests, suite ? std::to_string(maximum) : std::string());
     SetBars(maximum, FProgressPos, maximum, FScorePos);
     for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
         SetCell(cell, {});
-    FForm.FTree.ResetRunImages();
-    FForm.FTree.RefreshAllCheckImages();
+    FTree.ResetRunImages();
+    FTree.RefreshAllCheckImages();
     if (FCellsDirty) {
         FCellsDirty = false;
-        FLayer.SetStatistics(FCells);
+        FViews.Progress.SetStatistics(FCells);
     }
     // So that each run sees freshly compiled script libraries.
-    Wexel::RefreshHostTables();
+    if (FLibrary.Refresh)
+        FLibrary.Refresh();
 }
 
 void TRunDisplay::RewriteRunStatistics(TTestResult& result)
@@ -192,32 +207,32 @@ void TRunDisplay::RefreshStatus(bool full)
 
 void TRunDisplay::Refresh(bool full, bool recount)
 {
-    const ITestPtr& suite = FForm.FSuite;
+    const ITestPtr& suite = FHost.Suite();
     if (full && recount) {
         FTotalEnabled = suite ? suite->CountEnabledTestCases() : 0;
         SetCell(StatCell::Tests, suite ? std::to_string(FTotalEnabled) : std::string());
     }
-    if (TTestResult* result = FForm.FTestResult.get()) {
+    if (TTestResult* result = FTestResult.get()) {
         const int n = result->RunCount();
         if (full || FTimerExpired || n % RewriteEvery == 0) {
             RewriteRunStatistics(*result);
             if (FTimerExpired && n < FTotalEnabled) {
                 FTimerExpired = false;
-                FLayer.SetUpdateTimerEnabled(true);
+                FViews.Window.SetUpdateTimerEnabled(true);
             }
         }
         if (FCellsDirty) {
             FCellsDirty = false;
-            FLayer.SetStatistics(FCells);
+            FViews.Progress.SetStatistics(FCells);
         }
-        FLayer.RepaintResults();
+        FViews.Progress.RepaintResults();
     } else {
         const std::string& tests = FCells[StatCell::Tests];
         if (tests == "0" || tests.empty() || tests != FCells[StatCell::Run]) {
             for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
                 SetCell(cell, {});
-        } else if (TTreeNode* selected = FForm.FTree.Selected()) {
-            const std::int64_t elapsed = FForm.FTree.TestOfNode(selected)->ElapsedTestTime();
+        } else if (TTreeNode* selected = FTree.Selected()) {
+            const std::int64_t elapsed = FTree.TestOfNode(selected)->ElapsedTestTime();
             SetCell(StatCell::TestTime, FormatDuration(elapsed));
             SetCell(StatCell::TotalTime, FormatDuration(std::max(FLastTotalTime, elapsed)));
         } else {
@@ -226,17 +241,17 @@ void TRunDisplay::Refresh(bool full, bool recount)
         }
         if (FCellsDirty) {
             FCellsDirty = false;
-            FLayer.SetStatistics(FCells);
+            FViews.Progress.SetStatistics(FCells);
         }
         ClearProgress();
     }
     if (full) {
-        FLayer.Repaint();
+        FViews.Window.Repaint();
         // Stop, Exit and the other commands reach a run only here. Outside a run the
         // window's own loop is running anyway, and handling its messages from inside one
         // of its handlers would only re-enter it.
-        if (FForm.FRunning)
-            FLayer.ProcessMessages();
+        if (FRunning)
+            FViews.Window.ProcessMessages();
     }
 }
 
@@ -246,26 +261,26 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
 {
     if (!test)
         return;
-    if (FForm.FRunning) {
+    if (FRunning) {
         Result(__LINE__).Stop();
         return;
     }
-    TActionList& actions = FForm.FActions;
-    FForm.FRunning = true;
+    TActionList& actions = FActions;
+    FRunning = true;
     actions.SetEnabled(TActionId::RunAction, false);
     actions.SetEnabled(TActionId::Alt_R_RunAction, false);
     actions.SetEnabled(TActionId::CopyMessageToClipboardAction, false);
     actions.SetEnabled(TActionId::RescanUserlib, false);
     actions.SetEnabled(TActionId::StopAction, true);
     actions.SetEnabled(TActionId::Alt_S_StopAction, true);
-    FForm.EnableTreeCommands(false);
-    FForm.AutoSaveSettings();
-    if (FForm.FTestResult) {
-        FForm.FTestResult.reset();
-        FLayer.ErrorBoxClear();
+    FHost.EnableTreeCommands(false);
+    FHost.AutoSaveSettings();
+    if (FTestResult) {
+        FTestResult.reset();
+        FViews.ErrorBox.ErrorBoxClear();
     }
-    FForm.FTestResult = std::make_unique<TTestResult>();
-    TTestResult& result = *FForm.FTestResult;
+    FTestResult = std::make_unique<TTestResult>();
+    TTestResult& result = *FTestResult;
     result.AddListener(std::make_shared<TRunListener>(*this));
     result.BreakOnFailures = actions.GetChecked(TActionId::BreakOnFailuresAction);
     result.FailsIfNoChecksExecuted = actions.GetChecked(TActionId::FailIfNoChecksExecutedAction);
@@ -274,13 +289,13 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
 
     // Whatever the run does, the window must come back idle.
     TFinally runEnd([this] {
-        FForm.FTestResult.reset();
-        FForm.FRunning = false;
+        FTestResult.reset();
+        FRunning = false;
         FTimerExpired = false;
-        FLayer.SetUpdateTimerEnabled(false);
-        FForm.EnableTreeCommands(true);
+        FViews.Window.SetUpdateTimerEnabled(false);
+        FHost.EnableTreeCommands(true);
         // The run's last state, whatever was coalesced away.
-        FLayer.Repaint();
+        FViews.Window.Repaint();
     });
     test->Run(result);
 }
@@ -289,55 +304,53 @@ void TRunDisplay::RunAll()
 {
     // A run command during a run stops it; resetting first would wipe the display of
     // the run that is still going.
-    if (FForm.FRunning) {
-        RunTestTree(FForm.FSuite);
+    if (FRunning) {
+        RunTestTree(FHost.Suite());
         return;
     }
-    if (!FForm.FSuite)
+    if (!FHost.Suite())
         return;
     Reset();
-    RunTestTree(FForm.FSuite);
+    RunTestTree(FHost.Suite());
 }
 
 void TRunDisplay::RunSelected()
 {
-    if (FForm.FRunning) {
-        RunTestTree(FForm.FSuite);
+    if (FRunning) {
+        RunTestTree(FHost.Suite());
         return;
     }
     Reset();
     FSelectedPath.clear();
-    TTreeNode* selected = FForm.FTree.Selected();
+    TTreeNode* selected = FTree.Selected();
     for (TTreeNode* node = selected; node; node = node->Parent)
-        FSelectedPath.insert(FForm.FTree.TestOfNode(node).get());
+        FSelectedPath.insert(FTree.TestOfNode(node).get());
     FSelectedOnly = true;
     SetBars(1, FProgressPos, 1, FScorePos);
     TFinally dropPath([this] {
         FSelectedOnly = false;
         FSelectedPath.clear();
     });
-    RunTestTree(FForm.FSuite);
+    RunTestTree(FHost.Suite());
 }
 
 void TRunDisplay::Rescan()
 {
     // The suite, the tree and the test list it replaces are what a run's listener works
     // on, so there is no rescan during a run.
-    if (FForm.FRunning)
+    if (FRunning)
         return;
     // Check boxes changed since the last save stay as they are for the tests that are
     // still there: a rescan reloads scripts, it does not undo the user's choice.
     std::unordered_map<std::string, bool> enabled;
-    TTestTree& tree = FForm.FTree;
+    TTestTree& tree = FTree;
     for (TTreeNode* n = tree.Nodes().FirstNode(); n; n = tree.Nodes().GetNext(*n))
         enabled.emplace(PathOf(*n), tree.TestOfNode(n)->GetEnabled());
 
-    FForm.AssignSuite(nullptr);
-    Wexel::RefreshHostTables();
-    TestFramework::ClearRegistry();
-    if (Wexel::WexelAdapter)
-        Wexel::WexelAdapter->RegisterTests();
-    FForm.AssignSuite(TestFramework::RegisteredTests());
+    FHost.AssignSuite(nullptr);
+    if (FLibrary.Rescan)
+        FLibrary.Rescan();
+    FHost.AssignSuite(TestFramework::RegisteredTests());
     tree.AttachNodes();
 
     bool changed = false;
@@ -359,20 +372,20 @@ void TRunDisplay::Rescan()
 
 void TRunDisplay::CopyMessageToClipboard()
 {
-    FLayer.SetClipboardText(FLayer.ErrorBoxText());
+    FViews.Window.SetClipboardText(FViews.ErrorBox.ErrorBoxText());
 }
 
 void TRunDisplay::TimerTick()
 {
     FTimerExpired = true;
-    FLayer.SetUpdateTimerEnabled(false);
+    FViews.Window.SetUpdateTimerEnabled(false);
 }
 
 void TRunDisplay::FailureListViewClick()
 {
-    const int row = FLayer.FailureSelected();
+    const int row = FViews.Failures.FailureSelected();
     if (row >= 0)
-        FLayer.TreeSetSelected(FLayer.FailureRow(row).Node);
+        FViews.TreeView.TreeSetSelected(FViews.Failures.FailureRow(row).Node);
 }
 
 void TRunDisplay::FailureListViewSelectItem(int row, bool selected)
@@ -380,7 +393,7 @@ void TRunDisplay::FailureListViewSelectItem(int row, bool selected)
     if (selected)
         ShowFailureDetails(row);
     else
-        FLayer.ErrorBoxClear();
+        FViews.ErrorBox.ErrorBoxClear();
 }
 
 // --- listener ---
@@ -390,7 +403,7 @@ void TRunDisplay::TestingStarts()
     FLastTotalTime = 0;
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
-    FLayer.SetUpdateTimerEnabled(true);
+    FViews.Window.SetUpdateTimerEnabled(true);
     RefreshStatus(true);
     SetScoreColor(Colors::Green);
 }
@@ -399,26 +412,26 @@ void TRunDisplay::StartTest(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     Result(__LINE__);
-    TTreeNode* node = FForm.FTree.NodeOfTest(test);
+    TTreeNode* node = FTree.NodeOfTest(test);
     RaiseRunImage(node, RunImage::Running);
-    FLayer.ShowRunningNode(*node, FForm.FActions.GetChecked(TActionId::ShowTestedNodeAction));
-    if (FLayer.ErrorBoxLineCount() > 0)
-        FLayer.ErrorBoxClear();
+    FViews.Progress.ShowRunningNode(*node, FActions.GetChecked(TActionId::ShowTestedNodeAction));
+    if (FViews.ErrorBox.ErrorBoxLineCount() > 0)
+        FViews.ErrorBox.ErrorBoxClear();
     RefreshStatus(false);
 }
 
 void TRunDisplay::Status(const ITestPtr& test, const std::string& msg)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
-    if (FLayer.ErrorBoxLineCount() == 0)
-        FLayer.ErrorBoxAddLine(test->GetName() + ":");
-    FLayer.ErrorBoxAddLine(msg);
-    FLayer.RepaintErrorBox();
+    if (FViews.ErrorBox.ErrorBoxLineCount() == 0)
+        FViews.ErrorBox.ErrorBoxAddLine(test->GetName() + ":");
+    FViews.ErrorBox.ErrorBoxAddLine(msg);
+    FViews.ErrorBox.RepaintErrorBox();
 }
 
 bool TRunDisplay::IsOverridden(const ITestPtr& test) const
 {
-    const TActionList& a = FForm.FActions;
+    const TActionList& a = FActions;
     const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
     return (a.GetChecked(TActionId::FailIfNoChecksExecutedAction) && !test->GetFailsOnNoChecksExecuted()) ||
            (leaks && !test->GetFailsOnMemoryLeak()) ||
@@ -428,7 +441,7 @@ bool TRunDisplay::IsOverridden(const ITestPtr& test) const
 
 bool TRunDisplay::HasRunTimeProperties(const ITestPtr& test) const
 {
-    const TActionList& a = FForm.FActions;
+    const TActionList& a = FActions;
     const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
     return (test->GetFailsOnNoChecksExecuted() && !a.GetChecked(TActionId::FailIfNoChecksExecutedAction)) ||
            (test->GetFailsOnMemoryLeak() && !leaks) || (leaks && test->GetIgnoreSetUpTearDownLeaks()) ||
@@ -439,7 +452,7 @@ void TRunDisplay::AddSuccess(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     TTestResult& result = Result(__LINE__);
-    TTreeNode* node = FForm.FTree.NodeOfTest(test);
+    TTreeNode* node = FTree.NodeOfTest(test);
     if (!TestFramework::IsTestMethod(test)) {
         RaiseRunImage(node, RunImage::Passed);
         return;
@@ -447,7 +460,7 @@ void TRunDisplay::AddSuccess(const ITestPtr& test)
     const bool overridden = IsOverridden(test);
     if (overridden)
         ++result.Overrides;
-    const TActionList& a = FForm.FActions;
+    const TActionList& a = FActions;
     const bool notice = (a.GetChecked(TActionId::WarnOnFailTestOverrideAction) && overridden) ||
                         (a.GetChecked(TActionId::ShowTestCasesWithRunTimePropertiesAction) &&
                          HasRunTimeProperties(test));
@@ -460,7 +473,7 @@ void TRunDisplay::AddFailure(TTestFailure& failure)
     AddFailureRow(failure, RunImage::Failed);
     if (result.ErrorCount() == 0)
         SetScoreColor(Colors::Fuchsia);
-    RaiseRunImage(FForm.FTree.NodeOfTest(failure.FailedTest()), RunImage::Failed);
+    RaiseRunImage(FTree.NodeOfTest(failure.FailedTest()), RunImage::Failed);
     RefreshStatus(false);
 }
 
@@ -469,7 +482,7 @@ void TRunDisplay::AddError(TTestFailure& failure)
     Result(__LINE__);
     AddFailureRow(failure, RunImage::Error);
     SetScoreColor(Colors::Red);
-    RaiseRunImage(FForm.FTree.NodeOfTest(failure.FailedTest()), RunImage::Error);
+    RaiseRunImage(FTree.NodeOfTest(failure.FailedTest()), RunImage::Error);
     RefreshStatus(false);
 }
 
@@ -507,7 +520,7 @@ bool TRunDisplay::ShouldRunTest(const ITestPtr& test)
 
 void TRunDisplay::RaiseRunImage(TTreeNode* node, int image)
 {
-    TTreeNodes& nodes = FForm.FTree.Nodes();
+    TTreeNodes& nodes = FTree.Nodes();
     // Every raise goes up the whole chain, so an ancestor's image is never below its
     // descendants': where the image does not rise, it rises nowhere above either.
     for (; node && image > node->ImageIndex; node = node->Parent) {
@@ -527,54 +540,54 @@ void TRunDisplay::AddFailureRow(TTestFailure& failure, int image)
     row.Location = failure.LocationInfo() + " " + failure.AddressInfo();
     row.StackTrace = failure.StackTrace();
     row.Image = image;
-    row.Node = FForm.FTree.NodeOfTest(test);
-    FLayer.FailureAddRow(row);
+    row.Node = FTree.NodeOfTest(test);
+    FViews.Failures.FailureAddRow(row);
     for (TTreeNode* n = row.Node; n; n = n->Parent)
-        FLayer.TreeExpand(*n, false);
+        FViews.TreeView.TreeExpand(*n, false);
 }
 
 void TRunDisplay::ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color)
 {
-    FLayer.ErrorBoxSetAttributes({size, bold, color});
+    FViews.ErrorBox.ErrorBoxSetAttributes({size, bold, color});
 }
 
 void TRunDisplay::ShowFailureDetails(int row)
 {
     // A copy: selecting the node runs the tree's change handler (the layer reports the
     // change), which may select rows and so change the list.
-    const TFailureRow failure = FLayer.FailureRow(row);
-    if (FLayer.TreeSelected() != failure.Node)
-        FLayer.TreeSetSelected(failure.Node);
-    const ITestPtr test = FForm.FTree.TestOfNode(failure.Node);
-    const int size = FLayer.FontSize();
-    FLayer.ErrorBoxClear();
+    const TFailureRow failure = FViews.Failures.FailureRow(row);
+    if (FViews.TreeView.TreeSelected() != failure.Node)
+        FViews.TreeView.TreeSetSelected(failure.Node);
+    const ITestPtr test = FTree.TestOfNode(failure.Node);
+    const int size = FViews.ErrorBox.FontSize();
+    FViews.ErrorBox.ErrorBoxClear();
     ErrorBoxAttributes(size, true);
-    FLayer.ErrorBoxInsert(failure.Caption + ": ");
+    FViews.ErrorBox.ErrorBoxInsert(failure.Caption + ": ");
     ErrorBoxAttributes(size, true, failure.Image < RunImage::Error ? Colors::Fuchsia : Colors::Red);
-    FLayer.ErrorBoxInsert(failure.FailureType);
-    FLayer.ErrorBoxAddLine({});
+    FViews.ErrorBox.ErrorBoxInsert(failure.FailureType);
+    FViews.ErrorBox.ErrorBoxAddLine({});
     ErrorBoxAttributes(size, false);
-    FLayer.ErrorBoxInsert("at " + failure.Location);
+    FViews.ErrorBox.ErrorBoxInsert("at " + failure.Location);
     if (!failure.Message.empty()) {
-        FLayer.ErrorBoxAddLine({});
+        FViews.ErrorBox.ErrorBoxAddLine({});
         ErrorBoxAttributes(MessageFontSize, false);
-        FLayer.ErrorBoxInsert(failure.Message);
+        FViews.ErrorBox.ErrorBoxInsert(failure.Message);
         ErrorBoxAttributes(size, false);
     }
     if (const std::string status = test->GetStatus(); !status.empty()) {
-        FLayer.ErrorBoxAddLine({});
-        FLayer.ErrorBoxAddLine({});
+        FViews.ErrorBox.ErrorBoxAddLine({});
+        FViews.ErrorBox.ErrorBoxAddLine({});
         ErrorBoxAttributes(size, true);
-        FLayer.ErrorBoxAddLine("Status Messages");
+        FViews.ErrorBox.ErrorBoxAddLine("Status Messages");
         ErrorBoxAttributes(size, false);
-        FLayer.ErrorBoxAddLine(status);
+        FViews.ErrorBox.ErrorBoxAddLine(status);
     }
     if (!failure.StackTrace.empty()) {
-        FLayer.ErrorBoxAddLine({});
+        FViews.ErrorBox.ErrorBoxAddLine({});
         ErrorBoxAttributes(size, true);
-        FLayer.ErrorBoxAddLine("StackTrace");
+        FViews.ErrorBox.ErrorBoxAddLine("StackTrace");
         ErrorBoxAttributes(size, false);
-        FLayer.ErrorBoxInsert(failure.StackTrace);
+        FViews.ErrorBox.ErrorBoxInsert(failure.StackTrace);
     }
 }
 

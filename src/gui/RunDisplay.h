@@ -1,29 +1,71 @@
 #pragma once
 // The window's runs: starting, listening to and stopping a run, the run images of the
 // tree, the bars and their colours, the statistics row, the failure list with the error
-// box, and the rescan of the script library. Plain C++ over the widget layer.
+// box, and the rescan of the script library. Plain C++ over the widget layer. The display
+// owns the run (its result and whether one is going); the form is reached only through
+// IRunHost.
 
 #include "core/TestInterfaces.h"
+#include "gui/RunnerActions.h"
 #include "gui/RunnerLayer.h"
+#include "gui/TestTree.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <unordered_set>
 
 namespace GUITestRunner {
 
-class TGUITestRunner;
+// What the display needs of the form that holds it.
+class IRunHost {
+public:
+    virtual const TestFramework::ITestPtr& Suite() const = 0;
+    // A null suite empties the tree; a suite loads its tests' states and rebuilds it.
+    virtual void AssignSuite(const TestFramework::ITestPtr& suite) = 0;
+    virtual void EnableTreeCommands(bool enabled) = 0;
+    virtual void AutoSaveSettings() = 0;
+
+protected:
+    ~IRunHost() = default;
+};
+
+// The script library behind the tests, handed in by whoever creates the window; either
+// operation may be empty, and then does nothing.
+struct TScriptLibrary {
+    // Before every run, so that it sees freshly compiled scripts.
+    std::function<void()> Refresh;
+    // Registers the library's tests anew in the registry.
+    std::function<void()> Rescan;
+};
+
+// The views the display writes to.
+struct TRunDisplayViews {
+    IWindowView& Window;
+    ITreeView& TreeView;
+    IFailureListView& Failures;
+    IErrorBoxView& ErrorBox;
+    IProgressView& Progress;
+};
 
 // "h:mm:ss.fff", the hours not limited to two digits.
 std::string FormatDuration(std::int64_t ms);
 
 class TRunDisplay {
 public:
-    explicit TRunDisplay(TGUITestRunner& form);
+    TRunDisplay(IRunHost& host, TTestTree& tree, TActionList& actions, TRunDisplayViews views,
+                TScriptLibrary library);
     ~TRunDisplay();
     TRunDisplay(const TRunDisplay&) = delete;
     TRunDisplay& operator=(const TRunDisplay&) = delete;
+
+    bool Running() const { return FRunning; }
+    bool HasResult() const { return FTestResult != nullptr; }
+    // Asks the run in progress, if any, to stop after the running test.
+    void Stop();
+    // Frees the last run's result (and its details in the error box).
+    void DropResult();
 
     void Reset();
     void RefreshStatus(bool full);
@@ -78,8 +120,14 @@ private:
     bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
     void ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color = {});
 
-    TGUITestRunner& FForm;
-    IRunnerLayer& FLayer;
+    IRunHost& FHost;
+    TTestTree& FTree;
+    TActionList& FActions;
+    TRunDisplayViews FViews;
+    TScriptLibrary FLibrary;
+    // Present only while a run is in progress.
+    std::unique_ptr<TestFramework::TTestResult> FTestResult;
+    bool FRunning = false;
     TStatistics FCells;
     bool FCellsDirty = false;
     int FProgressMax = 0;

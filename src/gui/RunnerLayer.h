@@ -1,9 +1,10 @@
 #pragma once
-// What the window's logic needs from a widget set, and no more: the window, the action
-// states, the tree view's view state (expansion, selection, scrolling, hit tests), the
-// failure list's rows and selection, the error box, the clipboard and the update timer.
+// What the window's logic needs from a widget set, and no more, one small interface per
+// concern: the window, the properties popup, the tree view's view state (expansion,
+// selection, scrolling, hit tests), the failure list, the error box, the progress
+// display and the two parts the settings keep (placement, panels and columns).
 // The nodes themselves are the logic's (TTreeNodes); a view follows them as an observer.
-// The Qt window implements this; tests drive the logic through a fake one.
+// The Qt window implements these; tests drive the logic through a fake.
 
 #include "gui/PropertiesPopup.h"
 #include "gui/RunnerActions.h"
@@ -83,16 +84,17 @@ struct TTextAttributes {
 
 enum class TBar { Progress, Score };
 
-class IRunnerLayer {
-public:
-    virtual ~IRunnerLayer() = default;
+// The window's views, one interface per concern; the logic takes only those it uses.
 
-    // --- window ---
-    // The form is created; from now on the layer reports its events to it and follows
+// The window itself: its life, its paints and messages, the action states, the
+// clipboard and the update timer.
+class IWindowView {
+public:
+    // The form is created; from now on the window reports its events to it and follows
     // its nodes and actions.
     virtual void Attach(TGUITestRunner& form) = 0;
-    // Shows the window and returns once it has closed; the layer calls FormShow as the
-    // window appears.
+    // Shows the window and returns once it has closed; the window calls FormShow as it
+    // appears.
     virtual void ShowModal() = 0;
     virtual void Close() = 0;
     // Handles pending window messages (user commands included).
@@ -101,19 +103,34 @@ public:
     virtual void Repaint() = 0;
     // Gives the tree its node and state images and the failure list its row images.
     virtual void AssignImageLists() = 0;
-
-    // --- actions ---
     // An action's enabled or checked state or its shortcut changed.
     virtual void ActionChanged(TActionId id) = 0;
+    virtual void SetClipboardText(const std::string& text) = 0;
+    // A disabled timer whose ticks go to the form's UpdateTimerTimer.
+    virtual void CreateUpdateTimer(int intervalMs) = 0;
+    virtual void FreeUpdateTimer() = 0;
+    virtual void SetUpdateTimerEnabled(bool enabled) = 0;
 
-    // --- properties popup ---
+protected:
+    ~IWindowView() = default;
+};
+
+// The test case's properties popup.
+class IPopupView {
+public:
     // The window's top-left corner on the screen.
     virtual TPoint WindowTopLeft() = 0;
     // Shows the owner-drawn popup modally at the screen point and answers the index of
     // the line chosen, or -1 when it closed without a choice.
     virtual int ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TPoint screenPos) = 0;
 
-    // --- tree view ---
+protected:
+    ~IPopupView() = default;
+};
+
+// The tree view's view state; the nodes themselves are the logic's.
+class ITreeView {
+public:
     // Brackets a batch of node changes; the view shows the outcome once, at the end.
     virtual void TreeBeginUpdate() = 0;
     virtual void TreeEndUpdate() = 0;
@@ -127,7 +144,13 @@ public:
     virtual TPoint TreeCursorPos() = 0;
     virtual THitTest TreeHitTest(TPoint pt) = 0;
 
-    // --- failure list ---
+protected:
+    ~ITreeView() = default;
+};
+
+// The failure list's rows and selection.
+class IFailureListView {
+public:
     virtual int FailureCount() = 0;
     // The tree node of the row's failed test.
     virtual TTreeNode* FailureNode(int row) = 0;
@@ -135,16 +158,17 @@ public:
     virtual int FailureSelected() = 0;
     // -1 clears the selection.
     virtual void SetFailureSelected(int row) = 0;
-
-    // --- run display ---
     virtual void FailureAddRow(const TFailureRow& row) = 0;
     virtual const TFailureRow& FailureRow(int row) = 0;
     virtual void FailureClear() = 0;
-    virtual void SetStatistics(const TStatistics& cells) = 0;
-    virtual void SetBar(TBar bar, int maximum, int position) = 0;
-    // No colour: the colour of the panel the bar sits on.
-    virtual void SetScoreBarColor(std::optional<TColor> color) = 0;
-    virtual void SetScoreLabel(const std::string& text) = 0;
+
+protected:
+    ~IFailureListView() = default;
+};
+
+// The error box under the failure list.
+class IErrorBoxView {
+public:
     // The window font's size in points, the error box's normal size.
     virtual int FontSize() = 0;
     virtual void ErrorBoxSetAttributes(const TTextAttributes& attributes) = 0;
@@ -154,35 +178,56 @@ public:
     virtual void ErrorBoxAddLine(const std::string& text) = 0;
     virtual int ErrorBoxLineCount() = 0;
     virtual std::string ErrorBoxText() = 0;
+    virtual void ErrorBoxClear() = 0;
+    virtual void RepaintErrorBox() = 0;
+
+protected:
+    ~IErrorBoxView() = default;
+};
+
+// The bars, the statistics row and the running test's node.
+class IProgressView {
+public:
+    virtual void SetStatistics(const TStatistics& cells) = 0;
+    virtual void SetBar(TBar bar, int maximum, int position) = 0;
+    // No colour: the colour of the panel the bar sits on.
+    virtual void SetScoreBarColor(std::optional<TColor> color) = 0;
+    virtual void SetScoreLabel(const std::string& text) = 0;
     // The running test's node: scrolled into view when asked, then the tree repainted.
     // Repaints here and in Repaint may be coalesced (at most one per 20 ms) as long as
     // the last state is painted.
     virtual void ShowRunningNode(TTreeNode& node, bool scroll) = 0;
     virtual void RepaintResults() = 0;
-    virtual void RepaintErrorBox() = 0;
-    virtual void SetUpdateTimerEnabled(bool enabled) = 0;
 
-    // --- error box, clipboard, timer ---
-    virtual void ErrorBoxClear() = 0;
-    virtual void SetClipboardText(const std::string& text) = 0;
-    // A disabled timer whose ticks go to the form's UpdateTimerTimer.
-    virtual void CreateUpdateTimer(int intervalMs) = 0;
-    virtual void FreeUpdateTimer() = 0;
+protected:
+    ~IProgressView() = default;
+};
 
-    // --- window placement, panels and columns (settings) ---
-    // The window's outer position and its size, as the window system keeps them for a
-    // window that is not maximized.
-    struct TBounds {
-        int Left = 0;
-        int Top = 0;
-        int Width = 0;
-        int Height = 0;
-    };
+// The window's outer position and its size, as the window system keeps them for a
+// window that is not maximized.
+struct TBounds {
+    int Left = 0;
+    int Top = 0;
+    int Width = 0;
+    int Height = 0;
+};
+
+// Where the window sits on the screen (settings).
+class IPlacementView {
+public:
     virtual TBounds WindowBounds() = 0;
     virtual void SetWindowBounds(const TBounds& bounds) = 0;
     virtual bool WindowMaximized() = 0;
     // Before the window is shown: it then opens maximized.
     virtual void MaximizeWindow() = 0;
+
+protected:
+    ~IPlacementView() = default;
+};
+
+// The panels and the failure list's columns (settings).
+class ILayoutView {
+public:
     virtual int ResultsPanelHeight() = 0;
     virtual void SetResultsPanelHeight(int height) = 0;
     virtual int ErrorBoxPanelHeight() = 0;
@@ -195,18 +240,47 @@ public:
     virtual int FailureColumnCount() = 0;
     virtual int FailureColumnWidth(int column) = 0;
     virtual void SetFailureColumnWidth(int column, int width) = 0;
+
+protected:
+    ~ILayoutView() = default;
+};
+
+// The views a form works on; each outlives the form.
+struct TRunnerViews {
+    IWindowView& Window;
+    IPopupView& Popup;
+    ITreeView& Tree;
+    IFailureListView& Failures;
+    IErrorBoxView& ErrorBox;
+    IProgressView& Progress;
+    IPlacementView& Placement;
+    ILayoutView& Layout;
+};
+
+// All views in one object, for a widget set that keeps them together (the tests' fake).
+class IRunnerLayer : public IWindowView,
+                     public IPopupView,
+                     public ITreeView,
+                     public IFailureListView,
+                     public IErrorBoxView,
+                     public IProgressView,
+                     public IPlacementView,
+                     public ILayoutView {
+public:
+    virtual ~IRunnerLayer() = default;
+    TRunnerViews Views() { return {*this, *this, *this, *this, *this, *this, *this, *this}; }
 };
 
 // Brackets node changes for as long as it lives.
 class TTreeUpdate {
 public:
-    explicit TTreeUpdate(IRunnerLayer& layer) : FLayer(layer) { FLayer.TreeBeginUpdate(); }
+    explicit TTreeUpdate(ITreeView& view) : FLayer(view) { FLayer.TreeBeginUpdate(); }
     ~TTreeUpdate() { FLayer.TreeEndUpdate(); }
     TTreeUpdate(const TTreeUpdate&) = delete;
     TTreeUpdate& operator=(const TTreeUpdate&) = delete;
 
 private:
-    IRunnerLayer& FLayer;
+    ITreeView& FLayer;
 };
 
 } // namespace GUITestRunner

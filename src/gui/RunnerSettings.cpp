@@ -88,7 +88,7 @@ void TRunnerSettings::LoadSettings()
 void TRunnerSettings::ReadSettings()
 {
     TActionList& actions = FForm.Actions;
-    IRunnerLayer& layer = FForm.Layer;
+    ILayoutView& layer = FForm.Layout;
     LoadStoreChoice();
     const auto store = OpenSettingsStore(FPath, UseRegistry());
     LoadWindowPlacement(*store);
@@ -125,8 +125,8 @@ void TRunnerSettings::LoadStoreChoice()
 
 void TRunnerSettings::LoadWindowPlacement(const TCustomIniFile& store)
 {
-    IRunnerLayer& layer = FForm.Layer;
-    IRunnerLayer::TBounds bounds = layer.WindowBounds();
+    IPlacementView& layer = FForm.Placement;
+    TBounds bounds = layer.WindowBounds();
     bounds.Width = store.ReadInteger(ConfigSection, "Width", bounds.Width);
     bounds.Height = store.ReadInteger(ConfigSection, "Height", bounds.Height);
     bounds.Top = store.ReadInteger(ConfigSection, "Top", bounds.Top);
@@ -163,7 +163,7 @@ void TRunnerSettings::AutoSaveSettings()
 void TRunnerSettings::WriteSettings()
 {
     const TActionList& actions = FForm.Actions;
-    IRunnerLayer& layer = FForm.Layer;
+    ILayoutView& layer = FForm.Layout;
     if (FForm.Suite)
         WriteTestStates();
     // Opened after the tests' states are in the file, so that writing it keeps them.
@@ -190,12 +190,12 @@ void TRunnerSettings::WriteSettings()
 
 void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
 {
-    IRunnerLayer& layer = FForm.Layer;
+    IPlacementView& layer = FForm.Placement;
     store.WriteBool(ConfigSection, "AutoSave", FForm.Actions.GetChecked(TActionId::AutoSaveAction));
     // A maximized window's bounds are the screen's; the ones to restore to stay stored.
     const bool maximized = layer.WindowMaximized();
     if (!maximized) {
-        const IRunnerLayer::TBounds bounds = layer.WindowBounds();
+        const TBounds bounds = layer.WindowBounds();
         store.WriteInteger(ConfigSection, "Left", bounds.Left);
         store.WriteInteger(ConfigSection, "Top", bounds.Top);
         store.WriteInteger(ConfigSection, "Width", bounds.Width);
@@ -242,7 +242,7 @@ void TRunnerSettings::ToggleOption(TActionId id)
         AutoSaveSettings();
         break;
     case TActionId::ErrorBoxVisibleAction:
-        FForm.Layer.SetErrorBoxVisible(checked);
+        FForm.Layout.SetErrorBoxVisible(checked);
         if (checked)
             PlaceErrorBoxSplitter();
         break;
@@ -266,7 +266,7 @@ void TRunnerSettings::ToggleOption(TActionId id)
 
 void TRunnerSettings::PlaceErrorBoxSplitter()
 {
-    FForm.Layer.SetErrorBoxSplitterTop(FForm.Layer.ErrorBoxPanelTop() - ErrorBoxSplitterOffset);
+    FForm.Layout.SetErrorBoxSplitterTop(FForm.Layout.ErrorBoxPanelTop() - ErrorBoxSplitterOffset);
 }
 
 } // namespace GUITestRunner

@@ -29,7 +29,8 @@ class TRunnerSettings {
 public:
     // The form's state that the settings read and write; all of it outlives this object.
     struct TFormState {
-        IRunnerLayer& Layer;
+        IPlacementView& Placement;
+        ILayoutView& Layout;
         TActionList& Actions;
         TTestTree& Tree;
         const TestFramework::ITestPtr& Suite;

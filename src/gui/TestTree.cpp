@@ -47,7 +47,10 @@ bool Disable(const ITestPtr& test)
 
 } // namespace
 
-TTestTree::TTestTree(IRunnerLayer& layer) : FLayer(layer) {}
+TTestTree::TTestTree(ITreeView& view, IFailureListView& failures, IWindowView& window)
+    : FLayer(view), FFailures(failures), FWindow(window)
+{
+}
 
 TTestTree::~TTestTree()
 {
@@ -203,9 +206,9 @@ void TTestTree::DeselectAll()
 void TTestTree::SelectFailed()
 {
     ApplyToSubtree(FNodes.FirstNode(), Disable);
-    const int rows = FLayer.FailureCount();
+    const int rows = FFailures.FailureCount();
     for (int row = 0; row < rows; ++row)
-        if (TTreeNode* node = FLayer.FailureNode(row))
+        if (TTreeNode* node = FFailures.FailureNode(row))
             SetTestEnabled(*node, true);
 }
 
@@ -282,7 +285,7 @@ void TTestTree::GoToPrevSelectedTest()
 void TTestTree::CopyTestName()
 {
     if (TTreeNode* selected = Selected())
-        FLayer.SetClipboardText(selected->Caption);
+        FWindow.SetClipboardText(selected->Caption);
 }
 
 } // namespace GUITestRunner

@@ -39,7 +39,8 @@ using TTestOperation = std::function<bool(const TestFramework::ITestPtr&)>;
 
 class TTestTree {
 public:
-    explicit TTestTree(IRunnerLayer& layer);
+    // The failure list is read by SelectFailed, the window takes the copied test name.
+    TTestTree(ITreeView& view, IFailureListView& failures, IWindowView& window);
     ~TTestTree();
     TTestTree(const TTestTree&) = delete;
     TTestTree& operator=(const TTestTree&) = delete;
@@ -93,7 +94,9 @@ private:
     void GoToSelectedTest(TTreeNode* (TTreeNodes::*step)(const TTreeNode&) const);
     void DetachNodes();
 
-    IRunnerLayer& FLayer;
+    ITreeView& FLayer;
+    IFailureListView& FFailures;
+    IWindowView& FWindow;
     TTreeNodes FNodes;
     // One entry per node; a node's Data is its index here.
     TestFramework::TTestList FTests;

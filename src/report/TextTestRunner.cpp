@@ -43,14 +43,10 @@ std::string Section(int count, const char* one, const char* many, const std::str
 
 } // namespace
 
-void TTextTestListener::AddSuccess(const ITestPtr&) {}
 void TTextTestListener::AddError(TTestFailure&) { WriteStdOut("E"); }
 void TTextTestListener::AddFailure(TTestFailure&) { WriteStdOut("F"); }
 bool TTextTestListener::ShouldRunTest(const ITestPtr& test) { return test->GetEnabled(); }
-void TTextTestListener::StartSuite(const ITestPtr&) {}
-void TTextTestListener::EndSuite(const ITestPtr&) {}
 void TTextTestListener::StartTest(const ITestPtr&) { WriteStdOut("."); }
-void TTextTestListener::EndTest(const ITestPtr&) {}
 
 void TTextTestListener::TestingStarts()
 {

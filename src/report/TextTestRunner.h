@@ -14,16 +14,12 @@ using TestFramework::ITestPtr;
 using TestFramework::TTestFailure;
 using TestFramework::TTestResult;
 
-class TTextTestListener : public TestFramework::ISuiteListener {
+class TTextTestListener : public TestFramework::TEmptySuiteListener {
 public:
-    void AddSuccess(const ITestPtr& test) override;
     void AddError(TTestFailure& failure) override;
     void AddFailure(TTestFailure& failure) override;
     bool ShouldRunTest(const ITestPtr& test) override;
-    void StartSuite(const ITestPtr& suite) override;
-    void EndSuite(const ITestPtr& suite) override;
     void StartTest(const ITestPtr& test) override;
-    void EndTest(const ITestPtr& test) override;
     void TestingStarts() override;
     void TestingEnds(TTestResult& testResult) override;
     virtual std::string PrintErrors(TTestResult& r);

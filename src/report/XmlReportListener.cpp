@@ -33,8 +33,6 @@ void TXmlReportListener::TestingStarts()
     WriteRecord(header);
 }
 
-void TXmlReportListener::StartTest(const ITestPtr&) {}
-
 void TXmlReportListener::AddSuccess(const ITestPtr& test)
 {
     if (test->Tests().empty())

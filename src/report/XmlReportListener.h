@@ -20,13 +20,12 @@ using TestFramework::TTestResult;
 
 // Each notification writes the record a report builds for it and flushes it, so a broken
 // run still leaves a readable prefix. A report supplies only its records.
-class TXmlReportListener : public TestFramework::ISuiteListener {
+class TXmlReportListener : public TestFramework::TEmptySuiteListener {
 public:
     explicit TXmlReportListener(std::string fileName);
 
     void Status(const ITestPtr& test, const std::string& msg) final;
     void TestingStarts() final;
-    void StartTest(const ITestPtr& test) final;
     void AddSuccess(const ITestPtr& test) final;
     void AddError(TTestFailure& failure) final;
     void AddFailure(TTestFailure& failure) final;

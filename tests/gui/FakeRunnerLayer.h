@@ -3,6 +3,9 @@
 // selection, failure rows, clipboard) and answers hit tests from a table, so the
 // window's logic runs in tests without a display.
 
+#include "bridge/HostTables.h"
+#include "bridge/WexelAdapter.h"
+#include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
 #include "gui/RunnerLayer.h"
 
@@ -13,6 +16,19 @@
 #include <vector>
 
 namespace GUITestRunner::Testing {
+
+// The script library as the window module hands it over: the bridge's host tables and
+// its adapter, if one is set.
+inline TScriptLibrary BridgeLibrary()
+{
+    return {[] { Wexel::RefreshHostTables(); },
+            [] {
+                Wexel::RefreshHostTables();
+                TestFramework::ClearRegistry();
+                if (Wexel::WexelAdapter)
+                    Wexel::WexelAdapter->RegisterTests();
+            }};
+}
 
 class TFakeRunnerLayer : public IRunnerLayer {
 public:

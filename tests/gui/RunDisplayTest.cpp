@@ -78,7 +78,7 @@ protected:
     // Each window keeps its settings apart, so that no test sees another's.
     TestSupport::TTempDir Dir;
     TFakeRunnerLayer Layer;
-    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer, Dir.File("roved.ini"));
+    std::unique_ptr<TGUITestRunner> Form = std::make_unique<TGUITestRunner>(Layer, Dir.File("roved.ini"), GUITestRunner::Testing::BridgeLibrary());
 
     void SetUp() override { FakeHost::Reset(); }
     // The window loads the tests' states from its settings, so the states a test sets
@@ -319,18 +319,8 @@ TEST_F(RunDisplayTest, RunCommandDuringARunStopsItWithoutResettingTheDisplay)
 TEST_F(RunDisplayTest, AnExceptionEscapingTheRunLeavesTheWindowIdle)
 {
     // A listener that raises is not the run loop's to classify: its exception leaves the run.
-    struct TThrowingListener : TestFramework::ISuiteListener {
-        void Status(const ITestPtr&, const std::string&) override {}
-        void TestingStarts() override {}
-        void StartTest(const ITestPtr&) override {}
-        void AddSuccess(const ITestPtr&) override {}
+    struct TThrowingListener : TestFramework::TEmptySuiteListener {
         void AddError(TestFramework::TTestFailure&) override { throw std::runtime_error("listener"); }
-        void AddFailure(TestFramework::TTestFailure&) override {}
-        void EndTest(const ITestPtr&) override {}
-        void TestingEnds(TTestResult&) override {}
-        bool ShouldRunTest(const ITestPtr&) override { return true; }
-        void StartSuite(const ITestPtr&) override {}
-        void EndSuite(const ITestPtr&) override {}
     };
     auto addListener = [](TTestResult& result) { result.AddListener(std::make_shared<TThrowingListener>()); };
     Show(Suite("Root", {Pass("adder", addListener), Err("e")}));

@@ -1,16 +1,29 @@
 #include "gui/qt/GuiEntry.h"
 
+#include "bridge/HostTables.h"
+#include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
 #include "gui/qt/QtRunnerLayer.h"
 
 namespace GUITestRunner {
 
+TScriptLibrary BridgeScriptLibrary()
+{
+    return {[] { Wexel::RefreshHostTables(); },
+            [] {
+                Wexel::RefreshHostTables();
+                TestFramework::ClearRegistry();
+                if (Wexel::WexelAdapter)
+                    Wexel::WexelAdapter->RegisterTests();
+            }};
+}
+
 void RunTestsInWindow(const TestFramework::ITestPtr& suite)
 {
     // The layer outlives the form, whose destruction still talks to the window.
     QtLayer::TQtRunnerLayer window;
-    TGUITestRunner form(window);
+    TGUITestRunner form(window.Views(), BridgeScriptLibrary());
     form.RunModal(suite);
 }
 

@@ -205,15 +205,15 @@ void TQtRunnerLayer::BuildComponents()
     topProgress->setFixedHeight(18);
     auto* topProgressLayout = Tight(new QHBoxLayout(topProgress));
     topProgressLayout->addWidget(Label("pnlProgresslabel", "Progress: ", 60, topProgress));
-    FProgressBar = Bar("ProgressBar", "Shows the proportion of tests run", topProgress);
-    topProgressLayout->addWidget(FProgressBar);
+    auto* progressBar = Bar("ProgressBar", "Shows the proportion of tests run", topProgress);
+    topProgressLayout->addWidget(progressBar);
     QWidget* scorePanel = Panel("ScorePanel", progressPanel);
     auto* scoreLayout = Tight(new QHBoxLayout(scorePanel));
     scoreLayout->addWidget(Label("ScoreLabel", "Score: ", 60, scorePanel));
-    FScoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
-    scoreLayout->addWidget(FScoreBar);
-    FLbProgress = Label("LbProgress", "", 56, scorePanel);
-    scoreLayout->addWidget(FLbProgress);
+    auto* scoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
+    scoreLayout->addWidget(scoreBar);
+    auto* scoreLabel = Label("LbProgress", "", 56, scorePanel);
+    scoreLayout->addWidget(scoreLabel);
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
 
@@ -279,9 +279,14 @@ void TQtRunnerLayer::BuildComponents()
     errorBoxSplitter->setSizes({400, 75});
     setCentralWidget(body);
 
-    FPaintTimer = new QTimer(this);
-    FPaintTimer->setSingleShot(true);
-    connect(FPaintTimer, &QTimer::timeout, this, &TQtRunnerLayer::PaintNow);
+    FRunView = std::make_unique<TQtRunView>(
+        *this, *FImages,
+        TQtRunView::TWidgets{FResultsView, FFailureListView, FErrorMessageRTF, progressBar, scoreBar, scoreLabel},
+        [this](TTreeNode* scrollTo) {
+            FlushTree();
+            if (scrollTo)
+                FTestTree->scrollTo(FModel->IndexOf(scrollTo));
+        });
 
     // Menus.
     menuBar()->setObjectName("MainMenu");
@@ -410,7 +415,7 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
     FModel->SetOnDirty([this] {
         // During a run the paint clock shows the nodes, not each pass of the event loop.
         if (FForm->Running()) {
-            PaintLater();
+            FRunView->PaintLater();
             return;
         }
         // Changes outside an update bracket are shown once the window idles.
@@ -423,7 +428,7 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
         });
     });
     FTestTree->setModel(FModel.get());
-    connect(FModel.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FPendingScroll = nullptr; });
+    connect(FModel.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FRunView->ForgetScroll(); });
     connect(FTestTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
                 Dispatch([this, &current] {
@@ -451,7 +456,7 @@ void TQtRunnerLayer::Close()
 void TQtRunnerLayer::showEvent(QShowEvent* event)
 {
     QMainWindow::showEvent(event);
-    ApplyPanelHeights();
+    FLayout->WindowShown();
     if (!event->spontaneous())
         Dispatch([this] { FForm->FormShow(); });
 }
@@ -474,7 +479,7 @@ void TQtRunnerLayer::ProcessMessages()
 
 void TQtRunnerLayer::Repaint()
 {
-    RequestPaint();
+    FRunView->RequestPaint();
 }
 
 void TQtRunnerLayer::AssignImageLists()
@@ -664,40 +669,7 @@ bool TQtRunnerLayer::TreeMouseEvent(QEvent& event)
     return false;
 }
 
-// --- failure list, error box, clipboard, timer ---
-
-int TQtRunnerLayer::FailureCount()
-{
-    return FFailureListView->topLevelItemCount();
-}
-
-TTreeNode* TQtRunnerLayer::FailureNode(int row)
-{
-    const QTreeWidgetItem* item = FFailureListView->topLevelItem(row);
-    return item ? reinterpret_cast<TTreeNode*>(item->data(0, Qt::UserRole).value<quintptr>()) : nullptr;
-}
-
-int TQtRunnerLayer::FailureSelected()
-{
-    QTreeWidgetItem* item = FFailureListView->currentItem();
-    return item && item->isSelected() ? FFailureListView->indexOfTopLevelItem(item) : -1;
-}
-
-void TQtRunnerLayer::SetFailureSelected(int row)
-{
-    if (QTreeWidgetItem* item = row >= 0 ? FFailureListView->topLevelItem(row) : nullptr) {
-        FFailureListView->setCurrentItem(item);
-    } else {
-        FFailureListView->clearSelection();
-        FFailureListView->setCurrentItem(nullptr);
-    }
-}
-
-void TQtRunnerLayer::ErrorBoxClear()
-{
-    FErrorMessageRTF->clear();
-    FErrorBoxLines = 0;
-}
+// --- failure list, clipboard, timer ---
 
 void TQtRunnerLayer::SetClipboardText(const std::string& text)
 {
@@ -716,6 +688,43 @@ void TQtRunnerLayer::FreeUpdateTimer()
 {
     delete FUpdateTimer;
     FUpdateTimer = nullptr;
+}
+
+void TQtRunnerLayer::SetUpdateTimerEnabled(bool enabled)
+{
+    if (!FUpdateTimer)
+        return;
+    if (enabled)
+        FUpdateTimer->start();
+    else
+        FUpdateTimer->stop();
+}
+
+void TQtRunnerLayer::OnFailureSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected)
+{
+    Dispatch([&] {
+        for (const QModelIndex& index : deselected.indexes())
+            if (index.column() == 0)
+                FForm->FailureListViewSelectItem(index.row(), false);
+        for (const QModelIndex& index : selected.indexes())
+            if (index.column() == 0)
+                FForm->FailureListViewSelectItem(index.row(), true);
+        FForm->UpdateActions();
+    });
+}
+
+// --- the settings' widgets ---
+
+void TQtRunnerLayer::ConnectLayoutWidgets()
+{
+    auto* errorBoxSplitter = findChild<QSplitter*>("ErrorBoxSplitter");
+    FErrorBoxPanel = findChild<QWidget*>("ErrorBoxPanel");
+    FLayout = std::make_unique<TQtWindowLayout>(
+        *this, TQtWindowLayout::TWidgets{findChild<QSplitter*>("ResultsSplitter"), errorBoxSplitter,
+                                         findChild<QWidget*>("ResultsPanel"), FErrorBoxPanel, FFailureListView});
+    FErrorBoxPanel->installEventFilter(this);
+    connect(errorBoxSplitter, &QSplitter::splitterMoved, this,
+            [this] { Dispatch([this] { FForm->ErrorBoxSplitterMoved(); }); });
 }
 
 } // namespace GUITestRunner::QtLayer

@@ -1,16 +1,17 @@
 #pragma once
 // The runner window in Qt 6 Widgets: the form's components under their names, actions,
-// menus and tool bar built from the action tables, and the widget layer the logic runs
-// on. Widgets only pass events on to the form and show the form's state.
+// menus and tool bar built from the action tables, the window's own views (the window,
+// the popup, the tree) and the run and settings views it holds (TQtRunView,
+// TQtWindowLayout). Widgets only pass events on to the form and show the form's state.
 
 #include "gui/RunnerLayer.h"
+#include "gui/qt/QtRunView.h"
+#include "gui/qt/QtWindowLayout.h"
 #include "gui/qt/RunnerImages.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QMainWindow>
 #include <QPoint>
-#include <QTextCharFormat>
 
 #include <array>
 #include <functional>
@@ -33,7 +34,7 @@ namespace GUITestRunner::QtLayer {
 
 class TTestTreeModel;
 
-class TQtRunnerLayer : public QMainWindow, public IRunnerLayer {
+class TQtRunnerLayer : public QMainWindow, public IWindowView, public IPopupView, public ITreeView {
 public:
     TQtRunnerLayer();
     ~TQtRunnerLayer() override;
@@ -45,7 +46,7 @@ public:
     // node is not shown.
     QRect StateIconRect(const TTreeNode& node) const;
 
-    // IRunnerLayer
+    // IWindowView, IPopupView, ITreeView
     void Attach(TGUITestRunner& form) override;
     void ShowModal() override;
     void Close() override;
@@ -65,35 +66,16 @@ public:
     void TreeSetSelected(TTreeNode* node) override;
     TPoint TreeCursorPos() override;
     THitTest TreeHitTest(TPoint pt) override;
-    int FailureCount() override;
-    TTreeNode* FailureNode(int row) override;
-    int FailureSelected() override;
-    void SetFailureSelected(int row) override;
-    void ErrorBoxClear() override;
     void SetClipboardText(const std::string& text) override;
     void CreateUpdateTimer(int intervalMs) override;
     void FreeUpdateTimer() override;
 
-    // --- run display ---
-    void FailureAddRow(const TFailureRow& row) override;
-    const TFailureRow& FailureRow(int row) override;
-    void FailureClear() override;
-    void SetStatistics(const TStatistics& cells) override;
-    void SetBar(TBar bar, int maximum, int position) override;
-    void SetScoreBarColor(std::optional<TColor> color) override;
-    void SetScoreLabel(const std::string& text) override;
-    int FontSize() override;
-    void ErrorBoxSetAttributes(const TTextAttributes& attributes) override;
-    void ErrorBoxInsert(const std::string& text) override;
-    void ErrorBoxAddLine(const std::string& text) override;
-    int ErrorBoxLineCount() override;
-    std::string ErrorBoxText() override;
-    void ShowRunningNode(TTreeNode& node, bool scroll) override;
-    void RepaintResults() override;
-    void RepaintErrorBox() override;
     void SetUpdateTimerEnabled(bool enabled) override;
-    // Paints now what the run display has changed, the way the paint clock would.
-    void PaintNow();
+
+    // The views of the run and of the settings, and all of them for the form.
+    TQtRunView& RunView() { return *FRunView; }
+    TQtWindowLayout& Layout() { return *FLayout; }
+    TRunnerViews Views() { return {*this, *this, *this, *FRunView, *FRunView, *FRunView, *FLayout, *FLayout}; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -135,69 +117,12 @@ private:
     QMenu* FErrorMessagePopup = nullptr;
     QTimer* FUpdateTimer = nullptr;
 
-    // --- run display ---
-    // Paints now, or once the clock allows it: at most one paint per PaintInterval.
-    void RequestPaint();
-    // Makes sure a paint follows within PaintInterval.
-    void PaintLater();
-    void ApplyRunDisplay();
     void OnFailureSelectionChanged(const QItemSelection& selected, const QItemSelection& deselected);
-
-    QProgressBar* FProgressBar = nullptr;
-    QProgressBar* FScoreBar = nullptr;
-    QLabel* FLbProgress = nullptr;
-    std::vector<TFailureRow> FFailureRows;
-    QTextCharFormat FErrorBoxFormat;
-    int FErrorBoxLines = 0;
-    // What the widgets are to show at the next paint: a run changes them far more often
-    // than a screen can show.
-    struct TPendingDisplay {
-        bool Dirty = false;
-        TStatistics Cells;
-        int Max[2] = {0, 0};
-        int Position[2] = {0, 0};
-        std::optional<TColor> ScoreColor;
-        QString Label;
-    } FPending;
-    TTreeNode* FPendingScroll = nullptr;
-    QElapsedTimer FPaintClock;
-    QTimer* FPaintTimer = nullptr;
-
-    // --- window placement, panels and columns (settings) ---
-public:
-    TBounds WindowBounds() override;
-    void SetWindowBounds(const TBounds& bounds) override;
-    bool WindowMaximized() override;
-    void MaximizeWindow() override;
-    int ResultsPanelHeight() override;
-    void SetResultsPanelHeight(int height) override;
-    int ErrorBoxPanelHeight() override;
-    void SetErrorBoxPanelHeight(int height) override;
-    int ErrorBoxPanelTop() override;
-    void SetErrorBoxSplitterTop(int top) override;
-    void SetErrorBoxVisible(bool visible) override;
-    int FailureColumnCount() override;
-    int FailureColumnWidth(int column) override;
-    void SetFailureColumnWidth(int column, int width) override;
-
-private:
     void ConnectLayoutWidgets();
-    // Gives the two bottom panels their heights once the window has its size; before
-    // that a splitter would only share its height out in proportion.
-    void ApplyPanelHeights();
-    void ApplyPanelHeight(QSplitter* splitter, int height);
 
-    QSplitter* FResultsSplitter = nullptr;
-    QSplitter* FErrorBoxSplitter = nullptr;
-    QWidget* FResultsPanel = nullptr;
     QWidget* FErrorBoxPanel = nullptr;
-    // The heights to give the panels while they are not laid out (before the window is
-    // shown, or the error box while it is hidden).
-    int FResultsHeight = 174;
-    int FErrorBoxHeight = 75;
-    // Shown once: from then on the window system has placed the window and the widgets
-    // hold the layout.
-    bool FShown = false;
+    std::unique_ptr<TQtRunView> FRunView;
+    std::unique_ptr<TQtWindowLayout> FLayout;
 };
 
 } // namespace GUITestRunner::QtLayer

@@ -7,6 +7,7 @@
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
+#include "gui/qt/GuiEntry.h"
 #include "gui/qt/QtRunnerLayer.h"
 #include "gui/qt/TestTreeModel.h"
 
@@ -126,7 +127,8 @@ private slots:
         Window = std::make_unique<QtLayer::TQtRunnerLayer>();
         // Each case keeps its settings apart, so that none sees another's.
         Dir = std::make_unique<QTemporaryDir>();
-        Form = std::make_unique<TGUITestRunner>(*Window, Dir->filePath("roved.ini").toStdString());
+        Form = std::make_unique<TGUITestRunner>(Window->Views(), Dir->filePath("roved.ini").toStdString(),
+                                                BridgeScriptLibrary());
         Form->AssignSuite(SmallTree());
         Window->show();
         QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
@@ -284,7 +286,7 @@ private slots:
         Form->ExecuteAction(TActionId::RunAction);
         QCOMPARE(Node("c").ImageIndex, RunImage::Failed);
         QCOMPARE(Node("b").ImageIndex, RunImage::NotRun);
-        QCOMPARE(Window->FailureRow(0).Message, std::string("fresh"));
+        QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("fresh"));
 
         Form->AssignSuite(nullptr);
         TestFramework::ClearRegistry();
@@ -313,7 +315,7 @@ private slots:
                    "ErrorMessage.Height=90\r\nErrorMessage.Visible=0\r\nFailureList.ColumnWidth[0]=77\r\n");
         file.close();
         Window = std::make_unique<QtLayer::TQtRunnerLayer>();
-        Form = std::make_unique<TGUITestRunner>(*Window, path.toStdString());
+        Form = std::make_unique<TGUITestRunner>(Window->Views(), path.toStdString(), BridgeScriptLibrary());
         Form->AssignSuite(SmallTree());
         Window->show();
         QVERIFY(QTest::qWaitForWindowExposed(Window.get()));
@@ -322,7 +324,7 @@ private slots:
         QCOMPARE(Window->size(), QSize(610, 470));
         QCOMPARE(Window->findChild<QWidget*>("ResultsPanel")->height(), 150);
         QVERIFY(!errorBox->isVisible());
-        QCOMPARE(Window->FailureColumnWidth(0), 77);
+        QCOMPARE(Window->Layout().FailureColumnWidth(0), 77);
         // Shown again, the error box has its stored height back.
         Window->Action(TActionId::ErrorBoxVisibleAction)->trigger();
         QTRY_VERIFY(errorBox->isVisible());
