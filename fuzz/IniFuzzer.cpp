@@ -3,7 +3,7 @@
 // deleting the key removes it; any name is stored (escaped where it must be), and a value
 // the format cannot hold is refused with the store's own exception.
 
-#include "core/IniFiles.h"
+#include "core/TrimmedIniFile.h"
 #include "platform/TextUtils.h"
 
 #include <cstddef>

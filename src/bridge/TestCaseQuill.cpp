@@ -1,3 +1,5 @@
+// TTestCaseQuill is the script test case: one framework test per procedure of the test library.
+
 #include "bridge/TestCaseQuill.h"
 
 #include "bridge/WexelAdapter.h"

@@ -2,7 +2,7 @@
 // tests: enabled is the default, so saving an enabled test removes its entry.
 
 #include "core/AbstractTest.h"
-#include "core/IniFiles.h"
+#include "core/TrimmedIniFile.h"
 #include "core/TestRegistry.h"
 
 #include <memory>

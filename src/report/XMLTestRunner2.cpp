@@ -1,3 +1,5 @@
+// The report of mode "xml_nunit", NUnit-style XML; the "2" only sets it apart from XMLTestRunner, mode "xml".
+
 #include "report/XMLTestRunner2.h"
 
 #include "core/TestFailure.h"

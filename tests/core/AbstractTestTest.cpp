@@ -1,5 +1,5 @@
 #include "core/AbstractTest.h"
-#include "core/IniFiles.h"
+#include "core/TrimmedIniFile.h"
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
 #include "platform/Clock.h"

@@ -1,4 +1,4 @@
-#include "core/IniFiles.h"
+#include "core/TrimmedIniFile.h"
 
 #include "HostProcess.h"
 
