@@ -9,6 +9,7 @@
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
+#include "gui/qt/GuiEntry.h"
 #include "gui/qt/QtRunnerLayer.h"
 #include "report/TextTestRunner.h"
 
@@ -59,7 +60,7 @@ int main(int argc, char** argv)
     } else {
         QApplication application(argc, argv);
         GUITestRunner::QtLayer::TQtRunnerLayer window;
-        GUITestRunner::TGUITestRunner form(window);
+        GUITestRunner::TGUITestRunner form(window.Views(), GUITestRunner::BridgeScriptLibrary());
         form.AssignSuite(TestFramework::RegisteredTests());
         window.show();
         if (!QTest::qWaitForWindowExposed(&window))
@@ -67,7 +68,7 @@ int main(int argc, char** argv)
         const auto start = TClock::now();
         form.ExecuteAction(GUITestRunner::TActionId::RunAction);
         // The coalesced last paint is part of the run as a user sees it.
-        window.PaintNow();
+        window.RunView().PaintNow();
         seconds = Since(start);
         run = form.RunDisplay().Statistics()[GUITestRunner::StatCell::Run];
     }
