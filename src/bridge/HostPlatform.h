@@ -140,7 +140,8 @@ extern TLContainer* const LContainer;
 
 // Stops the script procedure running now at its next instruction, and every later one
 // at its first, with EScriptStopped naming the cause (a text that is never freed, such as
-// "SIGTERM"). Safe to call from a signal handler. ResumeScripts lets calls run again.
+// "SIGTERM"). Safe to call from a signal handler on the thread that runs the scripts, not
+// from another thread. ResumeScripts lets calls run again.
 void StopScripts(const char* cause) noexcept;
 void ResumeScripts() noexcept;
 

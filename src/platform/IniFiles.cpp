@@ -93,7 +93,8 @@ std::string ReadTextFile(const std::string& path)
 
 mode_t CurrentUmask()
 {
-    // The only way to read it is to set it; the process has one thread.
+    // The only way to read it is to set it. Mode "gui" has other threads (Qt's): a file
+    // one of them created between the two calls would get no mask.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;

@@ -1,6 +1,7 @@
 #pragma once
-// The one place that pulls in the operating system's headers; only platform sources
-// include it, so the rest of the code stays portable.
+// The operating system's headers for the platform sources; only platform sources include
+// them (here, or one header directly: SysUtils.cpp, IniFiles.cpp), so the rest of the code
+// stays portable.
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -21,9 +21,11 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 using namespace GUITestRunner;
 using TestFramework::ITestPtr;
@@ -337,6 +339,93 @@ private slots:
                                  "ErrorMessage.Height=90\r\n", "ErrorMessage.Visible=1\r\n",
                                  "FailureList.ColumnWidth[0]=77\r\n"})
             QVERIFY2(saved.contains(line), saved.constData());
+    }
+
+    void actionsAndTheirMenuItemsRunTheFormsCommandsAndFollowItsState()
+    {
+        Window->Action(TActionId::DeselectAllAction)->trigger();
+        QCOMPARE(Node("b1").StateIndex, StateImage::Disabled);
+        // A menu item is an action of its own that runs the command of the one it mirrors.
+        Window->findChild<QAction*>("pmiSelectAll")->trigger();
+        QCOMPARE(Node("b1").StateIndex, StateImage::Enabled);
+        Window->findChild<QAction*>("HideErrorBoxItem")->trigger();
+        QVERIFY(!Form->Actions().GetChecked(TActionId::ErrorBoxVisibleAction));
+        QVERIFY(!Window->Action(TActionId::ErrorBoxVisibleAction)->isChecked());
+        QVERIFY(!Window->findChild<QAction*>("HideErrorBoxItem")->isChecked());
+        // The logic's states reach the action and every item of it.
+        Form->AssignSuite(nullptr);
+        QVERIFY(!Window->Action(TActionId::SelectAllAction)->isEnabled());
+        QVERIFY(!Window->findChild<QAction*>("SelectAllItem")->isEnabled());
+        QVERIFY(!Window->findChild<QAction*>("pmiSelectAll")->isEnabled());
+    }
+
+    void aRunReachesTheModelAsDataChangesAndTheLastStateIsShown()
+    {
+        auto suite = std::make_shared<TestFramework::TTestSuite>("S");
+        suite->AddTest(std::make_shared<TProbe>("p1", nullptr));
+        suite->AddTest(std::make_shared<TProbe>("p2", [] { throw std::runtime_error("boom"); }));
+        Form->AssignSuite(suite);
+        Form->FormShow();
+        Form->UpdateActions();
+        QtLayer::TTestTreeModel* model = Window->TreeModel();
+        QTRY_VERIFY(!model->Dirty());
+        QSignalSpy changes(model, &QAbstractItemModel::dataChanged);
+        QSignalSpy resets(model, &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(model, &QAbstractItemModel::rowsInserted);
+
+        Window->Action(TActionId::RunAction)->trigger();
+        QTRY_VERIFY(!model->Dirty());
+        QVERIFY(!Form->Running());
+        QVERIFY(!changes.isEmpty());
+        QCOMPARE(resets.count(), 0);
+        QCOMPARE(inserts.count(), 0);
+        auto image = [&](const char* caption) {
+            return model->data(model->IndexOf(&Node(caption)), QtLayer::TTestTreeModel::RunImageRole).toInt();
+        };
+        QCOMPARE(image("p1"), RunImage::Passed);
+        QCOMPARE(image("p2"), RunImage::Error);
+        QCOMPARE(image("S"), RunImage::Error);
+        QCOMPARE(Window->findChild<QTreeWidget*>("FailureListView")->topLevelItemCount(), 1);
+        QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("boom"));
+    }
+
+    void theLayoutComesBackFromEitherStore_data()
+    {
+        QTest::addColumn<bool>("registry");
+        QTest::newRow("file") << false;
+        QTest::newRow("per-user store") << true;
+    }
+
+    void theLayoutComesBackFromEitherStore()
+    {
+        QFETCH(bool, registry);
+        // The per-user store lives in this case's own folder.
+        const QByteArray configHome = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", Dir->path().toUtf8());
+        const QString path = Dir->filePath("layout.ini");
+        auto open = [&] {
+            cleanup();
+            Window = std::make_unique<QtLayer::TQtRunnerLayer>();
+            Form = std::make_unique<TGUITestRunner>(Window->Views(), path.toStdString(), BridgeScriptLibrary());
+            Form->AssignSuite(SmallTree());
+            Window->show();
+            return QTest::qWaitForWindowExposed(Window.get());
+        };
+        QVERIFY(open());
+        if (registry)
+            Window->Action(TActionId::UseRegistryAction)->trigger();
+        Window->resize(640, 430);
+        Window->Layout().SetFailureColumnWidth(2, 150);
+        Window->Action(TActionId::SaveConfigurationAction)->trigger();
+        QVERIFY(open());
+        QCOMPARE(Window->Action(TActionId::UseRegistryAction)->isChecked(), registry);
+        QCOMPARE(Window->size(), QSize(640, 430));
+        QCOMPARE(Window->Layout().FailureColumnWidth(2), 150);
+        cleanup();
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll().contains("Width=640"), !registry);
+        qputenv("XDG_CONFIG_HOME", configHome);
     }
 };
 
