@@ -141,7 +141,22 @@ std::string ReadTextFile(const std::string& path)
 
 mode_t CurrentUmask()
 {
-    // The only way to read it is to set it; the process has one thread.
+    // Setting it to read it would leave it 0 for a moment, and a window runs threads that
+    // may create files meanwhile; the kernel shows it without changing it.
+    const std::string status = [] {
+        try {
+            return ReadTextFile("/proc/self/status");
+        } catch (const EIniFileException&) {
+            return std::string();
+        }
+    }();
+    const std::size_t at = status.find("\nUmask:");
+    const std::size_t digits = at == std::string::npos ? at : status.find_first_not_of(" \t", at + 7);
+    if (digits != std::string::npos) {
+        unsigned mask = 0;
+        if (std::from_chars(status.data() + digits, status.data() + status.size(), mask, 8).ec == std::errc())
+            return static_cast<mode_t>(mask);
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;

@@ -426,6 +426,14 @@ TEST(IniFileTargets, KeepsOtherProgramsLineEndsOwnerAndReadOnlyFiles)
     Set(name, "new", "3");
     EXPECT_EQ(ReadFile(name), "[S]\nk=v\r\nother=2\nnew=3\n[T]\r\n");
 
+    // A new file is made as the process's umask says.
+    const mode_t mask = ::umask(027);
+    Set(dir.File("new.ini"), "K", "v");
+    ::umask(mask);
+    struct stat made{};
+    ::stat(dir.File("new.ini").c_str(), &made);
+    EXPECT_EQ(made.st_mode & 0777, 0640u);
+
     if (::geteuid() == 0) {
         ASSERT_EQ(::chown(name.c_str(), 4321, 4322), 0);
         Set(name, "other", "4");
