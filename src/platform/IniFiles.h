@@ -294,7 +294,9 @@ public:
 // does nothing), and the file is replaced in one rename when its text has changed. A
 // save made by another process at the same time comes wholly before or wholly after
 // this one, so the file never holds a mix of the two. An exception from edit leaves the
-// file as it was. Raises EIniFileException as the stores do.
+// file as it was. Raises EIniFileException as the stores do. edit must write through
+// the store it is given only: another store's write to a file of the same directory
+// would wait for the lock this update holds (and fail after 10 s).
 using TIniEdit = std::function<void(TCustomIniFile& store)>;
 void UpdateIniFile(const std::string& fileName, const TIniEdit& edit);
 // The same for a per-user registry key (TRegistryIniFile), creating its directories.
