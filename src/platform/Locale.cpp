@@ -204,10 +204,8 @@ std::string FloatToStr(long double value)
 }
 
 TScriptLocale::TScriptLocale()
-    : FLocale(::newlocale(LC_ALL_MASK, "C.UTF-8", locale_t(nullptr)))
+    : FLocale(::newlocale(LC_ALL_MASK, "C", locale_t(nullptr)))
 {
-    if (!FLocale)
-        FLocale = ::newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
     if (!FLocale)
         throw Exception("Cannot create a locale object");
     FPrevious = ::uselocale(FLocale);

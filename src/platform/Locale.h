@@ -57,10 +57,9 @@ std::string FloatToStr(long double value);
 // whatever the process's locale is: numbers are written and read with ".", and
 // characters are classified, cased and compared byte by byte. A console run never sets
 // the process's locale, but a GUI toolkit sets it to the user's, so the window's script
-// thread takes this to give each script test the verdict it has in the console. The
-// character set is UTF-8 where that locale exists (as the toolkit requires of the thread
-// it runs on); for single bytes it behaves as "C". Other threads and the formatters
-// above, which read the environment, are not affected.
+// thread takes this to give each script test the verdict it has in the console. Other
+// threads, the toolkit's own display (which reads the environment) and the formatters
+// above are not affected.
 class TScriptLocale {
 public:
     TScriptLocale();
