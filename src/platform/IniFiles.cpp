@@ -6,14 +6,17 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+#include <optional>
 #include <unordered_set>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace TestFramework {
 
@@ -64,46 +67,176 @@ std::string ErrorText(int error)
     throw EIniFileException("Cannot write ini file \"" + path + "\": " + ErrorText(error));
 }
 
-struct TFileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+[[noreturn]] void ThrowCannotRead(const std::string& path, const std::string& why)
+{
+    throw EIniFileException("Cannot read ini file \"" + path + "\": " + why);
+}
+
+[[noreturn]] void ThrowNotWritten(const std::string& path, const std::string& why)
+{
+    throw EIniFileException("Cannot write ini file \"" + path + "\": " + why);
+}
+
+// What a settings file may be: anything but a regular file (a device, a pipe, a socket)
+// is refused before it is opened, so that reading never blocks or runs without end and
+// writing never reaches a device.
+std::string NotRegularFile(const struct stat& st)
+{
+    if (S_ISDIR(st.st_mode))
+        return ErrorText(EISDIR);
+    if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
+        return "it is a device, not a regular file";
+    return "it is not a regular file";
+}
+
+class TFd {
+public:
+    explicit TFd(int fd = -1) : FFd(fd) {}
+    ~TFd()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return FFd; }
+
+private:
+    int FFd;
 };
-using TFilePtr = std::unique_ptr<std::FILE, TFileCloser>;
 
 // A missing file (or a missing directory above it) reads as empty; anything else that
 // keeps the file from being read is an error, not an empty configuration.
 std::string ReadTextFile(const std::string& path)
 {
-    errno = 0;
-    TFilePtr file(std::fopen(path.c_str(), "rb"));
-    if (!file) {
-        int error = errno;
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) {
+        const int error = errno;
         if (error == ENOENT || error == ENOTDIR)
             return {};
-        throw EIniFileException("Cannot read ini file \"" + path + "\": " + ErrorText(error));
+        ThrowCannotRead(path, ErrorText(error));
     }
+    if (!S_ISREG(st.st_mode))
+        ThrowCannotRead(path, NotRegularFile(st));
+    // Checked again on what was opened: the name may have been swapped in between.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        ThrowCannotRead(path, ErrorText(errno));
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        ThrowCannotRead(path, NotRegularFile(st));
     std::string text;
     char buffer[65536];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, file.get())) > 0)
-        text.append(buffer, n);
-    if (std::ferror(file.get()))
-        throw EIniFileException("Cannot read ini file \"" + path + "\": " + ErrorText(errno));
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            ThrowCannotRead(path, ErrorText(errno));
+        if (n == 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
     return text;
 }
 
 mode_t CurrentUmask()
 {
-    // The only way to read it is to set it. Mode "gui" has other threads (Qt's): a file
-    // one of them created between the two calls would get no mask.
+    // Setting it to read it would leave it 0 for a moment, and a window runs threads that
+    // may create files meanwhile; the kernel shows it without changing it.
+    const std::string status = [] {
+        try {
+            return ReadTextFile("/proc/self/status");
+        } catch (const EIniFileException&) {
+            return std::string();
+        }
+    }();
+    const std::size_t at = status.find("\nUmask:");
+    const std::size_t digits = at == std::string::npos ? at : status.find_first_not_of(" \t", at + 7);
+    if (digits != std::string::npos) {
+        unsigned mask = 0;
+        if (std::from_chars(status.data() + digits, status.data() + status.size(), mask, 8).ec == std::errc())
+            return static_cast<mode_t>(mask);
+    }
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
 }
 
+// Where a write goes: the name itself, or the final target of the links it names. Links
+// are followed one at a time without opening anything, so that a device at the end is
+// found before it could be written.
+struct TWriteTarget {
+    std::string Path;
+    bool Exists = false;
+    struct stat Stat{};
+};
+
+TWriteTarget ResolveWriteTarget(const std::string& path)
+{
+    constexpr int MaxLinks = 40; // as the kernel allows
+    namespace fs = std::filesystem;
+    TWriteTarget target{path};
+    for (int links = 0; links <= MaxLinks; ++links) {
+        if (::lstat(target.Path.c_str(), &target.Stat) != 0) {
+            const int error = errno;
+            // A missing file is created, but only under its own name: a link to nothing
+            // may name any place at all.
+            if (error == ENOENT && links == 0)
+                return target;
+            if (error == ENOENT)
+                ThrowNotWritten(path, "the link leads to \"" + target.Path + "\", which does not exist");
+            ThrowNotWritten(path, ErrorText(error));
+        }
+        if (S_ISREG(target.Stat.st_mode)) {
+            target.Exists = true;
+            return target;
+        }
+        if (!S_ISLNK(target.Stat.st_mode)) {
+            if (links == 0)
+                ThrowNotWritten(path, NotRegularFile(target.Stat));
+            ThrowNotWritten(path, "the link leads to \"" + target.Path + "\": " + NotRegularFile(target.Stat));
+        }
+        std::error_code ec;
+        const fs::path next = fs::read_symlink(target.Path, ec);
+        if (ec)
+            ThrowNotWritten(path, ec.message());
+        target.Path = (next.is_absolute() ? next : fs::path(target.Path).parent_path() / next).string();
+    }
+    ThrowNotWritten(path, ErrorText(ELOOP));
+}
+
+std::string DirectoryOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The temporary name of a write: the final name and ".XXXXXX" where that fits, else
+// the final name's last bytes (whole characters) replaced by "~XXXXXX", so that a
+// temporary name is never longer than the final name and fits wherever it fits.
+std::string TemporaryPattern(const std::string& target)
+{
+    constexpr std::string_view Suffix = ".XXXXXX";
+    const std::size_t slash = target.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t nameSize = target.size() - nameStart;
+    long nameMax = ::pathconf(DirectoryOf(target).c_str(), _PC_NAME_MAX);
+    if (nameMax <= 0)
+        nameMax = 255;
+    if (nameSize + Suffix.size() <= static_cast<std::size_t>(nameMax) && target.size() + Suffix.size() < PATH_MAX)
+        return target + std::string(Suffix);
+    std::size_t keep = nameSize > Suffix.size() ? nameSize - Suffix.size() : 0;
+    while (keep > 0 && (static_cast<unsigned char>(target[nameStart + keep]) & 0xC0) == 0x80)
+        --keep;
+    return target.substr(0, nameStart + keep) + "~XXXXXX";
+}
+
 // The temporary file of a write; removed unless it has been renamed into place.
 class TTempFile {
 public:
-    explicit TTempFile(const std::string& target) : FPath(target + ".XXXXXX")
+    explicit TTempFile(const std::string& target) : FPath(TemporaryPattern(target))
     {
         FFd = ::mkstemp(FPath.data());
         if (FFd < 0)
@@ -136,33 +269,12 @@ private:
     int FFd = -1;
 };
 
-// Replaces the file whole: the text goes to a temporary file in the same directory,
-// which is renamed over the old one once it is complete and on the disk, so a crash or
-// a full disk leaves the old file as it was. A link is followed, so the file it names is
-// replaced and the link stays; the new file takes the old one's permissions.
-void WriteTextFile(const std::string& path, const std::string& text)
+void WriteAll(const std::string& path, int fd, const std::string& text)
 {
-    std::string target = path;
-    std::error_code ec;
-    if (std::filesystem::is_symlink(path, ec)) {
-        const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
-        if (!ec)
-            target = resolved.string();
-    }
-
-    TTempFile temp(target);
-    if (!temp.Created())
-        ThrowCannotWrite(path, errno);
-    struct stat old{};
-    if (::stat(target.c_str(), &old) == 0)
-        ::fchmod(temp.Fd(), old.st_mode & 07777);
-    else
-        ::fchmod(temp.Fd(), 0666 & ~CurrentUmask());
-
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
-        const ssize_t written = ::write(temp.Fd(), data, left);
+        const ssize_t written = ::write(fd, data, left);
         if (written < 0) {
             if (errno == EINTR)
                 continue;
@@ -171,11 +283,61 @@ void WriteTextFile(const std::string& path, const std::string& text)
         data += written;
         left -= static_cast<std::size_t>(written);
     }
-    if (::fsync(temp.Fd()) != 0 && errno != EINVAL)
+    if (::fsync(fd) != 0 && errno != EINVAL)
         ThrowCannotWrite(path, errno);
+}
+
+// For a directory that takes no new files: the file itself is rewritten. Space is taken
+// first, so that a full disk fails before the old text is touched.
+void RewriteInPlace(const std::string& path, const TWriteTarget& target, const std::string& text)
+{
+    TFd fd(::open(target.Path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.Get() < 0)
+        ThrowCannotWrite(path, errno);
+    struct stat st{};
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_ino != target.Stat.st_ino ||
+        st.st_dev != target.Stat.st_dev)
+        ThrowNotWritten(path, "the file was replaced while it was being written");
+    if (!text.empty()) {
+        const int error = ::posix_fallocate(fd.Get(), 0, static_cast<off_t>(text.size()));
+        if (error != 0 && error != EOPNOTSUPP && error != EINVAL && error != ENOSYS)
+            ThrowCannotWrite(path, error);
+    }
+    WriteAll(path, fd.Get(), text);
+    if (::ftruncate(fd.Get(), static_cast<off_t>(text.size())) != 0 || ::fsync(fd.Get()) != 0)
+        ThrowCannotWrite(path, errno);
+}
+
+// Replaces the file whole: the text goes to a temporary file in the same directory,
+// which is renamed over the old one once it is complete and on the disk, so a crash or
+// a full disk leaves the old file as it was.
+void WriteTextFile(const std::string& path, const TWriteTarget& target, const std::string& text)
+{
+    if (target.Exists && ((target.Stat.st_mode & 0222) == 0 ||
+                          ::faccessat(AT_FDCWD, target.Path.c_str(), W_OK, AT_EACCESS) != 0))
+        ThrowNotWritten(path, "the file is read-only");
+
+    TTempFile temp(target.Path);
+    if (!temp.Created()) {
+        const int error = errno;
+        if (target.Exists && (error == EACCES || error == EPERM))
+            return RewriteInPlace(path, target, text);
+        ThrowCannotWrite(path, error);
+    }
+    if (target.Exists) {
+        ::fchmod(temp.Fd(), target.Stat.st_mode & 07777);
+        // Only a privileged process may give a file away; for others the new file is
+        // theirs, as it would be had they made it.
+        if (target.Stat.st_uid != ::geteuid() || target.Stat.st_gid != ::getegid())
+            if (::fchown(temp.Fd(), target.Stat.st_uid, target.Stat.st_gid) == 0)
+                ::fchmod(temp.Fd(), target.Stat.st_mode & 07777);
+    } else {
+        ::fchmod(temp.Fd(), 0666 & ~CurrentUmask());
+    }
+    WriteAll(path, temp.Fd(), text);
     if (!temp.Close())
         ThrowCannotWrite(path, errno);
-    if (::rename(temp.Path().c_str(), target.c_str()) != 0)
+    if (::rename(temp.Path().c_str(), target.Path.c_str()) != 0)
         ThrowCannotWrite(path, errno);
     temp.Renamed();
 }
@@ -187,6 +349,47 @@ void CreateDirectoriesFor(const std::string& path)
     std::filesystem::create_directories(directory, ec);
     if (ec)
         throw EIniFileException("Cannot create directory \"" + directory.string() + "\": " + ec.message());
+}
+
+// The exclusive lock of the directory that holds a settings file. The directory rather
+// than the file: the file is replaced by a rename, and a lock on the old one would not
+// keep a second writer away from the new one. A directory that cannot be opened is not
+// locked (the write itself will say what is wrong); one held by another process for too
+// long is an error rather than a wait without end.
+class TDirectoryLock {
+public:
+    TDirectoryLock(const std::string& path, const std::string& directory)
+        : FFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC))
+    {
+        if (FFd.Get() < 0)
+            return;
+        constexpr int Attempts = 1000; // 10 s
+        for (int attempt = 0; ::flock(FFd.Get(), LOCK_EX | LOCK_NB) != 0; ++attempt) {
+            if ((errno != EWOULDBLOCK && errno != EINTR) || attempt == Attempts)
+                ThrowNotWritten(path, "another program keeps its directory locked");
+            ::usleep(10000);
+        }
+    }
+
+private:
+    TFd FFd;
+};
+
+// One read-modify-write of a file under its directory's lock; change answers the text to
+// write, or nothing to leave the file as it is.
+template <class TChange> void LockedUpdate(const std::string& path, bool createDirectories, TChange change)
+{
+    const TWriteTarget unlocked = ResolveWriteTarget(path);
+    TDirectoryLock lock(path, DirectoryOf(unlocked.Path));
+    // Again under the lock: another writer may have created or replaced it meanwhile.
+    const TWriteTarget target = ResolveWriteTarget(path);
+    const std::optional<std::string> text = change(target.Exists ? ReadTextFile(target.Path) : std::string());
+    if (!text)
+        return;
+    // Only now, so that a change that changes nothing creates nothing.
+    if (createDirectories && !target.Exists)
+        CreateDirectoriesFor(path);
+    WriteTextFile(path, target, *text);
 }
 
 bool IsBlankLine(const std::string& raw)
@@ -294,17 +497,24 @@ TIniDocument::TIniDocument(std::string_view text)
         pos = end == std::string_view::npos ? text.size() : end + 1;
         // Every CR before the LF, not just one: a line "k=\r\r\n" would otherwise keep a CR
         // that the next read takes for part of the line end, so a rewrite changed the value.
-        while (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        // They stay the line's end, as read; the last line without an LF gets the
+        // document's, as a line added after it needs one.
+        std::size_t body = line.size();
+        while (body > 0 && line[body - 1] == '\r')
+            --body;
+        const std::string lineEnd =
+            end == std::string_view::npos ? std::string() : std::string(line.substr(body)) + "\n";
+        line = line.substr(0, body);
 
         std::string_view trimmed = Trim(line);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
             TSection& section = FSections.emplace_back();
             section.Name = Trim(trimmed.substr(1, trimmed.size() - 2));
             section.Header = line;
+            section.HeaderEnd = lineEnd;
             continue;
         }
-        TLine entry{std::string(line), {}, {}};
+        TLine entry{std::string(line), {}, {}, lineEnd};
         if (!trimmed.empty() && trimmed.front() != ';' && trimmed.front() != '#') {
             std::size_t eq = line.find('=');
             if (eq != std::string_view::npos) {
@@ -344,16 +554,16 @@ std::string TIniDocument::Text() const
     std::string text;
     if (FByteOrderMark)
         text += ByteOrderMark;
-    auto put = [&](const std::string& line) {
+    auto put = [&](const std::string& line, const std::string& end) {
         text += line;
-        text += FLineEnd;
+        text += end.empty() ? FLineEnd : end;
     };
     for (const TLine& line : FPreamble)
-        put(line.Raw);
+        put(line.Raw, line.End);
     for (const TSection& section : FSections) {
-        put(section.Header);
+        put(section.Header, section.HeaderEnd);
         for (const TLine& line : section.Lines)
-            put(line.Raw);
+            put(line.Raw, line.End);
     }
     return text;
 }
@@ -424,7 +634,7 @@ bool TIniDocument::Write(std::string_view section, std::string_view ident, std::
         }
     }
 
-    TLine entry{storedKey + "=" + std::string(value), storedKey, std::string(value)};
+    TLine entry{storedKey + "=" + std::string(value), storedKey, std::string(value), {}};
     if (sections) {
         // After the section's last key (before its trailing blank lines when it has none),
         // so that comments and blank lines that lead to the next section stay in front of it.
@@ -619,12 +829,12 @@ TIniDocument TIniFile::Load() const
 
 template <class TChange> void TIniFile::Modify(TChange change)
 {
-    TIniDocument document = Load();
-    if (!change(document))
-        return;
-    if (FCreateDirectories)
-        CreateDirectoriesFor(FPath);
-    WriteTextFile(FPath, document.Text());
+    LockedUpdate(FPath, FCreateDirectories, [&](const std::string& text) -> std::optional<std::string> {
+        TIniDocument document(text);
+        if (!change(document))
+            return std::nullopt;
+        return document.Text();
+    });
 }
 
 std::string TIniFile::ReadString(const std::string& section, const std::string& ident,
@@ -728,11 +938,51 @@ void TMemIniFile::DeleteKey(const std::string& section, const std::string& ident
     FDocument.Delete(section, ident);
 }
 
+TMemIniFile::TMemIniFile(std::string name, std::string path, std::string_view text)
+    : TCustomIniFile(std::move(name)), FPath(std::move(path)), FDocument(text)
+{
+}
+
 void TMemIniFile::UpdateFile()
 {
-    if (FCreateDirectories)
-        CreateDirectoriesFor(FPath);
-    WriteTextFile(FPath, FDocument.Text());
+    LockedUpdate(FPath, FCreateDirectories, [&](const std::string&) { return std::optional(FDocument.Text()); });
+}
+
+namespace {
+
+// The store an update's edit gets: the file as read under the lock, written by the
+// update itself.
+class TEditedIniFile final : public TMemIniFile {
+public:
+    TEditedIniFile(const std::string& name, const std::string& path, std::string_view text)
+        : TMemIniFile(name, path, text)
+    {
+    }
+    void UpdateFile() override {}
+};
+
+void Update(const std::string& name, const std::string& path, bool createDirectories, const TIniEdit& edit)
+{
+    LockedUpdate(path, createDirectories, [&](const std::string& text) -> std::optional<std::string> {
+        TEditedIniFile store(name, path, text);
+        edit(store);
+        std::string changed = store.Document().Text();
+        if (changed == text)
+            return std::nullopt;
+        return changed;
+    });
+}
+
+} // namespace
+
+void UpdateIniFile(const std::string& fileName, const TIniEdit& edit)
+{
+    Update(fileName, fileName, false, edit);
+}
+
+void UpdateRegistryIniFile(const std::string& key, const TIniEdit& edit)
+{
+    Update(key, TRegistryIniFile::KeyFilePath(key), true, edit);
 }
 
 // ---------------------------------------------------------------------------------------

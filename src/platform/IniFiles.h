@@ -10,15 +10,28 @@
 //
 // Line ends: a new file is written with CR LF, the line end of every file this system
 // writes and of the settings files it takes over, so such a file is rewritten byte for
-// byte. An existing file keeps the line end its first line uses, so a
-// file shared with a program that writes LF is not converted behind its back.
+// byte. Every line read keeps its own line end, and lines added take the one the first
+// line uses, so a file shared with a program that writes LF is not converted behind its
+// back, nor is another program's CR LF line in it.
+//
+// Only regular files are read or written. A name that is a link is followed to its final
+// target, which must be a regular file too (or, for the name itself, missing): a device,
+// a pipe, a directory, a link loop or a link to nothing raises EIniFileException, and
+// the target is left as it was (a device is not even opened).
 //
 // A file is replaced whole: the text goes to a temporary file beside it, which is then
-// renamed over it, so a crash or a full disk leaves the old file, never a cut one.
+// renamed over it, so a crash or a full disk leaves the old file, never a cut one. The
+// new file keeps the old one's permissions and, where the process may set it, owner. A
+// file without write permission is not replaced (EIniFileException says it is
+// read-only); a writable file in a directory that takes no new files is rewritten in
+// place instead. Writes to files of one directory take an exclusive lock on the
+// directory, so two processes saving together do not interleave their read-modify-write
+// steps (see UpdateIniFile).
 
 #include "platform/SysUtils.h"
 
 #include <cstddef>
+#include <functional>
 #include <list>
 #include <string>
 #include <string_view>
@@ -101,6 +114,7 @@ private:
         std::string Raw;
         std::string Key;   // as stored; empty for lines that are not "key=value"
         std::string Value;
+        std::string End;   // as read; empty for added lines, which take FLineEnd
     };
     using TLines = std::list<TLine>;
     // A key as it may be stored, in lower case: escaped, and (Raw, when not empty) as it
@@ -113,6 +127,7 @@ private:
     struct TSection {
         std::string Name; // as stored
         std::string Header;
+        std::string HeaderEnd;
         TLines Lines;
         // The first line of each key, by the stored key in lower case.
         std::unordered_map<std::string, TLines::iterator> KeyIndex;
@@ -240,6 +255,8 @@ public:
 protected:
     // As for TIniFile: a store whose name is not its path.
     TMemIniFile(std::string name, std::string path, bool createDirectories);
+    // A store of text already read.
+    TMemIniFile(std::string name, std::string path, std::string_view text);
 
 private:
     std::string FPath;
@@ -271,5 +288,18 @@ class TMemRegistryIniFile : public TMemIniFile {
 public:
     explicit TMemRegistryIniFile(const std::string& key);
 };
+
+// One save of a settings file: under the directory's exclusive lock, the file is read,
+// edit changes the store it is given (a TMemIniFile of the file as read; its UpdateFile
+// does nothing), and the file is replaced in one rename when its text has changed. A
+// save made by another process at the same time comes wholly before or wholly after
+// this one, so the file never holds a mix of the two. An exception from edit leaves the
+// file as it was. Raises EIniFileException as the stores do. edit must write through
+// the store it is given only: another store's write to a file of the same directory
+// would wait for the lock this update holds (and fail after 10 s).
+using TIniEdit = std::function<void(TCustomIniFile& store)>;
+void UpdateIniFile(const std::string& fileName, const TIniEdit& edit);
+// The same for a per-user registry key (TRegistryIniFile), creating its directories.
+void UpdateRegistryIniFile(const std::string& key, const TIniEdit& edit);
 
 } // namespace TestFramework

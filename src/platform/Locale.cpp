@@ -203,4 +203,18 @@ std::string FloatToStr(long double value)
     return WithSeparator(std::move(text));
 }
 
+TScriptLocale::TScriptLocale()
+    : FLocale(::newlocale(LC_ALL_MASK, "C", locale_t(nullptr)))
+{
+    if (!FLocale)
+        throw Exception("Cannot create a locale object");
+    FPrevious = ::uselocale(FLocale);
+}
+
+TScriptLocale::~TScriptLocale()
+{
+    ::uselocale(FPrevious);
+    ::freelocale(FLocale);
+}
+
 } // namespace Sys

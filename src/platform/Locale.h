@@ -9,6 +9,8 @@
 
 #include <string>
 
+#include <locale.h>
+
 namespace Sys {
 
 class EConvertError : public Exception {
@@ -50,5 +52,24 @@ std::string DateTimeToStr(TDateTime value);
 // locale's decimal separator. Not-a-number is "NAN", infinities "INF" and "-INF", and
 // negative zero is "0".
 std::string FloatToStr(long double value);
+
+// While it lives, the C library works on the calling thread as in the "C" locale,
+// whatever the process's locale is: numbers are written and read with ".", and
+// characters are classified, cased and compared byte by byte. A console run never sets
+// the process's locale, but a GUI toolkit sets it to the user's, so the window's script
+// thread takes this to give each script test the verdict it has in the console. Other
+// threads, the toolkit's own display (which reads the environment) and the formatters
+// above are not affected.
+class TScriptLocale {
+public:
+    TScriptLocale();
+    ~TScriptLocale();
+    TScriptLocale(const TScriptLocale&) = delete;
+    TScriptLocale& operator=(const TScriptLocale&) = delete;
+
+private:
+    locale_t FLocale;
+    locale_t FPrevious;
+};
 
 } // namespace Sys

@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
+
+#include <pthread.h>
 
 namespace Sys {
 
@@ -22,9 +25,35 @@ std::atomic<std::int64_t> Deadline{0}; // CLOCK_MONOTONIC nanoseconds; 0 for non
 std::atomic<bool> TimerArmed{false};
 static_assert(std::atomic<std::int64_t>::is_always_lock_free);
 struct sigaction Previous[std::size(StopSignals)];
+// The thread that runs the scripts: the one that caught the signals or set a deadline.
+std::atomic<pthread_t> ScriptThread{};
+std::atomic<bool> ScriptThreadKnown{false};
+static_assert(std::atomic<pthread_t>::is_always_lock_free);
+
+void SetScriptThread()
+{
+    ScriptThread = ::pthread_self();
+    ScriptThreadKnown = true;
+}
+
+// The kernel hands a process's signal to any thread that does not block it, and a GUI
+// toolkit runs threads of its own; the actions set a Lua hook, which is only safe on the
+// thread running Lua, so a signal taken elsewhere goes on to that thread and is handled
+// there alone.
+bool ForwardedToScriptThread(int signal)
+{
+    if (!ScriptThreadKnown.load() || ::pthread_equal(::pthread_self(), ScriptThread.load()))
+        return false;
+    const int savedErrno = errno;
+    ::pthread_kill(ScriptThread.load(), signal);
+    errno = savedErrno;
+    return true;
+}
 
 void OnStopSignal(int signal)
 {
+    if (ForwardedToScriptThread(signal))
+        return;
     int none = 0;
     if (!CaughtSignal.compare_exchange_strong(none, signal)) {
         // The user insists: no more clean-up, end the way the signal itself would.
@@ -54,8 +83,10 @@ void SetTimer(std::int64_t nanoseconds)
     ::setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
-void OnAlarm(int)
+void OnAlarm(int signal)
 {
+    if (ForwardedToScriptThread(signal))
+        return;
     const std::int64_t deadline = Deadline.load();
     if (deadline == 0) {
         TimerArmed = false;
@@ -78,6 +109,7 @@ TStopSignals::TStopSignals(TSignalAction onFirst)
 {
     CaughtSignal = 0;
     FirstAction = onFirst;
+    SetScriptThread();
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -128,6 +160,7 @@ void StartDeadline(double seconds, void (*onExpire)())
     }();
     (void)installed;
     const auto nanoseconds = static_cast<std::int64_t>(std::min(seconds, 1e9) * 1e9);
+    SetScriptThread();
     DeadlineAction = onExpire;
     Deadline = MonotonicNow() + nanoseconds;
     if (!TimerArmed.exchange(true))

@@ -2,6 +2,9 @@
 // The signals a run answers: the stop signals a user or a CI server sends (SIGINT,
 // SIGTERM, SIGHUP) and the alarm behind time limits. Their actions run inside a
 // signal handler, so they may only do what is safe there: set flags, set a Lua hook.
+// They run only on the thread that runs the scripts (the one that made the last
+// TStopSignals or started the last deadline): a signal another thread takes is passed
+// on to it.
 
 namespace Sys {
 

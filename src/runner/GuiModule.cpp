@@ -1,6 +1,7 @@
 #include "runner/GuiModule.h"
 
 #include "platform/Library.h"
+#include "platform/Locale.h"
 #include "platform/Process.h"
 #include "runner/WexelRunner.h"
 
@@ -48,6 +49,9 @@ void RunInWindow()
     auto entry = reinterpret_cast<void (*)()>(module.Symbol(GuiModuleEntry));
     if (!entry)
         return Refuse("the window cannot be shown: " + path + " has no entry " + GuiModuleEntry);
+    // The window runs the scripts on this thread; its toolkit sets the process's locale
+    // to the user's, which would give a script another verdict than in the console.
+    const Sys::TScriptLocale scriptLocale;
     entry();
 }
 

@@ -9,6 +9,11 @@
 #include <functional>
 #include <memory>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 using namespace TestFramework;
 using TestSupport::ReadFile;
 using TestSupport::TTempDir;
@@ -256,7 +261,7 @@ TEST(IniFile, UnreadableOrUnwritableFileRaisesAClearError)
         FAIL() << "no exception";
     } catch (const EIniFileException& e) {
         EXPECT_EQ(e.ClassName(), "EIniFileException");
-        EXPECT_NE(e.Message().find("Cannot read ini file \"" + folder + "\""), std::string::npos)
+        EXPECT_NE(e.Message().find("ini file \"" + folder + "\": Is a directory"), std::string::npos)
             << e.Message();
     }
 
@@ -346,4 +351,180 @@ TEST(RegistryIniFile, RaisesWhenItsDirectoryCannotBeCreated)
     TRegistryIniFile ini("k");
     EXPECT_TRUE(ini.ReadBool("S", "K", true)); // nothing stored yet
     EXPECT_THROW(ini.WriteBool("S", "K", false), EIniFileException);
+}
+
+namespace {
+
+void Set(const std::string& path, const char* key, const char* value)
+{
+    UpdateIniFile(path, [&](TCustomIniFile& store) { store.WriteString("S", key, value); });
+}
+
+std::string WriteError(const std::function<void()>& write)
+{
+    try {
+        write();
+    } catch (const EIniFileException& e) {
+        return e.Message();
+    }
+    return "<written>";
+}
+
+// Runs body in a child process and answers its exit code.
+int InChild(const std::function<int()>& body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace
+
+TEST(IniFileTargets, LinksAreFollowedOnlyToARegularFile)
+{
+    TTempDir dir;
+    namespace fs = std::filesystem;
+    const std::string file = dir.File("elsewhere.ini"), link = dir.File("roved.ini");
+    WriteFile(file, "[Other]\nx=1\n");
+    fs::create_symlink("elsewhere.ini", link);
+    Set(link, "K", "v");
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(ReadFile(file), "[Other]\nx=1\n\n[S]\nK=v\n");
+
+    // A device of our own, never the system's: left as it was, not even opened.
+    const std::string device = dir.File("null");
+    ASSERT_EQ(::mknod(device.c_str(), S_IFCHR | 0666, ::makedev(1, 3)), 0);
+    const std::string toDevice = dir.File("to-device.ini"), loop = dir.File("loop.ini");
+    fs::create_symlink(device, toDevice);
+    fs::create_symlink("loop.ini", loop);
+    fs::create_symlink("nowhere", dir.File("dangling.ini"));
+    ::mkfifo(dir.File("fifo.ini").c_str(), 0666);
+    for (const auto& [name, why] : {std::pair{toDevice, "it is a device"}, {device, "it is a device"},
+                                    {loop, "Too many levels of symbolic links"},
+                                    {dir.File("dangling.ini"), "which does not exist"},
+                                    {dir.File("fifo.ini"), "not a regular file"}}) {
+        EXPECT_NE(WriteError([&] { Set(name, "K", "v"); }).find(why), std::string::npos) << name;
+        EXPECT_NE(WriteError([&] { TIniFile(name).WriteString("S", "K", "v"); }).find(why), std::string::npos);
+    }
+    struct stat st{};
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
+    EXPECT_EQ(st.st_rdev, ::makedev(1, 3));
+    // A pipe is not read either: that would wait for a writer for ever.
+    EXPECT_THROW(TMemIniFile(dir.File("fifo.ini")), EIniFileException);
+}
+
+TEST(IniFileTargets, KeepsOtherProgramsLineEndsOwnerAndReadOnlyFiles)
+{
+    TTempDir dir;
+    const std::string name = dir.File("roved.ini");
+    WriteFile(name, "[S]\nk=v\r\nother=1\n[T]\r\n");
+    Set(name, "other", "2");
+    Set(name, "new", "3");
+    EXPECT_EQ(ReadFile(name), "[S]\nk=v\r\nother=2\nnew=3\n[T]\r\n");
+
+    // A new file is made as the process's umask says.
+    const mode_t mask = ::umask(027);
+    Set(dir.File("new.ini"), "K", "v");
+    ::umask(mask);
+    struct stat made{};
+    ::stat(dir.File("new.ini").c_str(), &made);
+    EXPECT_EQ(made.st_mode & 0777, 0640u);
+
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(name.c_str(), 4321, 4322), 0);
+        Set(name, "other", "4");
+        struct stat st{};
+        ::stat(name.c_str(), &st);
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 4322u);
+    }
+
+    ::chmod(name.c_str(), 0444);
+    const std::string before = ReadFile(name);
+    EXPECT_NE(WriteError([&] { Set(name, "other", "5"); }).find("the file is read-only"), std::string::npos);
+    EXPECT_EQ(ReadFile(name), before);
+    // Nothing to change, nothing to refuse.
+    EXPECT_EQ(WriteError([&] { Set(name, "k", "v"); }), "<written>");
+}
+
+TEST(IniFileTargets, AFolderThatTakesNoNewFilesGetsTheFileRewrittenInPlace)
+{
+    TTempDir dir;
+    const std::string folder = dir.File("exe"), name = folder + "/roved.ini";
+    std::filesystem::create_directory(folder);
+    WriteFile(name, "[S]\r\nlong=0123456789\r\n");
+    struct stat before{};
+    ::stat(name.c_str(), &before);
+    // Root may create files in any folder: the write runs as another user then.
+    const uid_t user = ::geteuid() == 0 ? 4321 : ::geteuid();
+    ::chown(name.c_str(), user, user);
+    ::chmod(folder.c_str(), 0555);
+    ::chmod(dir.Path().c_str(), 0755);
+    const int code = InChild([&] {
+        if (::geteuid() == 0 && (::setgid(user) != 0 || ::setuid(user) != 0))
+            return 2;
+        try {
+            UpdateIniFile(name, [](TCustomIniFile& store) { store.WriteString("S", "long", "1"); });
+        } catch (const EIniFileException&) {
+            return 1;
+        }
+        return 0;
+    });
+    ::chmod(folder.c_str(), 0755);
+    EXPECT_EQ(code, 0);
+    EXPECT_EQ(ReadFile(name), "[S]\r\nlong=1\r\n");
+    struct stat after{};
+    ::stat(name.c_str(), &after);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+}
+
+TEST(IniFileTargets, ARegistryFileNameNearTheLimitIsStillWritten)
+{
+    TTempDir dir;
+    TEnvOverride configHome("XDG_CONFIG_HOME", dir.Path());
+    for (std::size_t size : {245u, 248u, 251u}) {
+        const std::string key(size, 'k');
+        TRegistryIniFile(key).WriteString("S", "K", "v");
+        TMemRegistryIniFile mem(key);
+        mem.WriteString("S", "K", "w");
+        mem.UpdateFile();
+        UpdateRegistryIniFile(key, [](TCustomIniFile& store) { store.WriteString("S", "J", "x"); });
+        EXPECT_EQ(ReadFile(TRegistryIniFile::KeyFilePath(key)), "[S]\r\nK=w\r\nJ=x\r\n");
+    }
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path() + "/WexelRunner/registry"),
+                            std::filesystem::directory_iterator()),
+              3);
+}
+
+// Two processes saving together: each save is one read-modify-write, so no save is lost
+// and none is mixed with another.
+TEST(IniFileTargets, SavesOfTwoProcessesDoNotInterleave)
+{
+    TTempDir dir;
+    const std::string name = dir.File("roved.ini");
+    constexpr int Saves = 50;
+    std::vector<pid_t> children;
+    for (const char* who : {"A", "B"}) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (int i = 0; i < Saves; ++i)
+                UpdateIniFile(name, [&](TCustomIniFile& store) {
+                    store.WriteInteger("S", "Count", store.ReadInteger("S", "Count", 0) + 1);
+                    store.WriteString("S", "Left", who);
+                    store.WriteString("S", "Right", who);
+                });
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    for (pid_t pid : children)
+        ::waitpid(pid, nullptr, 0);
+    TMemIniFile ini(name);
+    EXPECT_EQ(ini.ReadInteger("S", "Count", 0), 2 * Saves);
+    EXPECT_EQ(ini.ReadString("S", "Left", ""), ini.ReadString("S", "Right", "-"));
 }

@@ -8,6 +8,9 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 
 using namespace Sys;
@@ -131,5 +134,26 @@ TEST_F(GermanLocale, IgnoresTheProcessGlobalLocale)
     TEnvOverride all("LC_ALL", "C");
     EXPECT_EQ(FloatToStr(1.5L), "1.5");
     EXPECT_EQ(FormatShortDate(Morning), "03/09/24");
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST_F(GermanLocale, ScriptsSeeTheCLocaleWhateverTheProcessLocale)
+{
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, German.c_str()), nullptr);
+    auto formatted = [] {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.14g", 1.5);
+        return std::string(text);
+    };
+    ASSERT_EQ(formatted(), "1,5");
+    {
+        const TScriptLocale scriptLocale;
+        EXPECT_EQ(formatted(), "1.5");
+        EXPECT_EQ(std::strtod("2.25", nullptr), 2.25);
+        // Byte order, not the user's dictionary order.
+        EXPECT_LT(std::strcoll("B", "a"), 0);
+    }
+    EXPECT_EQ(formatted(), "1,5");
     std::setlocale(LC_ALL, saved.c_str());
 }

@@ -4,9 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <chrono>
 #include <thread>
+
+#include <pthread.h>
 
 namespace {
 
@@ -86,4 +89,17 @@ TEST(Deadline, FiresOnceWhenItPassesAndNotAfterItEnded)
     EXPECT_EQ(Alarms, 1) << "not at the first timer's time";
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     EXPECT_EQ(Alarms, 2);
+}
+
+// A window runs threads of its own; the action may set a Lua hook, so it must run on the
+// thread that runs the scripts, whichever thread the signal reached.
+TEST(StopSignals, ASignalTakenOnAnotherThreadIsHandledOnTheScriptThread)
+{
+    static std::atomic<pthread_t> handledOn{};
+    Sys::TStopSignals signals([](int) { handledOn = ::pthread_self(); });
+    std::thread([] { ::pthread_kill(::pthread_self(), SIGHUP); }).join();
+    for (int i = 0; i < 100 && Sys::StopSignal() == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Sys::StopSignal(), SIGHUP);
+    EXPECT_TRUE(::pthread_equal(handledOn.load(), ::pthread_self()));
 }
