@@ -1,5 +1,6 @@
 #include "core/TestResult.h"
 
+#include "core/AbstractTest.h"
 #include "core/MemLeakMonitor.h"
 #include "platform/Clock.h"
 #include "platform/SysUtils.h"
@@ -146,24 +147,41 @@ void TTestResult::RunTestTearDown(const ITestPtr& test)
 bool TTestResult::RunTestRun(const ITestPtr& test)
 {
     test->SetTestMethodInvoked(false);
+    auto* checked = IsTestMethod(test) ? dynamic_cast<TAbstractTest*>(test.get()) : nullptr;
+    if (checked)
+        checked->SetCheckCalled(false);
     try {
         test->RunTest(this);
         if (!RootTest)
             RootTest = test;
         TotalTime = RootTest->ElapsedTestTime();
+        if (checked && test->GetFailsOnNoChecksExecuted() && !checked->GetCheckCalled())
+            return RecordOutcome(test, ETestFailure("No checks executed in TestCase"));
         return true;
     } catch (const std::exception& e) {
-        TTestFailure& record = RecordOutcome(test, e);
-        if (BreakOnFailures)
-            BreakOnFailure(record);
-        return false;
+        return RecordOutcome(test, e);
     }
 }
 
-// The one place that decides what an escaped exception means. A C++ standard exception
-// from outside the system's hierarchy (a container's out_of_range, bad_alloc) is one
-// test's mistake, so it becomes an error of that test rather than ending the whole run.
-TTestFailure& TTestResult::RecordOutcome(const ITestPtr& test, const std::exception& e)
+// The one place that decides a test's outcome from what its body did. A body that
+// returned passes, unless the no-checks option is on and it ran no check (RunTestRun
+// raises that failure here). An escaped exception is a failure for the check failures,
+// a failure that stops the run for EStopTestsFailure, and an error for anything else: a
+// C++ standard exception from outside the system's hierarchy (a container's out_of_range,
+// bad_alloc) is one test's mistake, so it becomes an error of that test rather than
+// ending the whole run. Script tests arrive here the same way: the script library's
+// answer, its stop and its errors are only translated into these exceptions on the way
+// (Wexel.lua's answer, the bridge's MapRunTestAnswer, TWexelCaller for a stopped test).
+// Returns false: the body did not pass.
+bool TTestResult::RecordOutcome(const ITestPtr& test, const std::exception& e)
+{
+    TTestFailure& record = ClassifyEscaped(test, e);
+    if (BreakOnFailures)
+        BreakOnFailure(record);
+    return false;
+}
+
+TTestFailure& TTestResult::ClassifyEscaped(const ITestPtr& test, const std::exception& e)
 {
     const void* address = AddressOf(e);
     if (dynamic_cast<const EStopTestsFailure*>(&e)) {

@@ -70,11 +70,11 @@ TEST_F(WexelLibraryTest, AnswersEveryKindOfOutcome)
         EXPECT_EQ(caller.RunTest(path), "##pass") << path;
 
     EXPECT_EQ(caller.RunTest("Orders/Pricing/Discounts/NeverNegative"),
-              "##failure discount above 100%, expected: <0> but was: <-50>");
+              "##failure Orders.lua:17: discount above 100%, expected: <0> but was: <-50>");
     EXPECT_EQ(caller.RunTest("Orders/Shipping/FreeAboveLimit"),
-              "##exception Orders.lua:38: attempt to index a nil value (field 'free')");
+              "##exception Orders.lua:38: attempt to index a nil value (field 'free')\n  Orders.lua:38 in FreeAboveLimit");
     EXPECT_EQ(caller.RunTest("Orders/Shipping/UnknownCountry"),
-              "##exception Orders.lua:42: no rate for country XX");
+              "##exception Orders.lua:42: no rate for country XX\n  Orders.lua:42 in UnknownCountry");
 
     for (const char* path : {"Orders/Shipping/Nothing", "Orders/Shipping", "Orders", "", "Nowhere/x",
                              "Wexel/GetProtocolVersion", "orders/shipping/knowncountry"})
@@ -119,7 +119,7 @@ TEST_F(WexelLibraryTest, ReportsLibrariesThatDoNotDeclareProperly)
     EXPECT_EQ(caller.RunTest("Slash/(load)"),
               "##exception Slash.qlx:1: test name must not contain '/' or control characters: a/b");
     EXPECT_EQ(caller.RunTest("Twice/(load)"), "##exception Twice.qlx:2: test Twice/x is declared twice");
-    EXPECT_EQ(caller.RunTest("Top/(load)"), "##exception at load");
+    EXPECT_EQ(caller.RunTest("Top/(load)"), "##exception Top.qlx:1: at load");
     EXPECT_EQ(caller.RunTest("Good/S/t"), "##pass");
 }
 
@@ -152,18 +152,18 @@ TEST_F(WexelLibraryTest, CheckFunctionsSayWhatDiffered)
                            "test('Object', function() error({}) end)\n");
     TWexelCaller caller("", ExeDir());
     caller.FindTests(dir.Path() + "/*.qlx");
-    EXPECT_EQ(caller.RunTest("Checks/Types"), "##failure expected: <1 (string)> but was: <1 (integer)>");
+    EXPECT_EQ(caller.RunTest("Checks/Types"), "##failure Checks.qlx:1: expected: <1 (string)> but was: <1 (integer)>");
     EXPECT_EQ(caller.RunTest("Checks/Floats"),
-              "##failure sum, expected: <0.29999999999999999> but was: <0.30000000000000004>");
-    EXPECT_EQ(caller.RunTest("Checks/Near"), "##failure expected: <1> but was: <nan> (delta 1)");
+              "##failure Checks.qlx:2: sum, expected: <0.29999999999999999> but was: <0.30000000000000004>");
+    EXPECT_EQ(caller.RunTest("Checks/Near"), "##failure Checks.qlx:3: expected: <1> but was: <nan> (delta 1)");
     EXPECT_EQ(caller.RunTest("Checks/NearOk"), "##pass");
-    EXPECT_EQ(caller.RunTest("Checks/NotEquals"), "##failure names, expected and actual were: <a>");
-    EXPECT_EQ(caller.RunTest("Checks/Check"), "##failure check failed");
-    EXPECT_EQ(caller.RunTest("Checks/Fail"), "##failure ");
-    EXPECT_EQ(caller.RunTest("Checks/NoError"), "##failure expected an error");
-    EXPECT_EQ(caller.RunTest("Checks/OtherError"), "##failure expected an error containing: <y> but was: <x>");
-    EXPECT_EQ(caller.RunTest("Checks/Nil"), "##exception Checks.qlx:10: attempt to index a nil value (local 't')");
-    EXPECT_EQ(caller.RunTest("Checks/Object"), "##exception (error object is a table value)");
+    EXPECT_EQ(caller.RunTest("Checks/NotEquals"), "##failure Checks.qlx:5: names, expected and actual were: <a>");
+    EXPECT_EQ(caller.RunTest("Checks/Check"), "##failure Checks.qlx:6: check failed");
+    EXPECT_EQ(caller.RunTest("Checks/Fail"), "##failure Checks.qlx:7: ");
+    EXPECT_EQ(caller.RunTest("Checks/NoError"), "##failure Checks.qlx:8: expected an error");
+    EXPECT_EQ(caller.RunTest("Checks/OtherError"), "##failure Checks.qlx:9: expected an error containing: <y> but was: <x>");
+    EXPECT_EQ(caller.RunTest("Checks/Nil"), "##exception Checks.qlx:10: attempt to index a nil value (local 't')\n  Checks.qlx:10 in Nil");
+    EXPECT_EQ(caller.RunTest("Checks/Object"), "##exception Checks.qlx:11: (error object is a table value)\n  Checks.qlx:11 in Object");
 }
 
 TEST_F(WexelLibraryTest, SetUpsAndTearDownsWrapEveryTestOfTheirSuite)
@@ -202,10 +202,10 @@ TEST_F(WexelLibraryTest, SetUpsAndTearDownsWrapEveryTestOfTheirSuite)
               "Fixtures/Outer/Inner/Passes\nFixtures/Outer/Inner/Fails\nFixtures/BadSetUp/Skipped\n"
               "Fixtures/BadTearDown/Passes\nFixtures/BadTearDown/Fails\nFixtures/Log");
 
-    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Passes"), "##pass");
-    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Fails"), "##failure in test");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadSetUp/Skipped"), "##exception no set-up");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Passes"), "##exception no tear-down");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Fails"), "##failure first");
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Passes"), "##pass nochecks");
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Fails"), "##failure Fixtures.qlx:12: in test");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadSetUp/Skipped"), "##exception Fixtures.qlx:16: no set-up\n  Fixtures.qlx:16 in setup");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Passes"), "##exception Fixtures.qlx:21: no tear-down\n  Fixtures.qlx:21 in teardown");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Fails"), "##failure Fixtures.qlx:23: first");
     EXPECT_EQ(caller.RunTest("Fixtures/Log"), "##pass");
 }
