@@ -427,8 +427,9 @@ local function prefix(message)
   return tostring(message) .. ", "
 end
 
-local function not_equals_message(expected, actual, message)
+local function not_equals_message(expected, actual, message, short)
   local e, a = render_pair(expected, actual)
+  if short then e, a = bounded(e), bounded(a) end
   return prefix(message) .. "expected: <" .. e .. "> but was: <" .. a .. ">"
 end
 
@@ -437,7 +438,7 @@ local function equals_failure(expected, actual, message)
       and not has_eq(actual) then
     local path, e, a = first_difference(expected, actual, "", {})
     local where = path == "" and "" or "at " .. path .. ": "
-    return prefix(message) .. where .. not_equals_message(e, a)
+    return prefix(message) .. where .. not_equals_message(e, a, nil, true)
   end
   if type(expected) == "string" and type(actual) == "string"
       and (find(expected, "\n", 1, true) or find(actual, "\n", 1, true)) then

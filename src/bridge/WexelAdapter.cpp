@@ -184,9 +184,13 @@ std::string CutName(const std::string& name)
 }
 
 TWexelAdapter::TWexelAdapter(std::string fileMask, std::string config)
-    : FileMask(std::move(fileMask)), Config(std::move(config))
+    : TWexelAdapter(fileMask, config, std::make_unique<TWexelCaller>(config))
 {
-    Caller = std::make_unique<TWexelCaller>(Config);
+}
+
+TWexelAdapter::TWexelAdapter(std::string fileMask, std::string config, std::unique_ptr<TWexelCaller> caller)
+    : FileMask(std::move(fileMask)), Config(std::move(config)), Caller(std::move(caller))
+{
     if (CheckProtocol()) {
         Ready = true;
     } else {

@@ -30,6 +30,8 @@ public:
     // Creates the caller and checks the protocol; a mismatch leaves the adapter not ready
     // with ErrorText set. An exception from the library call passes on.
     TWexelAdapter(std::string fileMask, std::string config);
+    // The same over a given caller (an installation other than the running program's).
+    TWexelAdapter(std::string fileMask, std::string config, std::unique_ptr<TWexelCaller> caller);
     ~TWexelAdapter();
     TWexelAdapter(const TWexelAdapter&) = delete;
     TWexelAdapter& operator=(const TWexelAdapter&) = delete;
