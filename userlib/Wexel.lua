@@ -258,13 +258,14 @@ end
 
 -- Keys in an order that is the same on every run: numbers, strings, booleans, the rest.
 local key_rank = { number = 1, string = 2, boolean = 3 }
+local key_text
 
 local function key_before(a, b)
   local ra, rb = key_rank[type(a)] or 4, key_rank[type(b)] or 4
   if ra ~= rb then return ra < rb end
   if ra == 1 or ra == 2 then return a < b end
   if ra == 3 then return not a and b end
-  return false
+  return key_text(a) < key_text(b) -- tables and functions by what they print
 end
 
 local function sorted_keys(...)
@@ -281,7 +282,7 @@ local function sorted_keys(...)
   return keys
 end
 
-local function key_text(k)
+function key_text(k)
   if type(k) == "string" then
     if find(k, "^[%a_][%w_]*$") then return k end
     return "[" .. quoted(k) .. "]"
@@ -766,7 +767,8 @@ local function load_library(path)
     if not chunk then
       ok, err = false, load_error
     else
-      test_sources[getinfo(chunk, "S").source] = true
+      library.source = getinfo(chunk, "S").source
+      test_sources[library.source] = true
       declaring = library
       ok, err = pcall(chunk)
       declaring = nil
@@ -856,7 +858,9 @@ end
 function GetTestPositions(mask)
   local lines = {}
   for _, library in ipairs(libraries_of(mask)) do
-    for _, run in ipairs(library.runs) do
+    -- A library compiled without line information (luac -s) has no positions to give.
+    local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
+    for _, run in ipairs(runs) do
       local suite = run.suite
       for _, test_name in ipairs(run) do
         local info = getinfo(suite.tests[test_name], "S")

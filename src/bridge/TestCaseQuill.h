@@ -23,6 +23,8 @@ public:
     explicit TTestCaseQuill(const std::string& fullName);
 
     void Invoke() override;
+    // From the library's answer (see MapRunTestAnswer).
+    bool RanNoChecks() const override { return !GetCheckCalled(); }
     void RunWithFixture(TestFramework::TTestResult* testResult) override;
     void RunTest(TestFramework::TTestResult* testResult) override;
     // Hands the test to the result without copying options (RunWithFixture does that).

@@ -221,7 +221,7 @@ void TWexelAdapter::RegisterTests()
                 continue;
             }
             auto test = std::make_shared<TTestCaseQuill>(std::string(line));
-            if (auto found = positions.find(line); found != positions.end())
+            if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
                 test->SetDeclaration(std::string(found->second.first), found->second.second);
             cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
         } catch (Sys::EAssertionFailed& e) {

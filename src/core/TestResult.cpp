@@ -147,15 +147,13 @@ void TTestResult::RunTestTearDown(const ITestPtr& test)
 bool TTestResult::RunTestRun(const ITestPtr& test)
 {
     test->SetTestMethodInvoked(false);
-    auto* checked = IsTestMethod(test) ? dynamic_cast<TAbstractTest*>(test.get()) : nullptr;
-    if (checked)
-        checked->SetCheckCalled(false);
+    auto* checked = IsTestMethod(test) ? dynamic_cast<const TAbstractTest*>(test.get()) : nullptr;
     try {
         test->RunTest(this);
         if (!RootTest)
             RootTest = test;
         TotalTime = RootTest->ElapsedTestTime();
-        if (checked && test->GetFailsOnNoChecksExecuted() && !checked->GetCheckCalled())
+        if (checked && test->GetFailsOnNoChecksExecuted() && checked->RanNoChecks())
             return RecordOutcome(test, ETestFailure("No checks executed in TestCase"));
         return true;
     } catch (const std::exception& e) {
