@@ -147,33 +147,40 @@ void TTestResult::RunTestTearDown(const ITestPtr& test)
 bool TTestResult::RunTestRun(const ITestPtr& test)
 {
     test->SetTestMethodInvoked(false);
-    auto* checked = IsTestMethod(test) ? dynamic_cast<const TAbstractTest*>(test.get()) : nullptr;
     try {
         test->RunTest(this);
-        if (!RootTest)
-            RootTest = test;
-        TotalTime = RootTest->ElapsedTestTime();
-        if (checked && test->GetFailsOnNoChecksExecuted() && checked->RanNoChecks())
-            return RecordOutcome(test, ETestFailure("No checks executed in TestCase"));
-        return true;
     } catch (const std::exception& e) {
-        return RecordOutcome(test, e);
+        return RecordOutcome(test, &e);
     }
+    if (!RecordOutcome(test, nullptr))
+        return false;
+    if (!RootTest)
+        RootTest = test;
+    TotalTime = RootTest->ElapsedTestTime();
+    return true;
 }
 
-// The one place that decides a test's outcome from what its body did. A body that
-// returned passes, unless the no-checks option is on and it ran no check (RunTestRun
-// raises that failure here). An escaped exception is a failure for the check failures,
-// a failure that stops the run for EStopTestsFailure, and an error for anything else: a
+// The one place that decides a test's outcome from what its body did (the steps around
+// the body, set-up and tear-down errors and the leak checks, are recorded by Run). A body
+// that returned (escaped is null) passes, unless the no-checks option is on and the test
+// knows it ran no check. An escaped exception is a failure for the check failures, a
+// failure that stops the run for EStopTestsFailure, and an error for anything else: a
 // C++ standard exception from outside the system's hierarchy (a container's out_of_range,
 // bad_alloc) is one test's mistake, so it becomes an error of that test rather than
 // ending the whole run. Script tests arrive here the same way: the script library's
 // answer, its stop and its errors are only translated into these exceptions on the way
 // (Wexel.lua's answer, the bridge's MapRunTestAnswer, TWexelCaller for a stopped test).
-// Returns false: the body did not pass.
-bool TTestResult::RecordOutcome(const ITestPtr& test, const std::exception& e)
+// Returns whether the test passed; only a failure or an error is recorded here.
+bool TTestResult::RecordOutcome(const ITestPtr& test, const std::exception* escaped)
 {
-    TTestFailure& record = ClassifyEscaped(test, e);
+    if (escaped == nullptr) {
+        auto* checked = IsTestMethod(test) ? dynamic_cast<const TAbstractTest*>(test.get()) : nullptr;
+        if (!checked || !test->GetFailsOnNoChecksExecuted() || !checked->RanNoChecks())
+            return true;
+        const ETestFailure noChecks("No checks executed in TestCase");
+        return RecordOutcome(test, &noChecks);
+    }
+    TTestFailure& record = ClassifyEscaped(test, *escaped);
     if (BreakOnFailures)
         BreakOnFailure(record);
     return false;

@@ -82,8 +82,9 @@ public:
     const void* MethodPtr = nullptr;
 
 private:
-    // The one place a test's outcome is decided (see TestResult.cpp); false: no pass.
-    bool RecordOutcome(const ITestPtr& test, const std::exception& e);
+    // The one place a test's outcome is decided (see TestResult.cpp): from the exception
+    // that escaped its body, or none. Returns whether the test passed.
+    bool RecordOutcome(const ITestPtr& test, const std::exception* escaped);
     // Records an exception that escaped a test body as a failure or an error, and stops
     // the run for EStopTestsFailure.
     TTestFailure& ClassifyEscaped(const ITestPtr& test, const std::exception& e);
