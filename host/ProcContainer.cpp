@@ -308,8 +308,13 @@ int InitState(lua_State* L)
     lua_pushcfunction(L, RefuseExit);
     lua_setfield(L, -2, "exit");
     lua_pop(L, 1);
+    // SYSTEM and USER first, then Lua's own search path (as LUA_PATH sets it, or the
+    // built-in one), so that installed pure-Lua modules are found too.
     lua_getglobal(L, "package");
     lua_pushstring(L, packagePath);
+    lua_pushliteral(L, ";");
+    lua_getfield(L, -3, "path");
+    lua_concat(L, 3);
     lua_setfield(L, -2, "path");
     lua_pop(L, 1);
 

@@ -1,21 +1,425 @@
--- Wexel.qlx: the script side of the test protocol. The runner calls three procedures:
---   GetProtocolVersion()  the protocol this library speaks
---   FindTests(mask)       the paths of the tests in the libraries matching mask, one per line
---   RunTest(path)         "##pass", "##failure <message>", "##exception <message>" or
---                         "##notfound"
+-- Wexel.qlx: the script side of the test protocol. The runner calls four procedures:
+--   GetProtocolVersion()    the protocol this library speaks
+--   FindTests(mask)         the paths of the tests in the libraries matching mask, one per line
+--   GetTestPositions(mask)  for the same tests, "path<TAB>file<TAB>line" where each is
+--                           declared, one per line (tests without line information left out)
+--   RunTest(path)           "##pass" (the test ran at least one check), "##pass nochecks",
+--                           "##failure <message>", "##exception <message>" or "##notfound"
 -- A test library is loaded once and indexed by test path, so that a run of many tests
 -- costs one table lookup and one protected call per test.
+--
+-- This library only reports what happened in a test; whether that makes a pass, a failure
+-- or an error of the run (the "no checks" option included) is the runner's decision.
 
 local PROTOCOL_VERSION = "0.87"
 
--- A failed check raises a value with this metatable; anything else a test raises is an
--- exception.
-local Failure = {}
-Failure.__tostring = function(failure) return failure.message end
+-- Everything this library relies on, taken while it loads and before any test library
+-- runs. Test libraries share the standard globals and tables with it, so a test that
+-- replaces pcall, error or string.find there must not change how later tests are judged.
+local pcall, xpcall, error, type, tostring = pcall, xpcall, error, type, tostring
+local setmetatable, getmetatable, rawget, rawequal, next = setmetatable, getmetatable, rawget, rawequal, next
+local pairs, ipairs, load, select = pairs, ipairs, load, select
+local find, match, gsub, format = string.find, string.match, string.gsub, string.format
+local sub, byte, lower, rep, gmatch = string.sub, string.byte, string.lower, string.rep, string.gmatch
+local concat, insert, sort = table.concat, table.insert, table.sort
+local math_type, abs = math.type, math.abs
+local getinfo, raw_getmetatable = debug.getinfo, debug.getmetatable
+local io_open = io.open
+local host_libraries, host_remember, host_recall = host.libraries, host.remember, host.recall
+local user_dir = host.user_dir
+local globals = _G
+
+-- Frames of this library are never shown to the author of a test.
+local SELF = getinfo(1, "S").source
+
+-- The chunk names of the loaded test libraries: a check's position is the line of the
+-- test library that led to it, even when a helper library made the call.
+local test_sources = {}
+
+-- The checks run by the current test, so that the runner can tell a test that checked
+-- nothing.
+local checks = 0
+
+-- The test running now and its name, for naming its frame in a chain of calls.
+local current_fn, current_name, current_fixtures = nil, nil, nil
+
+---------------------------------------------------------------------------------------
+-- Positions
+
+local MAX_CHAIN = 8          -- lines of a chain of calls
+local SCAN_LEVELS = 64       -- frames looked at from the inside before the depth is sought
+
+local function user_frame(info)
+  return info.what ~= "C" and info.source ~= SELF and info.currentline > 0
+end
+
+local function position(info)
+  return info.short_src .. ":" .. info.currentline .. ": "
+end
+
+-- "Csv.lua:35: ", or for a check called from a helper library "Csv.lua:35: Helper.lua:7: ";
+-- "" when no frame has line information. level is the first frame to look at, counted
+-- from the caller of this function.
+local function check_position(level)
+  local inner
+  for l = level + 1, level + SCAN_LEVELS do
+    local info = getinfo(l, "Sl")
+    if not info then break end
+    if user_frame(info) then
+      if test_sources[info.source] then
+        if not inner then return position(info) end
+        return position(info) .. position(inner)
+      end
+      inner = inner or info
+    end
+  end
+  return inner and position(inner) or ""
+end
+
+-- The number of frames on the stack below the caller (levels getinfo can reach). Each
+-- getinfo walks the stack from the top, so a deep stack is measured by bisection rather
+-- than frame by frame.
+local function stack_depth(from)
+  local low, high = from, from * 2
+  while getinfo(high + 1, "l") do low, high = high, high * 2 end
+  while high - low > 1 do
+    local mid = (low + high) // 2
+    if getinfo(mid + 1, "l") then low = mid else high = mid end
+  end
+  return low
+end
+
+local function frame_name(info)
+  local fn = info.func
+  if fn == current_fn then return current_name end
+  if current_fixtures then
+    for _, f in ipairs(current_fixtures.setups) do
+      if f == fn then return "setup" end
+    end
+    for _, f in ipairs(current_fixtures.teardowns) do
+      if f == fn then return "teardown" end
+    end
+  end
+  if info.name then return info.name end
+  if info.what == "main" then return "main chunk" end
+  return "function <" .. info.short_src .. ":" .. info.linedefined .. ">"
+end
+
+local function frame_line(info)
+  return "  " .. info.short_src .. ":" .. info.currentline .. " in " .. frame_name(info)
+end
+
+-- The frames of test and helper libraries from level outwards, innermost first: all of
+-- them when there are at most MAX_CHAIN, else the innermost ones, a count, and the
+-- outermost (the test's own line).
+local function user_frames(level)
+  local frames, l = {}, level + 1
+  while l <= level + SCAN_LEVELS do
+    local info = getinfo(l, "Slnf")
+    if not info then return frames end
+    if user_frame(info) then frames[#frames + 1] = info end
+    l = l + 1
+  end
+  -- A deep stack (a runaway recursion): what was found, then the outermost frame of a
+  -- library (the test's own line) and how many calls lie between.
+  local depth = stack_depth(l - 1)
+  for d = depth, l, -1 do
+    local info = getinfo(d, "Slnf")
+    if info and user_frame(info) then
+      frames[#frames + 1] = info
+      if d > l then frames.omitted = d - l end
+      break
+    end
+  end
+  return frames
+end
+
+local function chain(frames)
+  local lines, count = {}, #frames
+  if count <= MAX_CHAIN and not frames.omitted then
+    for i = 1, count do lines[i] = frame_line(frames[i]) end
+  else
+    local head = count - 1 < MAX_CHAIN - 2 and count - 1 or MAX_CHAIN - 2
+    for i = 1, head do lines[i] = frame_line(frames[i]) end
+    lines[head + 1] = "  ... (" .. (count - 1 - head + (frames.omitted or 0)) .. " more calls)"
+    lines[head + 2] = frame_line(frames[count])
+  end
+  return concat(lines, "\n")
+end
+
+---------------------------------------------------------------------------------------
+-- Failures and the text of raised values
+
+-- A failed check raises a value that only this library can make: it is recognised by
+-- identity, not by a metatable a test could reach.
+local failures = setmetatable({}, { __mode = "k" })
+local Failure = {
+  __tostring = function(failure) return failures[failure] end,
+  __metatable = "check failure",
+}
 
 local function fail_with(message)
-  error(setmetatable({ message = message }, Failure), 0)
+  local failure = setmetatable({}, Failure)
+  -- Level 2 is the check function that called this one; its caller made the check.
+  failures[failure] = check_position(2) .. message
+  error(failure, 0)
 end
+
+-- The text of a raised value. A table without __tostring would print its address, which
+-- differs from run to run; reports must not.
+local function error_text(err)
+  local kind = type(err)
+  if kind == "string" or kind == "number" then
+    return tostring(err)
+  end
+  local message = failures[err]
+  if message then return message end
+  local meta = raw_getmetatable(err)
+  if type(meta) == "table" and rawget(meta, "__tostring") then
+    local ok, text = pcall(tostring, err)
+    if ok and type(text) == "string" then
+      return text
+    end
+  end
+  return "(error object is a " .. kind .. " value)"
+end
+
+-- Message handler of every protected call around test code: a failure stays as it is;
+-- any other error becomes its text, starting with a position, followed by the chain of
+-- calls that led to it.
+local function on_error(err)
+  if failures[err] then return err end
+  local text = error_text(err)
+  local frames = user_frames(1)
+  if frames[1] == nil then return text end
+  if not find(text, "^[^\n:]+:%d+: ") then
+    text = position(frames[1]) .. text
+  end
+  return text .. "\n" .. chain(frames)
+end
+
+---------------------------------------------------------------------------------------
+-- Rendering values
+
+local MAX_RENDERED = 160     -- longer renderings keep their start and end
+local MAX_DEPTH = 4          -- nested tables deeper than this show as {...}
+
+local function is_continuation(s, i)
+  local b = byte(s, i)
+  return b ~= nil and b >= 0x80 and b < 0xC0
+end
+
+-- Cuts the middle out of a long text, never inside a UTF-8 character, and says how much.
+local function bounded(s)
+  if #s <= MAX_RENDERED then return s end
+  local head, tail = 110, #s - 39
+  while head > 1 and is_continuation(s, head + 1) do head = head - 1 end
+  while tail <= #s and is_continuation(s, tail) do tail = tail + 1 end
+  return sub(s, 1, head) .. "...(" .. (tail - head - 1) .. " bytes)..." .. sub(s, tail)
+end
+
+local function render_number(value)
+  if value ~= value then
+    return "nan" -- the C library's text for it varies ("-nan", "nan")
+  end
+  return tostring(value)
+end
+
+local visible_escapes = { ["\r"] = "\\r", ["\t"] = "\\t", ["\0"] = "\\0", ["\\"] = "\\\\",
+  ["\n"] = "\\n", ['"'] = '\\"' }
+
+local function escape_char(c)
+  return visible_escapes[c] or format("\\%03d", byte(c))
+end
+
+local function quoted(s)
+  return '"' .. gsub(s, '[%c\\"]', escape_char) .. '"'
+end
+
+local function function_text(fn)
+  local info = getinfo(fn, "S")
+  if info.what == "C" or info.linedefined < 0 then return "builtin function" end
+  return "function <" .. info.short_src .. ":" .. info.linedefined .. ">"
+end
+
+local render_table
+
+local function render_value(value, depth, open)
+  local kind = type(value)
+  if kind == "string" then return quoted(value) end
+  if kind == "number" then return render_number(value) end
+  if kind == "table" then return render_table(value, depth, open) end
+  if kind == "function" then return function_text(value) end
+  if kind == "boolean" or kind == "nil" then return tostring(value) end
+  local meta = raw_getmetatable(value)
+  if type(meta) == "table" and rawget(meta, "__tostring") then return error_text(value) end
+  return "<" .. kind .. ">" -- userdata, threads: never an address
+end
+
+-- Keys in an order that is the same on every run: numbers, strings, booleans, the rest.
+local key_rank = { number = 1, string = 2, boolean = 3 }
+local key_text
+
+local function key_before(a, b)
+  local ra, rb = key_rank[type(a)] or 4, key_rank[type(b)] or 4
+  if ra ~= rb then return ra < rb end
+  if ra == 1 or ra == 2 then return a < b end
+  if ra == 3 then return not a and b end
+  return key_text(a) < key_text(b) -- tables and functions by what they print
+end
+
+local function sorted_keys(...)
+  local keys, seen = {}, {}
+  for i = 1, select("#", ...) do
+    for k in next, (select(i, ...)) do
+      if not seen[k] then
+        seen[k] = true
+        keys[#keys + 1] = k
+      end
+    end
+  end
+  sort(keys, key_before)
+  return keys
+end
+
+function key_text(k)
+  if type(k) == "string" then
+    if find(k, "^[%a_][%w_]*$") then return k end
+    return "[" .. quoted(k) .. "]"
+  end
+  return "[" .. render_value(k, MAX_DEPTH, {}) .. "]"
+end
+
+function render_table(t, depth, open)
+  local meta = raw_getmetatable(t)
+  if type(meta) == "table" and rawget(meta, "__tostring") then return error_text(t) end
+  if open[t] then return "<cycle>" end
+  if depth >= MAX_DEPTH then return "{...}" end
+  open[t] = true
+  local parts, n = {}, 0
+  while rawget(t, n + 1) ~= nil do
+    n = n + 1
+    parts[n] = render_value(rawget(t, n), depth + 1, open)
+  end
+  for _, k in ipairs(sorted_keys(t)) do
+    if not (math_type(k) == "integer" and k >= 1 and k <= n) then
+      parts[#parts + 1] = key_text(k) .. "=" .. render_value(rawget(t, k), depth + 1, open)
+    end
+  end
+  open[t] = nil
+  return "{" .. concat(parts, ", ") .. "}"
+end
+
+-- The text of a compared value as today for plain values; tables compactly.
+local function render(value)
+  local kind = type(value)
+  if kind == "string" then return value end
+  if kind == "number" then return render_number(value) end
+  return bounded(render_value(value, 0, {}))
+end
+
+-- Two different values must never read the same in a message: add the types when they
+-- differ, or all the digits when two numbers only differ far behind the point.
+local function render_pair(expected, actual)
+  local e, a = render(expected), render(actual)
+  if e == a then
+    local te = math_type(expected) or type(expected)
+    local ta = math_type(actual) or type(actual)
+    if te ~= ta then
+      e, a = e .. " (" .. te .. ")", a .. " (" .. ta .. ")"
+    elseif te == "float" then
+      e, a = format("%.17g", expected), format("%.17g", actual)
+    end
+  end
+  return e, a
+end
+
+---------------------------------------------------------------------------------------
+-- Comparing
+
+local function has_eq(t)
+  local meta = raw_getmetatable(t)
+  return type(meta) == "table" and rawget(meta, "__eq") ~= nil
+end
+
+-- Tables are equal when their keys and values are, recursively; a table with its own
+-- __eq decides for itself. A pair of tables already being compared counts as equal, so
+-- that cycles end.
+local function deep_equal(a, b, pairs_seen)
+  if rawequal(a, b) then return true end
+  if type(a) ~= "table" or type(b) ~= "table" or has_eq(a) or has_eq(b) then
+    return a == b
+  end
+  pairs_seen = pairs_seen or {}
+  local with_a = pairs_seen[a]
+  if with_a then
+    if with_a[b] then return true end
+  else
+    with_a = {}
+    pairs_seen[a] = with_a
+  end
+  with_a[b] = true
+  for k, va in next, a do
+    local vb = rawget(b, k)
+    if vb == nil or not deep_equal(va, vb, pairs_seen) then return false end
+  end
+  for k in next, b do
+    if rawget(a, k) == nil then return false end
+  end
+  return true
+end
+
+local function path_step(k)
+  if type(k) == "string" and find(k, "^[%a_][%w_]*$") then return "." .. k end
+  return key_text(k)
+end
+
+-- Where two unequal tables first differ (in key order) and the values there.
+local function first_difference(a, b, path, open)
+  open[a] = true
+  for _, k in ipairs(sorted_keys(a, b)) do
+    local va, vb = rawget(a, k), rawget(b, k)
+    if not deep_equal(va, vb) then
+      local here = path .. path_step(k)
+      if type(va) == "table" and type(vb) == "table" and not has_eq(va) and not has_eq(vb)
+          and not open[va] then
+        return first_difference(va, vb, here, open)
+      end
+      return here, va, vb
+    end
+  end
+  return path, a, b
+end
+
+local function split_lines(s)
+  local lines = {}
+  for line in gmatch(s .. "\n", "(.-)\n") do lines[#lines + 1] = line end
+  return lines
+end
+
+-- A line of text with what a terminal hides made visible: control characters and a
+-- backslash as Lua escapes, trailing blanks as \x20.
+local function visible(line)
+  local body, blanks = match(line, "^(.-)( *)$")
+  return bounded(gsub(body, "[%c\\]", escape_char) .. rep("\\x20", #blanks))
+end
+
+local function text_difference(expected, actual)
+  local el, al = split_lines(expected), split_lines(actual)
+  local i = 1
+  while el[i] == al[i] do i = i + 1 end
+  local e, a = el[i], al[i]
+  local column = 1
+  if e and a then
+    while byte(e, column) == byte(a, column) do column = column + 1 end
+  end
+  return "texts differ at line " .. i .. ", column " .. column .. ": expected: <" ..
+    (e and visible(e) or "(end of text)") .. "> but was: <" ..
+    (a and visible(a) or "(end of text)") .. ">"
+end
+
+---------------------------------------------------------------------------------------
+-- Check functions
 
 local function prefix(message)
   if message == nil or message == "" then
@@ -24,94 +428,127 @@ local function prefix(message)
   return tostring(message) .. ", "
 end
 
-local function render(value)
-  if type(value) == "string" then
-    return value
-  end
-  if value ~= value then
-    return "nan" -- the C library's text for it varies ("-nan", "nan")
-  end
-  return tostring(value)
-end
-
--- Two different values must never read the same in a message: add the types when they
--- differ, or all the digits when two numbers only differ far behind the point.
-local function render_pair(expected, actual)
-  local e, a = render(expected), render(actual)
-  if e == a then
-    local te = math.type(expected) or type(expected)
-    local ta = math.type(actual) or type(actual)
-    if te ~= ta then
-      e, a = e .. " (" .. te .. ")", a .. " (" .. ta .. ")"
-    elseif te == "float" then
-      e, a = string.format("%.17g", expected), string.format("%.17g", actual)
-    end
-  end
-  return e, a
-end
-
-local function not_equals_message(expected, actual, message)
+local function not_equals_message(expected, actual, message, short)
   local e, a = render_pair(expected, actual)
+  if short then e, a = bounded(e), bounded(a) end
   return prefix(message) .. "expected: <" .. e .. "> but was: <" .. a .. ">"
 end
 
--- What test code sees besides the standard globals.
-local api = setmetatable({}, { __index = _G })
+local function equals_failure(expected, actual, message)
+  if type(expected) == "table" and type(actual) == "table" and not has_eq(expected)
+      and not has_eq(actual) then
+    local path, e, a = first_difference(expected, actual, "", {})
+    local where = path == "" and "" or "at " .. path .. ": "
+    return prefix(message) .. where .. not_equals_message(e, a, nil, true)
+  end
+  if type(expected) == "string" and type(actual) == "string"
+      and (find(expected, "\n", 1, true) or find(actual, "\n", 1, true)) then
+    return prefix(message) .. text_difference(expected, actual)
+  end
+  return not_equals_message(expected, actual, message)
+end
+
+-- What test code sees besides the standard globals. Its metatable and that of each test
+-- library's globals are hidden, so that no library reaches what the others see.
+local api = setmetatable({}, { __index = globals, __metatable = false })
 
 function api.fail(message)
   fail_with(message == nil and "" or tostring(message))
 end
 
 function api.check(condition, message)
+  checks = checks + 1
   if not condition then
     fail_with((message == nil or message == "") and "check failed" or tostring(message))
   end
 end
 
 function api.check_equals(expected, actual, message)
-  if expected ~= actual then
-    fail_with(not_equals_message(expected, actual, message))
+  checks = checks + 1
+  if not deep_equal(expected, actual) then
+    fail_with(equals_failure(expected, actual, message))
   end
 end
 
 function api.check_not_equals(expected, actual, message)
-  if expected == actual then
+  checks = checks + 1
+  if deep_equal(expected, actual) then
     fail_with(prefix(message) .. "expected and actual were: <" .. render(actual) .. ">")
   end
 end
 
 function api.check_near(expected, actual, delta, message)
+  checks = checks + 1
   if type(expected) ~= "number" or type(actual) ~= "number" or type(delta) ~= "number" then
     error("check_near compares numbers", 2)
   end
   -- Written so that a NaN on either side fails.
-  if not (math.abs(expected - actual) <= math.abs(delta)) then
+  if not (abs(expected - actual) <= abs(delta)) then
     fail_with(not_equals_message(expected, actual, message) .. " (delta " .. render(delta) .. ")")
   end
 end
 
 function api.check_error(fn, expected_text, message)
+  checks = checks + 1
   local ok, err = pcall(fn)
   if ok then
     fail_with(prefix(message) .. "expected an error")
   end
   if expected_text ~= nil then
-    local text = tostring(err)
-    if not text:find(expected_text, 1, true) then
+    expected_text = tostring(expected_text)
+    -- Only a message is matched: the text of a table is its own affair (and without a
+    -- __tostring, an address that a pattern might meet by chance).
+    local kind = type(err)
+    local text = error_text(err)
+    if not ((kind == "string" or kind == "number" or failures[err])
+        and find(text, expected_text, 1, true)) then
       fail_with(prefix(message) .. "expected an error containing: <" .. expected_text ..
-        "> but was: <" .. text .. ">")
+        "> but was: <" .. bounded(text) .. ">")
     end
   end
 end
 
+function api.check_matches(pattern, s, message)
+  checks = checks + 1
+  if type(pattern) ~= "string" then
+    error("check_matches needs a pattern string", 2)
+  end
+  if type(s) ~= "string" or not find(s, pattern) then
+    fail_with(prefix(message) .. "expected a match of: <" .. pattern .. "> but was: <" ..
+      bounded(render(s)) .. ">")
+  end
+end
+
+function api.check_contains(container, item, message)
+  checks = checks + 1
+  local kind = type(container)
+  if kind == "string" and type(item) == "string" then
+    if find(container, item, 1, true) then return end
+  elseif kind == "table" then
+    for _, element in ipairs(container) do
+      if deep_equal(element, item) then return end
+    end
+  end
+  fail_with(prefix(message) .. "expected to contain: <" .. bounded(render(item)) ..
+    "> but was: <" .. bounded(render(container)) .. ">")
+end
+
+-- The names under which libraries loaded for a test (host.load, require) find the check
+-- functions among the shared globals: the same functions, so that a failure raised in a
+-- helper is a failure of the test that called it.
+local CHECK_NAMES = { "fail", "check", "check_equals", "check_not_equals", "check_near",
+  "check_error", "check_matches", "check_contains" }
+for _, name in ipairs(CHECK_NAMES) do
+  globals[name] = api[name]
+end
+
+---------------------------------------------------------------------------------------
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
 --
 -- Declaring is the hot path of discovery, so no per-test path string is built: a suite
 -- keeps its tests by name, and the listing is made of runs of tests declared one after
 -- another in the same suite, each joined in one table.concat.
-
-local find, match, concat = string.find, string.match, table.concat
 
 local declaring = nil
 
@@ -131,8 +568,17 @@ local function not_loading(kind)
   error(kind .. "() can only be called while a test library loads", 3)
 end
 
-local function new_suite(path, parent)
-  return { path = path, parent = parent, tests = {} }
+-- Suites whose paths differ only in letter case share one table of their tests' names
+-- folded to lower case: the runner merges such suites, so two such tests would become one
+-- name twice.
+local function new_suite(library, path, parent)
+  local folded = lower(path)
+  local group = library.folded[folded]
+  if not group then
+    group = {}
+    library.folded[folded] = group
+  end
+  return { path = path, parent = parent, tests = {}, group = group }
 end
 
 function api.suite(name, body)
@@ -146,12 +592,22 @@ function api.suite(name, body)
   local path = parent.path .. "/" .. name
   local suite = library.suites[path]
   if not suite then
-    suite = new_suite(path, parent)
+    suite = new_suite(library, path, parent)
     library.suites[path] = suite
   end
   library.current = suite
   body()
   library.current = parent
+end
+
+local function case_twin(suite, name, other)
+  local folded = lower(name)
+  for first in next, other.tests do
+    if lower(first) == folded then
+      error("test " .. suite.path .. "/" .. name .. " is declared twice: " .. other.path .. "/" ..
+        first .. " and " .. suite.path .. "/" .. name .. " differ only in letter case", 3)
+    end
+  end
 end
 
 function api.test(name, fn)
@@ -166,6 +622,10 @@ function api.test(name, fn)
   if tests[name] then
     error("test " .. suite.path .. "/" .. name .. " is declared twice", 2)
   end
+  local folded, group = lower(name), suite.group
+  local other = group[folded]
+  if other then case_twin(suite, name, other) end
+  group[folded] = suite
   tests[name] = fn
   local run = library.run
   if run == nil or run.suite ~= suite then
@@ -196,6 +656,9 @@ function api.teardown(fn)
   add_fixture("teardown", "teardowns", fn)
 end
 
+---------------------------------------------------------------------------------------
+-- Loading test libraries
+
 -- Loaded libraries by file, and by name (the first level of a test path). Both go with
 -- the state when the host resets its container; the file of each name is also given to
 -- the host to remember, so that a test found through any mask can still be run then.
@@ -203,13 +666,13 @@ local libraries = {}
 local by_name = {}
 
 local function remembered_file(name)
-  return host.recall("Wexel.qlx library " .. name)
+  return host_recall("Wexel.qlx library " .. name)
 end
 
 local function index_by_name(library, path)
   if by_name[library.name] ~= library then
     by_name[library.name] = library
-    host.remember("Wexel.qlx library " .. library.name, path)
+    host_remember("Wexel.qlx library " .. library.name, path)
   end
 end
 
@@ -218,11 +681,11 @@ local function file_name(path)
 end
 
 local function is_self(path)
-  return file_name(path):lower() == "wexel.qlx"
+  return lower(file_name(path)) == "wexel.qlx"
 end
 
 local function library_name(path)
-  local name = file_name(path):gsub("%.[^.]*$", "")
+  local name = gsub(file_name(path), "%.[^.]*$", "")
   if name == "" then
     name = file_name(path)
   end
@@ -234,18 +697,18 @@ end
 -- their tests run without looking.
 local function collect_fixtures(library)
   for _, suite in pairs(library.suites) do
-    local chain = {}
+    local chain_of_suites = {}
     local s = suite
     while s do
-      table.insert(chain, 1, s)
+      insert(chain_of_suites, 1, s)
       s = s.parent
     end
     local setups, teardowns = {}, {}
-    for _, c in ipairs(chain) do
+    for _, c in ipairs(chain_of_suites) do
       for _, fn in ipairs(c.setups or {}) do setups[#setups + 1] = fn end
     end
-    for i = #chain, 1, -1 do
-      for _, fn in ipairs(chain[i].teardowns or {}) do teardowns[#teardowns + 1] = fn end
+    for i = #chain_of_suites, 1, -1 do
+      for _, fn in ipairs(chain_of_suites[i].teardowns or {}) do teardowns[#teardowns + 1] = fn end
     end
     if #setups > 0 or #teardowns > 0 then
       suite.fixtures = { setups = setups, teardowns = teardowns }
@@ -256,14 +719,14 @@ end
 local function make_listing(runs)
   local parts = {}
   for i, run in ipairs(runs) do
-    local prefix = run.suite.path .. "/"
-    parts[i] = prefix .. concat(run, "\n" .. prefix)
+    local run_prefix = run.suite.path .. "/"
+    parts[i] = run_prefix .. concat(run, "\n" .. run_prefix)
   end
   return concat(parts, "\n")
 end
 
 local function read_file(path)
-  local file, err = io.open(path, "rb")
+  local file, err = io_open(path, "rb")
   if not file then
     return nil, err
   end
@@ -272,21 +735,12 @@ local function read_file(path)
   return bytes
 end
 
--- The text of a raised value. A table without __tostring would print its address, which
--- differs from run to run; reports must not.
-local function error_text(err)
-  local kind = type(err)
-  if kind == "string" or kind == "number" then
-    return tostring(err)
-  end
-  local meta = getmetatable(err)
-  if type(meta) == "table" and meta.__tostring then
-    local ok, text = pcall(tostring, err)
-    if ok and type(text) == "string" then
-      return text
-    end
-  end
-  return "(error object is a " .. kind .. " value)"
+local function new_library(name)
+  local library = { name = name, suites = {}, runs = {}, folded = {} }
+  local root = new_suite(library, name, nil)
+  library.suites[name] = root
+  library.current = root
+  return library
 end
 
 -- Loads a test library and indexes its tests. A library that does not load still shows
@@ -298,19 +752,23 @@ local function load_library(path)
     return loaded
   end
   local name = library_name(path)
-  local root = new_suite(name, nil)
-  local library = { name = name, suites = { [name] = root }, runs = {}, current = root }
+  local library = new_library(name)
 
   local ok, err
   local bytes, read_error = read_file(path)
   if not bytes then
     ok, err = false, read_error
   else
-    local env = setmetatable({}, { __index = api })
+    -- The library's own globals, also as _G: a test that replaces _G.pcall or _G.error
+    -- changes them for its own library only.
+    local env = setmetatable({}, { __index = api, __metatable = false })
+    env._G = env
     local chunk, load_error = load(bytes, "@" .. file_name(path), "bt", env)
     if not chunk then
       ok, err = false, load_error
     else
+      library.source = getinfo(chunk, "S").source
+      test_sources[library.source] = true
       declaring = library
       ok, err = pcall(chunk)
       declaring = nil
@@ -318,40 +776,52 @@ local function load_library(path)
   end
   if not ok then
     local message = error_text(err)
-    root = new_suite(name, nil)
-    root.tests["(load)"] = function() error(message, 0) end
-    library.suites = { [name] = root }
-    library.runs = { { suite = root, "(load)" } }
+    library = new_library(name)
+    library.suites[name].tests["(load)"] = function() error(message, 0) end
+    library.runs = { { suite = library.suites[name], "(load)" } }
   elseif library.has_fixtures then
     collect_fixtures(library)
   end
   library.listing = make_listing(library.runs)
-  library.runs, library.run, library.current = nil, nil, nil
+  for _, suite in next, library.suites do suite.group = nil end
+  library.run, library.current, library.folded = nil, nil, nil
 
   libraries[path] = library
   index_by_name(library, path)
   return library
 end
 
-local function answer(err)
-  if getmetatable(err) == Failure then
-    return "##failure " .. err.message
+-- The test libraries a mask stands for, loaded, in the order of their files.
+local function libraries_of(mask)
+  if mask == nil or mask == "" then
+    mask = "*.qlx"
   end
-  return "##exception " .. error_text(err)
+  local found = {}
+  for _, path in ipairs(host_libraries(mask)) do
+    local name = library_name(path)
+    -- A name that would open a level or a line cannot stand for a library.
+    if not is_self(path) and not find(name, "[/%c]") then
+      found[#found + 1] = load_library(path)
+    end
+  end
+  return found
 end
+
+---------------------------------------------------------------------------------------
+-- Running
 
 local function run_with_fixtures(fn, fixtures)
   local ok, err = true, nil
   for _, setup in ipairs(fixtures.setups) do
-    ok, err = pcall(setup)
+    ok, err = xpcall(setup, on_error)
     if not ok then break end
   end
   if ok then
-    ok, err = pcall(fn)
+    ok, err = xpcall(fn, on_error)
   end
   -- Tear-downs always run; the first error of the test wins.
   for _, teardown in ipairs(fixtures.teardowns) do
-    local down_ok, down_err = pcall(teardown)
+    local down_ok, down_err = xpcall(teardown, on_error)
     if ok and not down_ok then
       ok, err = false, down_err
     end
@@ -359,26 +829,50 @@ local function run_with_fixtures(fn, fixtures)
   return ok, err
 end
 
+-- Translates what the test raised into the answer word.
+local function answer(err)
+  local message = failures[err]
+  if message then
+    return "##failure " .. message
+  end
+  return "##exception " .. (type(err) == "string" and err or error_text(err))
+end
+
 function GetProtocolVersion()
   return PROTOCOL_VERSION
 end
 
 function FindTests(mask)
-  if mask == nil or mask == "" then
-    mask = "*.qlx"
-  end
   local listings = {}
-  for _, path in ipairs(host.libraries(mask)) do
-    local name = library_name(path)
-    -- A name that would open a level or a line cannot stand for a library.
-    if not is_self(path) and not find(name, "[/%c]") then
-      local listing = load_library(path).listing
-      if listing ~= "" then
-        listings[#listings + 1] = listing
-      end
+  for _, library in ipairs(libraries_of(mask)) do
+    if library.listing ~= "" then
+      listings[#listings + 1] = library.listing
     end
   end
   return concat(listings, "\n")
+end
+
+-- Where each test's function is defined, from the chunk's line information (none in a
+-- library compiled with luac -s). Found only when asked, so that discovery costs nothing
+-- more.
+function GetTestPositions(mask)
+  local lines = {}
+  for _, library in ipairs(libraries_of(mask)) do
+    -- A library compiled without line information (luac -s) has no positions to give.
+    local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
+    for _, run in ipairs(runs) do
+      local suite = run.suite
+      for _, test_name in ipairs(run) do
+        local info = getinfo(suite.tests[test_name], "S")
+        if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
+            and not find(info.short_src, "%c") then
+          lines[#lines + 1] = suite.path .. "/" .. test_name .. "\t" .. info.short_src .. "\t" ..
+            info.linedefined
+        end
+      end
+    end
+  end
+  return concat(lines, "\n")
 end
 
 function RunTest(path)
@@ -390,7 +884,7 @@ function RunTest(path)
   if not library and name ~= "" and not find(name, "%c") then
     -- No discovery in this state (the container was reset): the library is where the
     -- last discovery found it, or for a name never found, in USER.
-    local file = remembered_file(name) or host.user_dir .. "/" .. name .. ".qlx"
+    local file = remembered_file(name) or user_dir .. "/" .. name .. ".qlx"
     if not is_self(file) and read_file(file) then
       library = load_library(file)
     end
@@ -400,14 +894,16 @@ function RunTest(path)
   if not fn then
     return "##notfound"
   end
+  checks = 0
+  current_fn, current_name, current_fixtures = fn, test_name, suite.fixtures
   local ok, err
-  if suite.fixtures then
-    ok, err = run_with_fixtures(fn, suite.fixtures)
+  if current_fixtures then
+    ok, err = run_with_fixtures(fn, current_fixtures)
   else
-    ok, err = pcall(fn)
+    ok, err = xpcall(fn, on_error)
   end
   if ok then
-    return "##pass"
+    return checks > 0 and "##pass" or "##pass nochecks"
   end
   return answer(err)
 end

@@ -1,6 +1,8 @@
 #pragma once
-// The framework test case that stands for one script procedure of the test library: its
-// body asks the library to run the procedure and turns the answer into an outcome.
+// TTestCaseQuill: the script test case, the framework test case that stands for one
+// script procedure of the test library. Its body asks the library to run the procedure
+// and translates the answer into what the run loop judges (TTestResult decides the
+// outcome).
 
 #include "core/AbstractTest.h"
 
@@ -21,6 +23,8 @@ public:
     explicit TTestCaseQuill(const std::string& fullName);
 
     void Invoke() override;
+    // From the library's answer (see MapRunTestAnswer).
+    bool RanNoChecks() const override { return !GetCheckCalled(); }
     void RunWithFixture(TestFramework::TTestResult* testResult) override;
     void RunTest(TestFramework::TTestResult* testResult) override;
     // Hands the test to the result without copying options (RunWithFixture does that).
@@ -32,8 +36,20 @@ public:
 
     const std::string& FullName() const { return FFullName; }
 
+    // Where the library declares the test, as Lua names it in messages ("Orders.lua"),
+    // and the line; "" and 0 when the library does not say.
+    const std::string& DeclFile() const { return FDeclFile; }
+    int DeclLine() const { return FDeclLine; }
+    void SetDeclaration(std::string file, int line)
+    {
+        FDeclFile = std::move(file);
+        FDeclLine = line;
+    }
+
 private:
     std::string FFullName;
+    std::string FDeclFile;
+    int FDeclLine = 0;
 };
 
 } // namespace Wexel

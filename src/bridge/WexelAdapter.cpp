@@ -1,5 +1,6 @@
 #include "bridge/WexelAdapter.h"
 
+#include "bridge/HostPlatform.h"
 #include "bridge/TestCaseQuill.h"
 #include "bridge/WexelCaller.h"
 #include "core/TestExceptions.h"
@@ -8,6 +9,7 @@
 #include "platform/TextUtils.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <functional>
 #include <string_view>
@@ -129,7 +131,43 @@ std::string LineForMessage(std::string_view line)
     return CutName(std::string(line.substr(0, Shown))) + "...";
 }
 
+// Declaration positions by test path, pointing into the library's answer.
+using TPositions = std::unordered_map<std::string_view, std::pair<std::string_view, int>>;
+
+// Lines "path<TAB>file<TAB>line"; a line of another shape is left out, as is a position
+// the runner could not use.
+TPositions ParsePositions(std::string_view answer)
+{
+    TPositions positions;
+    for (std::string_view line : SplitLines(answer)) {
+        auto tab1 = line.find('\t');
+        auto tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
+        if (tab2 == std::string_view::npos || tab2 == tab1 + 1)
+            continue;
+        std::string_view number = line.substr(tab2 + 1);
+        int value = 0;
+        auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
+        if (ec != std::errc() || end != number.data() + number.size() || value <= 0)
+            continue;
+        positions.emplace(line.substr(0, tab1), std::make_pair(line.substr(tab1 + 1, tab2 - tab1 - 1), value));
+    }
+    return positions;
+}
+
 } // namespace
+
+std::string TWexelAdapter::TestPositions()
+{
+    // Positions are a help, not part of the protocol: a library without the procedure, or
+    // one whose procedure fails, still runs its tests.
+    try {
+        return Caller->GetTestPositions(FileMask);
+    } catch (const WexelHost::EScriptStopped&) {
+        throw;
+    } catch (const WexelHost::EExtCallError&) {
+        return {};
+    }
+}
 
 std::string CutName(const std::string& name)
 {
@@ -146,9 +184,13 @@ std::string CutName(const std::string& name)
 }
 
 TWexelAdapter::TWexelAdapter(std::string fileMask, std::string config)
-    : FileMask(std::move(fileMask)), Config(std::move(config))
+    : TWexelAdapter(fileMask, config, std::make_unique<TWexelCaller>(config))
 {
-    Caller = std::make_unique<TWexelCaller>(Config);
+}
+
+TWexelAdapter::TWexelAdapter(std::string fileMask, std::string config, std::unique_ptr<TWexelCaller> caller)
+    : FileMask(std::move(fileMask)), Config(std::move(config)), Caller(std::move(caller))
+{
     if (CheckProtocol()) {
         Ready = true;
     } else {
@@ -164,6 +206,8 @@ bool TWexelAdapter::CheckProtocol() { return Caller->GetProtocolVersion() == Pro
 void TWexelAdapter::RegisterTests()
 {
     const std::string answer = Caller->FindTests(FileMask);
+    const std::string positionAnswer = TestPositions();
+    const TPositions positions = ParsePositions(positionAnswer);
     TSuiteCache cache;
     std::size_t position = 0;
     for (std::string_view line : SplitLines(answer)) {
@@ -177,6 +221,8 @@ void TWexelAdapter::RegisterTests()
                 continue;
             }
             auto test = std::make_shared<TTestCaseQuill>(std::string(line));
+            if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
+                test->SetDeclaration(std::string(found->second.first), found->second.second);
             cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
         } catch (Sys::EAssertionFailed& e) {
             // A path that cannot become a test names no suite or no test; say which line
@@ -189,15 +235,17 @@ void TWexelAdapter::RegisterTests()
     }
 }
 
-void TWexelAdapter::RunTest(const std::string& fullName) { MapRunTestAnswer(Caller->RunTest(fullName)); }
+bool TWexelAdapter::RunTest(const std::string& fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }
 
-void MapRunTestAnswer(const std::string& answer)
+bool MapRunTestAnswer(const std::string& answer)
 {
     const std::string a(Sys::Trim(answer));
     static constexpr std::string_view Failure = "##failure";
     static constexpr std::string_view Error = "##exception";
     if (a == "##pass")
-        return;
+        return true;
+    if (a == "##pass nochecks")
+        return false;
     if (a.compare(0, Failure.size(), Failure) == 0)
         throw TestFramework::ETestFailure(CutName(std::string(Sys::Trim(std::string_view(a).substr(Failure.size())))));
     if (a.compare(0, Error.size(), Error) == 0)

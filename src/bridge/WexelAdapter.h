@@ -30,6 +30,8 @@ public:
     // Creates the caller and checks the protocol; a mismatch leaves the adapter not ready
     // with ErrorText set. An exception from the library call passes on.
     TWexelAdapter(std::string fileMask, std::string config);
+    // The same over a given caller (an installation other than the running program's).
+    TWexelAdapter(std::string fileMask, std::string config, std::unique_ptr<TWexelCaller> caller);
     ~TWexelAdapter();
     TWexelAdapter(const TWexelAdapter&) = delete;
     TWexelAdapter& operator=(const TWexelAdapter&) = delete;
@@ -39,9 +41,12 @@ public:
     // tree of suites. A bad line ends the registration with the assertion error, in
     // whichever shard it falls; what was registered before it stays registered.
     void RegisterTests();
-    // Runs one script test: returns for a pass, raises ETestFailure for a failure and
-    // Sys::Exception for anything else.
-    void RunTest(const std::string& fullName);
+    // Runs one script test: returns for a pass (true when the test ran at least one check),
+    // raises ETestFailure for a failure and Sys::Exception for anything else.
+    bool RunTest(const std::string& fullName);
+
+    // The library's declaration positions for the mask, or "" when it gives none.
+    std::string TestPositions();
 
     bool Ready = false;
     std::string ErrorText;
@@ -57,8 +62,11 @@ public:
 // that hides its symbols (the runner exports Main only) a copy of its own.
 extern TWexelAdapter* WexelAdapter;
 
-// Maps the library's answer to a script test's outcome (see TWexelAdapter::RunTest).
-void MapRunTestAnswer(const std::string& answer);
+// Translates the library's answer into what the run loop judges (see
+// TWexelAdapter::RunTest): it decides nothing itself. "##pass nochecks" is a pass that ran
+// no check; a plain "##pass" counts as one that did, also from a library that does not
+// say.
+bool MapRunTestAnswer(const std::string& answer);
 
 // Cuts a name to at most MaxNameLength characters (UTF-8 aware: never inside a character).
 std::string CutName(const std::string& name);

@@ -63,6 +63,12 @@ std::string TWexelCaller::FindTests(const std::string& mask)
     return Call(proc, &mask);
 }
 
+std::string TWexelCaller::GetTestPositions(const std::string& mask)
+{
+    static const std::string proc = "GetTestPositions";
+    return Call(proc, &mask);
+}
+
 std::string TWexelCaller::RunTest(const std::string& fullName) { return Call(RunTestProc, &fullName); }
 
 std::string TWexelCaller::Call(const std::string& proc, const std::string* argument)
@@ -80,7 +86,8 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
     try {
         call.Execute();
     } catch (const WexelHost::EScriptStopped& e) {
-        // Said as what the user was running, without the library's path, so that the
+        // Only translated: a stopped test is an error because it raises one; the run loop
+        // records it. Said as what the user was running, without the library's path, so that the
         // report reads the same on every machine.
         if (isTest)
             throw Sys::Exception("Test " + e.Message());

@@ -1,7 +1,7 @@
 #pragma once
 // The one place where the runner talks to the script test library Wexel.qlx: where the
 // library lies relative to the host executable, the scripts' search path, and the
-// library's three procedures as string-in, string-out calls.
+// library's procedures as string-in, string-out calls.
 
 #include <string>
 
@@ -34,6 +34,9 @@ public:
     std::string GetProtocolVersion();
     // One test path per line.
     std::string FindTests(const std::string& mask);
+    // "path<TAB>file<TAB>line" per test; raises like every call, also when the library
+    // has no such procedure.
+    std::string GetTestPositions(const std::string& mask);
     // A status word with an optional message.
     std::string RunTest(const std::string& fullName);
 

@@ -233,6 +233,10 @@ public:
     TAllowedLeakFunc GetAllowedLeaksIterator() override;
 
     bool GetCheckCalled() const { return FCheckCalled; }
+    // True when the body's last run is known to have run no check. Only a test that
+    // learns of its checks (a script test, from its library) can say so; the run loop
+    // fails such a passing test when the no-checks option is on.
+    virtual bool RanNoChecks() const { return false; }
     void SetCheckCalled(bool value) { FCheckCalled = value; }
 
 protected:

@@ -1,5 +1,6 @@
 #include "core/TestResult.h"
 
+#include "core/AbstractTest.h"
 #include "core/MemLeakMonitor.h"
 #include "platform/Clock.h"
 #include "platform/SysUtils.h"
@@ -148,22 +149,47 @@ bool TTestResult::RunTestRun(const ITestPtr& test)
     test->SetTestMethodInvoked(false);
     try {
         test->RunTest(this);
-        if (!RootTest)
-            RootTest = test;
-        TotalTime = RootTest->ElapsedTestTime();
-        return true;
     } catch (const std::exception& e) {
-        TTestFailure& record = RecordOutcome(test, e);
-        if (BreakOnFailures)
-            BreakOnFailure(record);
-        return false;
+        return RecordOutcome(test, &e);
     }
+    if (!RecordOutcome(test, nullptr))
+        return false;
+    if (!RootTest)
+        RootTest = test;
+    TotalTime = RootTest->ElapsedTestTime();
+    return true;
 }
 
-// The one place that decides what an escaped exception means. A C++ standard exception
-// from outside the system's hierarchy (a container's out_of_range, bad_alloc) is one
-// test's mistake, so it becomes an error of that test rather than ending the whole run.
-TTestFailure& TTestResult::RecordOutcome(const ITestPtr& test, const std::exception& e)
+// The one place that decides a test's outcome from what its body did (the steps around
+// the body, set-up and tear-down errors and the leak checks, are recorded by Run). A body
+// that returned (escaped is null) passes, unless the no-checks option is on and the test
+// knows it ran no check. An escaped exception is a failure for the check failures, a
+// failure that stops the run for EStopTestsFailure, and an error for anything else: a
+// C++ standard exception from outside the system's hierarchy (a container's out_of_range,
+// bad_alloc) is one test's mistake, so it becomes an error of that test rather than
+// ending the whole run. Script tests arrive here the same way: the script library's
+// answer, its stop and its errors are only translated into these exceptions on the way
+// (Wexel.lua's answer, the bridge's MapRunTestAnswer, TWexelCaller for a stopped test).
+// Returns whether the test passed; only a failure or an error is recorded here.
+bool TTestResult::RecordOutcome(const ITestPtr& test, const std::exception* escaped)
+{
+    if (escaped == nullptr) {
+        // The option first: with it off, a pass costs nothing more.
+        if (!test->GetFailsOnNoChecksExecuted() || !IsTestMethod(test))
+            return true;
+        auto* checked = dynamic_cast<const TAbstractTest*>(test.get());
+        if (!checked || !checked->RanNoChecks())
+            return true;
+        const ETestFailure noChecks("No checks executed in TestCase");
+        return RecordOutcome(test, &noChecks);
+    }
+    TTestFailure& record = ClassifyEscaped(test, *escaped);
+    if (BreakOnFailures)
+        BreakOnFailure(record);
+    return false;
+}
+
+TTestFailure& TTestResult::ClassifyEscaped(const ITestPtr& test, const std::exception& e)
 {
     const void* address = AddressOf(e);
     if (dynamic_cast<const EStopTestsFailure*>(&e)) {

@@ -82,9 +82,12 @@ public:
     const void* MethodPtr = nullptr;
 
 private:
+    // The one place a test's outcome is decided (see TestResult.cpp): from the exception
+    // that escaped its body, or none. Returns whether the test passed.
+    bool RecordOutcome(const ITestPtr& test, const std::exception* escaped);
     // Records an exception that escaped a test body as a failure or an error, and stops
     // the run for EStopTestsFailure.
-    TTestFailure& RecordOutcome(const ITestPtr& test, const std::exception& e);
+    TTestFailure& ClassifyEscaped(const ITestPtr& test, const std::exception& e);
     // Raises and catches EBreakingTestFailure for a failed check, so that a debugger set
     // to stop on exceptions stops here; the run goes on unchanged.
     void BreakOnFailure(const TTestFailure& record);

@@ -30,6 +30,11 @@ protected:
                 return FProtocol;
             if (call.ProcName == "FindTests")
                 return FTests;
+            if (call.ProcName == "GetTestPositions") {
+                if (FPositions == nullptr)
+                    throw WexelHost::EExtCallError("the library has no procedure GetTestPositions");
+                return FPositions;
+            }
             if (call.ProcName == "RunTest") {
                 auto found = FAnswers.find(call.Params.at(0).value_or(""));
                 return found == FAnswers.end() ? "##pass" : found->second;
@@ -56,6 +61,7 @@ protected:
 
     std::string FProtocol = "0.87";
     std::string FTests;
+    const char* FPositions = "";
     std::map<std::string, std::string> FAnswers;
 };
 
@@ -156,12 +162,14 @@ TEST(ScriptAnswer, MapsToPassFailureOrError)
 {
     struct Case {
         const char* answer;
-        const char* kind; // "pass", "ETestFailure" or "Exception"
+        const char* kind; // "pass", "nochecks", "ETestFailure" or "Exception"
         const char* message;
     };
     const Case cases[] = {
         {"##pass\r\n", "pass", ""},
         {"  ##pass", "pass", ""},
+        {"##pass nochecks\r\n", "nochecks", ""},
+        {"##pass no checks", "Exception", "Unknown error"},
         {"##passed", "Exception", "Unknown error"},
         {"##failure expected 3 but was 4", "ETestFailure", "expected 3 but was 4"},
         {"##failure", "ETestFailure", ""},
@@ -173,8 +181,8 @@ TEST(ScriptAnswer, MapsToPassFailureOrError)
     };
     for (const Case& c : cases) {
         try {
-            Wexel::MapRunTestAnswer(c.answer);
-            EXPECT_STREQ(c.kind, "pass") << c.answer;
+            bool checked = Wexel::MapRunTestAnswer(c.answer);
+            EXPECT_STREQ(c.kind, checked ? "pass" : "nochecks") << c.answer;
         } catch (const Sys::Exception& e) {
             EXPECT_EQ(e.ClassName(), c.kind) << c.answer;
             EXPECT_EQ(e.Message(), c.message) << c.answer;
@@ -233,10 +241,12 @@ TEST_F(WexelAdapterTest, ScriptTestCasesRunThroughTheAdapter)
     EXPECT_EQ(result->RunCount(), 3); // the disabled test is not counted
 }
 
-TEST_F(WexelAdapterTest, PassingScriptTestFailsWhenChecksAreRequired)
+// The library says which passing tests ran no check; a library that does not say counts
+// as checking (a plain "##pass"), so that turning the option on fails nothing by mistake.
+TEST_F(WexelAdapterTest, OnlyAPassWithoutChecksFailsWhenChecksAreRequired)
 {
-    FTests = "S/ok\nS/bad";
-    FAnswers = {{"S/bad", "##failure own"}};
+    FTests = "S/ok\nS/none\nS/bad";
+    FAnswers = {{"S/bad", "##failure own"}, {"S/none", "##pass nochecks"}};
     TWexelAdapter adapter("*.qlx", "");
     adapter.RegisterTests();
     Wexel::WexelAdapter = &adapter;
@@ -246,7 +256,39 @@ TEST_F(WexelAdapterTest, PassingScriptTestFailsWhenChecksAreRequired)
     result.FailsIfNoChecksExecuted = true;
     result.AddListener(listener);
     result.RunSuite(RegisteredTests()->Tests()[0]);
-    EXPECT_EQ(listener->Log, "ok:failure(No checks executed in TestCase) bad:failure(own) S:pass ");
+    EXPECT_EQ(listener->Log, "ok:pass none:failure(No checks executed in TestCase) bad:failure(own) S:pass ");
+
+    ClearRegistry();
+    adapter.RegisterTests();
+    auto quiet = std::make_shared<TOutcomeListener>();
+    TTestResult optionOff;
+    optionOff.AddListener(quiet);
+    optionOff.RunSuite(RegisteredTests()->Tests()[0]);
+    EXPECT_EQ(quiet->Log, "ok:pass none:pass bad:failure(own) S:pass ");
+}
+
+TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
+{
+    FTests = "S/a\nS/b\nS/c\nS/d";
+    FPositions = "S/a\tS.lua\t3\nS/c\tS.lua\tx\nS/d\t\t4\nS/b\tHelp er.lua\t12\nS/zz\tS.lua\t9\r\n";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.RegisterTests();
+    auto positions = [] {
+        std::string text;
+        for (const ITestPtr& test : RegisteredTests()->Tests()[0]->Tests()) {
+            auto& quill = dynamic_cast<TTestCaseQuill&>(*test);
+            text += quill.GetName() + "=" + quill.DeclFile() + ":" + std::to_string(quill.DeclLine()) + " ";
+        }
+        return text;
+    };
+    // A line that does not parse gives its test no position.
+    EXPECT_EQ(positions(), "a=S.lua:3 b=Help er.lua:12 c=:0 d=:0 ");
+
+    // A library without the procedure still registers every test.
+    ClearRegistry();
+    FPositions = nullptr;
+    adapter.RegisterTests();
+    EXPECT_EQ(positions(), "a=:0 b=:0 c=:0 d=:0 ");
 }
 
 TEST_F(WexelAdapterTest, ScriptTestNeedsAPathAndAnAdapter)

@@ -5,11 +5,19 @@
 
 #include "bridge/HostPlatform.h"
 #include "bridge/HostTables.h"
+#include "bridge/TestCaseQuill.h"
+#include "bridge/WexelAdapter.h"
 #include "bridge/WexelCaller.h"
+#include "core/TestRegistry.h"
+#include "core/TestResult.h"
 #include "host/HostJournal.h"
 #include "platform/Process.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <map>
 
 using Wexel::TWexelCaller;
 
@@ -70,11 +78,11 @@ TEST_F(WexelLibraryTest, AnswersEveryKindOfOutcome)
         EXPECT_EQ(caller.RunTest(path), "##pass") << path;
 
     EXPECT_EQ(caller.RunTest("Orders/Pricing/Discounts/NeverNegative"),
-              "##failure discount above 100%, expected: <0> but was: <-50>");
+              "##failure Orders.lua:17: discount above 100%, expected: <0> but was: <-50>");
     EXPECT_EQ(caller.RunTest("Orders/Shipping/FreeAboveLimit"),
-              "##exception Orders.lua:38: attempt to index a nil value (field 'free')");
+              "##exception Orders.lua:38: attempt to index a nil value (field 'free')\n  Orders.lua:38 in FreeAboveLimit");
     EXPECT_EQ(caller.RunTest("Orders/Shipping/UnknownCountry"),
-              "##exception Orders.lua:42: no rate for country XX");
+              "##exception Orders.lua:42: no rate for country XX\n  Orders.lua:42 in UnknownCountry");
 
     for (const char* path : {"Orders/Shipping/Nothing", "Orders/Shipping", "Orders", "", "Nowhere/x",
                              "Wexel/GetProtocolVersion", "orders/shipping/knowncountry"})
@@ -119,7 +127,7 @@ TEST_F(WexelLibraryTest, ReportsLibrariesThatDoNotDeclareProperly)
     EXPECT_EQ(caller.RunTest("Slash/(load)"),
               "##exception Slash.qlx:1: test name must not contain '/' or control characters: a/b");
     EXPECT_EQ(caller.RunTest("Twice/(load)"), "##exception Twice.qlx:2: test Twice/x is declared twice");
-    EXPECT_EQ(caller.RunTest("Top/(load)"), "##exception at load");
+    EXPECT_EQ(caller.RunTest("Top/(load)"), "##exception Top.qlx:1: at load");
     EXPECT_EQ(caller.RunTest("Good/S/t"), "##pass");
 }
 
@@ -152,18 +160,18 @@ TEST_F(WexelLibraryTest, CheckFunctionsSayWhatDiffered)
                            "test('Object', function() error({}) end)\n");
     TWexelCaller caller("", ExeDir());
     caller.FindTests(dir.Path() + "/*.qlx");
-    EXPECT_EQ(caller.RunTest("Checks/Types"), "##failure expected: <1 (string)> but was: <1 (integer)>");
+    EXPECT_EQ(caller.RunTest("Checks/Types"), "##failure Checks.qlx:1: expected: <1 (string)> but was: <1 (integer)>");
     EXPECT_EQ(caller.RunTest("Checks/Floats"),
-              "##failure sum, expected: <0.29999999999999999> but was: <0.30000000000000004>");
-    EXPECT_EQ(caller.RunTest("Checks/Near"), "##failure expected: <1> but was: <nan> (delta 1)");
+              "##failure Checks.qlx:2: sum, expected: <0.29999999999999999> but was: <0.30000000000000004>");
+    EXPECT_EQ(caller.RunTest("Checks/Near"), "##failure Checks.qlx:3: expected: <1> but was: <nan> (delta 1)");
     EXPECT_EQ(caller.RunTest("Checks/NearOk"), "##pass");
-    EXPECT_EQ(caller.RunTest("Checks/NotEquals"), "##failure names, expected and actual were: <a>");
-    EXPECT_EQ(caller.RunTest("Checks/Check"), "##failure check failed");
-    EXPECT_EQ(caller.RunTest("Checks/Fail"), "##failure ");
-    EXPECT_EQ(caller.RunTest("Checks/NoError"), "##failure expected an error");
-    EXPECT_EQ(caller.RunTest("Checks/OtherError"), "##failure expected an error containing: <y> but was: <x>");
-    EXPECT_EQ(caller.RunTest("Checks/Nil"), "##exception Checks.qlx:10: attempt to index a nil value (local 't')");
-    EXPECT_EQ(caller.RunTest("Checks/Object"), "##exception (error object is a table value)");
+    EXPECT_EQ(caller.RunTest("Checks/NotEquals"), "##failure Checks.qlx:5: names, expected and actual were: <a>");
+    EXPECT_EQ(caller.RunTest("Checks/Check"), "##failure Checks.qlx:6: check failed");
+    EXPECT_EQ(caller.RunTest("Checks/Fail"), "##failure Checks.qlx:7: ");
+    EXPECT_EQ(caller.RunTest("Checks/NoError"), "##failure Checks.qlx:8: expected an error");
+    EXPECT_EQ(caller.RunTest("Checks/OtherError"), "##failure Checks.qlx:9: expected an error containing: <y> but was: <x>");
+    EXPECT_EQ(caller.RunTest("Checks/Nil"), "##exception Checks.qlx:10: attempt to index a nil value (local 't')\n  Checks.qlx:10 in Nil");
+    EXPECT_EQ(caller.RunTest("Checks/Object"), "##exception Checks.qlx:11: (error object is a table value)\n  Checks.qlx:11 in Object");
 }
 
 TEST_F(WexelLibraryTest, SetUpsAndTearDownsWrapEveryTestOfTheirSuite)
@@ -202,10 +210,223 @@ TEST_F(WexelLibraryTest, SetUpsAndTearDownsWrapEveryTestOfTheirSuite)
               "Fixtures/Outer/Inner/Passes\nFixtures/Outer/Inner/Fails\nFixtures/BadSetUp/Skipped\n"
               "Fixtures/BadTearDown/Passes\nFixtures/BadTearDown/Fails\nFixtures/Log");
 
-    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Passes"), "##pass");
-    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Fails"), "##failure in test");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadSetUp/Skipped"), "##exception no set-up");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Passes"), "##exception no tear-down");
-    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Fails"), "##failure first");
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Passes"), "##pass nochecks");
+    EXPECT_EQ(caller.RunTest("Fixtures/Outer/Inner/Fails"), "##failure Fixtures.qlx:12: in test");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadSetUp/Skipped"), "##exception Fixtures.qlx:16: no set-up\n  Fixtures.qlx:16 in setup");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Passes"), "##exception Fixtures.qlx:21: no tear-down\n  Fixtures.qlx:21 in teardown");
+    EXPECT_EQ(caller.RunTest("Fixtures/BadTearDown/Fails"), "##failure Fixtures.qlx:23: first");
     EXPECT_EQ(caller.RunTest("Fixtures/Log"), "##pass");
+}
+
+namespace {
+
+// Runs every test of one library written to a scratch directory; the answers by name.
+std::map<std::string, std::string> RunLibrary(const std::string& exeDir, const std::string& name,
+                                              const std::string& source)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File(name + ".qlx"), source);
+    TWexelCaller caller("", exeDir);
+    std::map<std::string, std::string> answers;
+    std::string listing = caller.FindTests(dir.Path() + "/" + name + ".qlx");
+    for (std::size_t start = 0; start < listing.size();) {
+        std::size_t end = std::min(listing.find('\n', start), listing.size());
+        std::string path = listing.substr(start, end - start);
+        answers[path.substr(path.rfind('/') + 1)] = caller.RunTest(path);
+        start = end + 1;
+    }
+    return answers;
+}
+
+} // namespace
+
+TEST_F(WexelLibraryTest, TablesCompareByContentAndSayWhereTheyDiffer)
+{
+    auto a = RunLibrary(ExeDir(), "Deep",
+                        "local function order() return { id = 7, rows = { { name = 'Ann' }, { name = 'Bob' } } } end\n"
+                        "test('Same', function() check_equals(order(), order()); check_equals({1, {2}}, {1, {2}}) end)\n"
+                        "test('Nested', function()\n"
+                        "  local b = order(); b.rows[2].name = 'Rob'\n"
+                        "  check_equals(order(), b, 'order')\n"
+                        "end)\n"
+                        "test('Missing', function() check_equals({1, 2, 3}, {1, 2}) end)\n"
+                        "test('Cycles', function()\n"
+                        "  local a, b = { n = 1 }, { n = 1 }; a.self, b.self = a, b\n"
+                        "  check_equals(a, b)\n"
+                        "  local c = { n = 2 }; c.self = c\n"
+                        "  check_equals(a, c)\n"
+                        "end)\n"
+                        "test('OwnEq', function()\n"
+                        "  local mt = { __eq = function() return true end }\n"
+                        "  check_equals(setmetatable({1}, mt), setmetatable({2}, mt))\n"
+                        "  check_not_equals({1, 2}, {1, 2})\n"
+                        "end)\n"
+                        "test('Long', function() check_equals({string.rep('x', 300)}, {}) end)\n"
+                        "test('Lines', function() check_equals('a\\nb c\\t \\nd', 'a\\nb c\\r  \\nd') end)\n"
+                        "test('Function', function() check_equals(print, function() end) end)\n");
+    EXPECT_EQ(a["Same"], "##pass");
+    EXPECT_EQ(a["Nested"], "##failure Deep.qlx:5: order, at .rows[2].name: expected: <Bob> but was: <Rob>");
+    EXPECT_EQ(a["Missing"], "##failure Deep.qlx:7: at [3]: expected: <3> but was: <nil>");
+    EXPECT_EQ(a["Cycles"], "##failure Deep.qlx:12: at .n: expected: <1> but was: <2>");
+    EXPECT_EQ(a["OwnEq"], "##failure Deep.qlx:17: expected and actual were: <{1, 2}>");
+    EXPECT_EQ(a["Long"], "##failure Deep.qlx:19: at [1]: expected: <" + std::string(110, 'x') + "...(150 bytes)..." +
+                             std::string(40, 'x') + "> but was: <nil>");
+    EXPECT_EQ(a["Lines"],
+              "##failure Deep.qlx:20: texts differ at line 2, column 4: expected: <b c\\t\\x20> but was: <b c\\r\\x20\\x20>");
+    EXPECT_EQ(a["Function"],
+              "##failure Deep.qlx:21: expected: <builtin function> but was: <function <Deep.qlx:21>>");
+}
+
+TEST_F(WexelLibraryTest, MoreChecksInTheSameStyle)
+{
+    auto a = RunLibrary(ExeDir(), "More",
+                        "test('Matches', function() check_matches('^%d+$', '12'); check_matches('^%d+$', '1a', 'id') end)\n"
+                        "test('NotAString', function() check_matches('x', 5) end)\n"
+                        "test('Contains', function()\n"
+                        "  check_contains('a,b', ',b'); check_contains({1, {2}}, {2})\n"
+                        "  check_contains({'a', 'b'}, 'c')\n"
+                        "end)\n"
+                        "test('TableError', function()\n"
+                        "  check_error(function() error(setmetatable({}, {__tostring = function() return 'E7' end})) end)\n"
+                        "  check_error(function() error({}) end, '7')\n"
+                        "end)\n"
+                        "test('TextError', function() check_error(function() error('bad 7') end, '7') end)\n");
+    EXPECT_EQ(a["Matches"], "##failure More.qlx:1: id, expected a match of: <^%d+$> but was: <1a>");
+    EXPECT_EQ(a["NotAString"], "##failure More.qlx:2: expected a match of: <x> but was: <5>");
+    EXPECT_EQ(a["Contains"], "##failure More.qlx:5: expected to contain: <c> but was: <{\"a\", \"b\"}>");
+    // A table error is never matched, whatever its address holds.
+    EXPECT_EQ(a["TableError"],
+              "##failure More.qlx:9: expected an error containing: <7> but was: <(error object is a table value)>");
+    EXPECT_EQ(a["TextError"], "##pass");
+}
+
+TEST_F(WexelLibraryTest, FailuresAndErrorsStartWhereTheTestLibraryLedToThem)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Helper.lua"), "local M = {}\n"
+                                                   "function M.same(a, b)\n"
+                                                   "  check_equals(a, b, 'helper')\n"
+                                                   "end\n"
+                                                   "function M.parse(s)\n"
+                                                   "  return s.field.x\n"
+                                                   "end\n"
+                                                   "function M.outer(s)\n"
+                                                   "  local x = M.parse(s) return x\n"
+                                                   "end\n"
+                                                   "return M\n");
+    TestSupport::WriteFile(dir.File("Uses.qlx"), "package.path = '" + dir.Path() + "/?.lua;' .. package.path\n"
+                                                 "local helper = require('Helper')\n"
+                                                 "test('InHelper', function()\n"
+                                                 "  helper.same(1, 2)\n"
+                                                 "end)\n"
+                                                 "test('TwoDeep', function()\n"
+                                                 "  helper.outer({})\n"
+                                                 "end)\n"
+                                                 "local function down(n) return down(n + 1) + 1 end\n"
+                                                 "test('Runaway', function()\n"
+                                                 "  down(1)\n"
+                                                 "end)\n");
+    TWexelCaller caller("", ExeDir());
+    caller.FindTests(dir.File("Uses.qlx"));
+    // require names a module by the file it found, as Lua does.
+    const std::string helper = dir.File("Helper.lua");
+    EXPECT_EQ(caller.RunTest("Uses/InHelper"),
+              "##failure Uses.qlx:4: " + helper + ":3: helper, expected: <1> but was: <2>");
+    EXPECT_EQ(caller.RunTest("Uses/TwoDeep"),
+              "##exception " + helper + ":6: attempt to index a nil value (field 'field')\n"
+              "  " + helper + ":6 in parse\n"
+              "  " + helper + ":9 in outer\n"
+              "  Uses.qlx:7 in TwoDeep");
+    // A runaway recursion: a bounded chain that still ends with the test's own line.
+    std::string runaway = caller.RunTest("Uses/Runaway");
+    EXPECT_EQ(runaway.rfind("##exception Uses.qlx:9: stack overflow", 0), 0u) << runaway;
+    EXPECT_EQ(std::count(runaway.begin(), runaway.end(), '\n'), 8) << runaway;
+    EXPECT_NE(runaway.find("\n  ... ("), std::string::npos) << runaway;
+    EXPECT_EQ(runaway.substr(runaway.rfind('\n')), "\n  Uses.qlx:11 in Runaway") << runaway;
+    EXPECT_EQ(runaway.find("Wexel"), std::string::npos) << runaway;
+}
+
+TEST_F(WexelLibraryTest, PathsThatDifferOnlyInLetterCaseDoNotLoad)
+{
+    auto a = RunLibrary(ExeDir(), "Cases",
+                        "suite('Pricing', function() test('x', function() check(true) end) end)\n"
+                        "suite('pricing', function() test('x', function() check(false) end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Cases.qlx:2: test Cases/pricing/x is declared twice: Cases/Pricing/x and "
+                           "Cases/pricing/x differ only in letter case");
+    a = RunLibrary(ExeDir(), "Names", "test('Run', function() end)\ntest('RUN', function() end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Names.qlx:2: test Names/RUN is declared twice: Names/Run and "
+                           "Names/RUN differ only in letter case");
+}
+
+// A test that replaces the functions everyone shares changes nothing for the tests after
+// it, in its own library or another.
+TEST_F(WexelLibraryTest, NoTestChangesHowLaterTestsAreJudged)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("A.qlx"), "test('Breaks', function()\n"
+                                              "  _G.pcall = function() return true end\n"
+                                              "  _G.error = function() end\n"
+                                              "  string.find = function() return 1 end\n"
+                                              "  _G.getmetatable = function() return nil end\n"
+                                              "  _G.tostring = function() return '' end\n"
+                                              "  _G.type = function() return 'nil' end\n"
+                                              "end)\n"
+                                              "test('Fails', function() check_equals(1, 2) end)\n"
+                                              "test('Errs', function() local t; t.x = 1 end)\n");
+    TestSupport::WriteFile(dir.File("B.qlx"), "test('Fails', function() check_error(function() end) end)\n"
+                                              "test('Raises', function() error('raised') end)\n");
+    TWexelCaller caller("", ExeDir());
+    ASSERT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "A/Breaks\nA/Fails\nA/Errs\nB/Fails\nB/Raises");
+    EXPECT_EQ(caller.RunTest("A/Breaks"), "##pass nochecks");
+    EXPECT_EQ(caller.RunTest("A/Fails"), "##failure A.qlx:9: expected: <1> but was: <2>");
+    EXPECT_EQ(caller.RunTest("A/Errs"),
+              "##exception A.qlx:10: attempt to index a nil value (local 't')\n  A.qlx:10 in Errs");
+    EXPECT_EQ(caller.RunTest("B/Fails"), "##failure B.qlx:1: expected an error");
+    EXPECT_EQ(caller.RunTest("B/Raises"), "##exception B.qlx:2: raised\n  B.qlx:2 in Raises");
+}
+
+// Through the adapter, as a run registers them: the sample tests with their declarations,
+// and the no-checks option failing only the test that checked nothing.
+TEST_F(WexelLibraryTest, TheRunnerKeepsDeclarationsAndJudgesChecks)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Quiet.qlx"), "test('Checks', function() check(true) end)\n"
+                                                  "test('Silent', function() end)\n");
+    Wexel::TWexelAdapter adapter("*.qlx", "", std::make_unique<TWexelCaller>("", ExeDir()));
+    TestFramework::ClearRegistry();
+    adapter.RegisterTests();
+    std::string positions;
+    std::function<void(const TestFramework::ITestPtr&)> collect = [&](const TestFramework::ITestPtr& test) {
+        if (auto* quill = dynamic_cast<Wexel::TTestCaseQuill*>(test.get()))
+            positions += quill->FullName() + " " + quill->DeclFile() + ":" + std::to_string(quill->DeclLine()) + "\n";
+        for (const auto& child : test->Tests())
+            collect(child);
+    };
+    collect(TestFramework::RegisteredTests());
+    EXPECT_EQ(positions, "Calculator/Addition/SmallNumbers Calculator.lua:8\n"
+                         "Calculator/Addition/NegativeNumbers Calculator.lua:12\n"
+                         "Calculator/Division/Integer/Floors Calculator.lua:19\n"
+                         "Calculator/Division/ByZeroIsInfinite Calculator.lua:25\n"
+                         "Calculator/Division/Fractions Calculator.lua:29\n"
+                         "Calculator/Smoke Calculator.lua:35\n"
+                         "Orders/Pricing/RoundsToCents Orders.lua:7\n"
+                         "Orders/Pricing/Discounts/TenPercent Orders.lua:12\n"
+                         "Orders/Pricing/Discounts/NeverNegative Orders.lua:16\n"
+                         "Orders/Shipping/KnownCountry Orders.lua:33\n"
+                         "Orders/Shipping/FreeAboveLimit Orders.lua:37\n"
+                         "Orders/Shipping/UnknownCountry Orders.lua:41\n");
+
+    TestFramework::ClearRegistry();
+    adapter.FileMask = dir.File("Quiet.qlx");
+    adapter.RegisterTests();
+    Wexel::WexelAdapter = &adapter;
+    TestFramework::TTestResult result;
+    result.FailsIfNoChecksExecuted = true;
+    result.RunSuite(TestFramework::RegisteredTests());
+    Wexel::WexelAdapter = nullptr;
+    ASSERT_EQ(result.FailureCount(), 1);
+    EXPECT_EQ(result.Failures(0).FailedTest()->GetName(), "Silent");
+    EXPECT_EQ(result.Failures(0).ThrownExceptionMessage(), "No checks executed in TestCase");
+    EXPECT_EQ(result.ErrorCount(), 0);
+    TestFramework::ClearRegistry();
 }

@@ -29,7 +29,7 @@ void ExpectRefusedWithCleanUp(const TE2eStage& stage, const std::vector<std::str
     EXPECT_NE(r.Err.find("--mode=txt"), std::string::npos) << r.Err;
     EXPECT_EQ(r.Err.find("\r\n"), r.Err.size() - 2) << "one line: " << r.Err;
     EXPECT_EQ(JournalProcedures(ReadFile(journal)),
-              "PerformLogin default\nGetProtocolVersion\nFindTests\nCloseConnections\n");
+              "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n");
 }
 
 const std::map<std::string, std::string> NoDisplay{{"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}};

@@ -109,17 +109,20 @@ TEST(HostileScripts, OsExitInATestIsAnErrorOfThatTestInEveryMode)
         if (mode == "txt") {
             EXPECT_NE(outcomes.find("Run:             5\r\nFailures:        0\r\nErrors:          4\r\n"),
                       std::string::npos) << outcomes;
-            EXPECT_NE(outcomes.find("  1) Zero: Exception\r\n     at \r\n      \"" + refused + "\""),
+            EXPECT_NE(outcomes.find("  1) Zero: Exception\r\n     at \r\n      \"" + refused + "\n  Exits.qlx:2 in Zero\""),
                       std::string::npos) << outcomes;
             continue;
         }
         const bool nunit = mode == "xml_nunit";
         const std::string error = nunit ? " Error: Exception: [Exception] " : " ERROR: ";
-        EXPECT_EQ(outcomes, "Zero" + error + refused + "\n" +
+        EXPECT_EQ(outcomes, "Zero" + error + refused + "\n  Exits.qlx:2 in Zero\n" +
                                 "Three" + error + "Exits.qlx:3: os.exit is not available to script libraries\n" +
+                                "  Exits.qlx:3 in Three\n" +
                                 "Closing" + error + "Exits.qlx:4: os.exit is not available to script libraries\n" +
+                                "  Exits.qlx:4 in Closing\n" +
                                 "After " + (nunit ? "Pass" : "PASS") + ": \n" +
-                                "InSetUp" + error + "Exits.qlx:8: os.exit is not available to script libraries\n")
+                                "InSetUp" + error + "Exits.qlx:8: os.exit is not available to script libraries\n" +
+                                "  Exits.qlx:8 in setup\n")
             << mode;
     }
 }

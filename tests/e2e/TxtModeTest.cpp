@@ -35,15 +35,16 @@ TEST(TxtMode, WritesTheWholeReportOfFailuresAndErrors)
                   "There was 1 error:\r\n"
                   "  1) Rate: Exception\r\n"
                   "     at \r\n"
-                  "      \"Alpha.qlx:5: no rate for \"XX\" & <none>\"\r\n"
+                  "      \"Alpha.qlx:5: no rate for \"XX\" & <none>\n"
+                  "  Alpha.qlx:5 in Rate\"\r\n"
                   "\r\n"
                   "There were 2 failures:\r\n"
                   "  1) Discount: ETestFailure\r\n"
                   "     at \r\n"
-                  "      \"ten percent off, expected: <90> but was: <91>\"\r\n"
+                  "      \"Alpha.qlx:3: ten percent off, expected: <90> but was: <91>\"\r\n"
                   "  2) Writes: ETestFailure\r\n"
                   "     at \r\n"
-                  "      \"disk full\"\r\n"
+                  "      \"Beta.qlx:3: disk full\"\r\n"
                   "\r\n"
                   "\r\n"
                   "\r\n");
@@ -117,6 +118,6 @@ TEST(TxtMode, ReportsAListingLineThatNamesNoTestInASuite)
         EXPECT_NE(r.Err.find("\"" + c.BadLine + "\""), std::string::npos) << r.Err;
         EXPECT_EQ(r.Err.find("\r\n"), r.Err.size() - 2) << "one line: " << r.Err;
         EXPECT_EQ(JournalProcedures(ReadFile(journal)),
-                  "PerformLogin default\nGetProtocolVersion\nFindTests\nCloseConnections\n");
+                  "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n");
     }
 }

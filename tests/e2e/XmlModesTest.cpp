@@ -59,13 +59,13 @@ TEST_F(XmlModes, FrameworkReportOfTheWholeRun)
               "<Test name=\"Discount\" result=\"FAILS\">\r\n"
               "<FailureType>ETestFailure</FailureType>\r\n"
               "<Location></Location>\r\n"
-              "<Message>ten percent off, expected: &lt;90&gt; but was: &lt;91&gt;</Message>\r\n"
+              "<Message>Alpha.qlx:3: ten percent off, expected: &lt;90&gt; but was: &lt;91&gt;</Message>\r\n"
               "</Test>\r\n"
               "<TestSuite name=\"Taxes\">\r\n"
               "<Test name=\"Rate\" result=\"ERROR\">\r\n"
               "<FailureType>Exception</FailureType>\r\n"
               "<Location></Location>\r\n"
-              "<Message>Alpha.qlx:5: no rate for &quot;XX&quot; &amp; &lt;none&gt;</Message>\r\n"
+              "<Message>Alpha.qlx:5: no rate for &quot;XX&quot; &amp; &lt;none&gt;\n  Alpha.qlx:5 in Rate</Message>\r\n"
               "</Test>\r\n"
               "</TestSuite>\r\n"
               "</TestSuite>\r\n"
@@ -77,7 +77,7 @@ TEST_F(XmlModes, FrameworkReportOfTheWholeRun)
               "<Test name=\"Writes\" result=\"FAILS\">\r\n"
               "<FailureType>ETestFailure</FailureType>\r\n"
               "<Location></Location>\r\n"
-              "<Message>disk full</Message>\r\n"
+              "<Message>Beta.qlx:3: disk full</Message>\r\n"
               "</Test>\r\n"
               "</TestSuite>\r\n"
               "</TestSuite>\r\n"
@@ -112,7 +112,7 @@ TEST_F(XmlModes, NUnitReportOfTheWholeRun)
               "    <test-case name=\"" + r + r + "Alpha.Pricing.Discount\" executed=\"True\" success=\"False\""
               " time=\"<seconds>\" result=\"Failure\">\r\n"
               "      <failure>\r\n"
-              "        <message><![CDATA[Exception: [ETestFailure] ten percent off, expected: <90> but was: <91>\r\n"
+              "        <message><![CDATA[Exception: [ETestFailure] Alpha.qlx:3: ten percent off, expected: <90> but was: <91>\r\n"
               "At: $00000000]]></message>\r\n"
               "        <stack-trace><![CDATA[]]></stack-trace>\r\n"
               "      </failure>\r\n"
@@ -121,7 +121,7 @@ TEST_F(XmlModes, NUnitReportOfTheWholeRun)
               "    <test-case name=\"" + r + r + "Alpha.Pricing.Taxes.Rate\" executed=\"True\" success=\"False\""
               " time=\"<seconds>\" result=\"Error\">\r\n"
               "      <failure>\r\n"
-              "        <message><![CDATA[Exception: [Exception] Alpha.qlx:5: no rate for \"XX\" & <none>\r\n"
+              "        <message><![CDATA[Exception: [Exception] Alpha.qlx:5: no rate for \"XX\" & <none>\n  Alpha.qlx:5 in Rate\r\n"
               "At: $00000000]]></message>\r\n"
               "        <stack-trace><![CDATA[]]></stack-trace>\r\n"
               "      </failure>\r\n"
@@ -134,7 +134,7 @@ TEST_F(XmlModes, NUnitReportOfTheWholeRun)
               "    <test-case name=\"" + r + r + "Beta.Io.Writes\" executed=\"True\" success=\"False\""
               " time=\"<seconds>\" result=\"Failure\">\r\n"
               "      <failure>\r\n"
-              "        <message><![CDATA[Exception: [ETestFailure] disk full\r\n"
+              "        <message><![CDATA[Exception: [ETestFailure] Beta.qlx:3: disk full\r\n"
               "At: $00000000]]></message>\r\n"
               "        <stack-trace><![CDATA[]]></stack-trace>\r\n"
               "      </failure>\r\n"
@@ -276,7 +276,7 @@ TEST_F(XmlModes, AReportFileThatCannotBeWrittenEndsTheRunWithOneErrorLine)
         EXPECT_EQ(r.Err, "Error: Cannot create report file \"roved-report.xml\": Is a directory\r\n");
         EXPECT_EQ(r.Out, Banner(mode, "default"));
         EXPECT_EQ(JournalProcedures(ReadFile(journal)),
-                  "PerformLogin default\nGetProtocolVersion\nFindTests\nCloseConnections\n");
+                  "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n");
         fs::remove(journal);
     }
 

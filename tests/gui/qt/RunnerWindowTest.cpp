@@ -288,7 +288,7 @@ private slots:
         Form->ExecuteAction(TActionId::RunAction);
         QCOMPARE(Node("c").ImageIndex, RunImage::Failed);
         QCOMPARE(Node("b").ImageIndex, RunImage::NotRun);
-        QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("fresh"));
+        QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("Scan.qlx:2: fresh"));
 
         Form->AssignSuite(nullptr);
         TestFramework::ClearRegistry();
