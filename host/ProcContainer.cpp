@@ -1,5 +1,6 @@
 #include "host/ProcContainer.h"
 
+#include "host/Coverage.h"
 #include "host/HostLayout.h"
 #include "platform/Signals.h"
 
@@ -82,6 +83,8 @@ public:
         RunningState = L;
         if (StopCause.load())
             SetStopHook(L);
+        else if (Coverage::Active() && lua_gethook(L) == nullptr)
+            lua_sethook(L, Coverage::LineHook, LUA_MASKLINE, 0);
         if (FTimed)
             Sys::StartDeadline(timeLimit, OnTimeLimit);
     }
@@ -91,7 +94,7 @@ public:
             Sys::EndDeadline();
         RunningState = nullptr;
         // A hook of the script's own (debug.sethook) stays as it was.
-        if (lua_gethook(FL) == StopHook)
+        if (lua_gethook(FL) == StopHook || (lua_gethook(FL) == Coverage::LineHook && !Coverage::Active()))
             lua_sethook(FL, nullptr, 0, 0);
     }
     TRunningCall(const TRunningCall&) = delete;
@@ -184,6 +187,7 @@ struct TLoadRequest {
     const char* Bytes;
     std::size_t Size;
     const char* ChunkName;
+    const char* Path;
     bool Compiled = false;
     int EnvRef = LUA_NOREF;
 };
@@ -194,6 +198,7 @@ int LoadChunk(lua_State* L)
     if (luaL_loadbufferx(L, req->Bytes, req->Size, req->ChunkName, "bt") != LUA_OK)
         return lua_error(L);
     req->Compiled = true;
+    Coverage::NoteChunk(L, -1, req->Path);
     // Each library gets its own globals, reading through to the shared ones, so that two
     // libraries with procedures of the same name do not overwrite each other.
     lua_createtable(L, 0, 0);
@@ -287,6 +292,7 @@ std::string StringArgument(lua_State* L, int index, const char* function)
 int HostLibraries(lua_State* L)
 {
     std::vector<std::string> files = ListLibraries(StringArgument(L, 1, "host.libraries"), UserDir());
+    Coverage::NoteTestLibraries(files);
     lua_createtable(L, static_cast<int>(files.size()), 0);
     for (std::size_t i = 0; i < files.size(); ++i) {
         lua_pushlstring(L, files[i].data(), files[i].size());
@@ -392,7 +398,7 @@ struct TProcContainer::TImpl {
         lua_pushcfunction(L, MessageHandler);
         int handler = lua_gettop(L);
         lua_pushcfunction(L, LoadChunk);
-        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str()};
+        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str(), path.c_str()};
         lua_pushlightuserdata(L, &req);
         ++Depth;
         int status = lua_pcall(L, 1, 0, handler);

@@ -147,6 +147,13 @@ void ResumeScripts() noexcept;
 // Drops every loaded script library, so that the next call loads it from its file again.
 void ResetProcContainer();
 
+// Line coverage of the script libraries: StartCoverage collects from now on for the report
+// file (LCOV, or Cobertura XML for a name ending in ".xml"); FinishCoverage writes it and
+// prints the summary on standard error. Both raise EHostError (a bad pattern in the
+// environment, a file that cannot be written); FinishCoverage without a start does nothing.
+void StartCoverage(const std::string& reportFile);
+void FinishCoverage();
+
 } // namespace WexelHost
 
 namespace WexelHost {
