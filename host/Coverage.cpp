@@ -8,6 +8,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -242,6 +243,42 @@ bool Wanted(TCollector& c, const std::string& path, bool testLibrary)
                         [&](const std::string& p) { return Find(S, path, p, nullptr); });
 }
 
+// A line that holds nothing but "end"s and closing marks ("end", "end)", "end,"). Lua puts
+// the closure of a function, or the return it falls off into, on such a line; counted, it
+// would show the "end" of a function that never ran as run.
+bool LoneEnd(const std::string& text)
+{
+    bool sawEnd = false;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char ch = text[i];
+        if (ch == ' ' || ch == '\t' || ch == '\r' || ch == ')' || ch == '}' || ch == ',' || ch == ';') {
+            ++i;
+        } else if (text.compare(i, 2, "--") == 0) {
+            break;
+        } else if (text.compare(i, 3, "end") == 0 &&
+                   (i + 3 == text.size() || !(std::isalnum(static_cast<unsigned char>(text[i + 3])) || text[i + 3] == '_'))) {
+            sawEnd = true;
+            i += 3;
+        } else {
+            return false;
+        }
+    }
+    return sawEnd;
+}
+
+// Drops the lone "end" lines of a source file from its lines.
+void DropLoneEnds(const std::string& path, std::map<int, std::uint64_t>& lines)
+{
+    if (StartsWithBytecode(path))
+        return;
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    for (int number = 1; std::getline(in, text); ++number)
+        if (LoneEnd(text))
+            lines.erase(number);
+}
+
 void WriteLine(const std::string& text) { Sys::WriteRaw(Sys::TStdHandle::Error, text + "\r\n"); }
 
 } // namespace
@@ -415,8 +452,11 @@ void Finish()
         }
     }
     std::vector<TFileCoverage> files;
-    for (auto& [path, lines] : byFile)
+    for (auto& [path, lines] : byFile) {
+        if (!missingSources.count(path))
+            DropLoneEnds(path, lines);
         files.push_back({path, std::vector<std::pair<int, std::uint64_t>>(lines.begin(), lines.end())});
+    }
 
     const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::system_clock::now().time_since_epoch());
