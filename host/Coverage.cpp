@@ -3,6 +3,7 @@
 #include "bridge/HostPlatform.h"
 #include "host/CoverageReport.h"
 #include "host/HostLayout.h"
+#include "host/ScriptHooks.h"
 #include "platform/Process.h"
 
 #include <lua.hpp>
@@ -310,6 +311,7 @@ void Start(const std::string& reportFile)
         }
     }
     Collector = std::move(c);
+    SetLineCounter(LineHook);
 }
 
 void LineHook(lua_State* L, lua_Debug* ar)
@@ -421,6 +423,7 @@ void Finish()
 {
     if (!Collector)
         return;
+    SetLineCounter(nullptr);
     std::unique_ptr<TCollector> owned = std::move(Collector);
     TCollector& c = *owned;
 

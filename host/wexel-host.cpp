@@ -55,6 +55,8 @@ void WriteError(const std::string& message)
 int main(int argc, char** argv)
 {
     Sys::OpenClosedStdHandles();
+    // A reader that goes away ("| head") ends console output, not the run.
+    Sys::IgnoreBrokenPipes();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -85,7 +87,10 @@ int main(int argc, char** argv)
         WriteError("unknown exception");
         code = 1;
     }
-    // A run cut short by a stop signal says so the way a shell does.
+    // A run cut short by a crash of a script or by a stop signal says so the way a
+    // shell does.
+    if (int signal = Sys::FatalSignal())
+        return 128 + signal;
     if (int signal = Sys::StopSignal())
         return 128 + signal;
     return code;
