@@ -296,6 +296,9 @@ void Start(const std::string& reportFile)
     c->ExcludeGiven = exclude != nullptr;
     c->Exclude = SplitList(exclude);
     c->SourceDirs = SplitList(std::getenv(SourcesVariable));
+    // A file that cannot be written is said before the run, not after it.
+    if (!std::ofstream(c->ReportPath, std::ios::binary | std::ios::app))
+        throw EHostError("the coverage file " + reportFile + " cannot be written");
     c->Scratch.reset(luaL_newstate());
     if (!c->Scratch)
         throw EHostError("cannot start coverage: not enough memory");
@@ -554,8 +557,8 @@ std::vector<int> ExecutableLines(const std::string& dump)
             return;
         }
         r.SkipString(); // source
-        const int lineDefined = static_cast<int>(r.Size());
-        const int lastLineDefined = static_cast<int>(r.Size());
+        const int lineDefined = static_cast<int>(std::min<std::size_t>(r.Size(), 1U << 30));
+        const int lastLineDefined = static_cast<int>(std::min<std::size_t>(r.Size(), 1U << 30));
         r.Byte(); // parameters
         const bool isVararg = r.Byte() != 0;
         r.Byte(); // stack size
@@ -585,7 +588,7 @@ std::vector<int> ExecutableLines(const std::string& dump)
         std::map<std::size_t, int> absolute;
         for (std::size_t i = 0; i < absSize && !r.Bad; ++i) {
             std::size_t pc = r.Size();
-            absolute[pc] = static_cast<int>(r.Size());
+            absolute[pc] = static_cast<int>(std::min<std::size_t>(r.Size(), 1U << 30));
         }
         const std::size_t locals = r.Size();
         for (std::size_t i = 0; i < locals && !r.Bad; ++i) {
@@ -601,13 +604,15 @@ std::vector<int> ExecutableLines(const std::string& dump)
 
         // The line of every instruction, as the line hook reports it.
         std::vector<int> perInstruction(deltas.size());
-        int line = lineDefined;
+        long long line = lineDefined;
         for (std::size_t pc = 0; pc < deltas.size(); ++pc) {
             if (deltas[pc] != -0x80)
                 line += deltas[pc];
             else if (auto found = absolute.find(pc); found != absolute.end())
                 line = found->second;
-            perInstruction[pc] = line;
+            // Real line numbers are far from the limits; a damaged dump must not overflow.
+            line = std::clamp(line, -1LL, 1LL << 30);
+            perInstruction[pc] = static_cast<int>(line);
         }
         // A vararg function's first instruction only prepares its arguments; the last one
         // is the return the compiler adds at the "end" (or at the end of the file), which

@@ -156,6 +156,11 @@ TEST(Coverage, PatternsStrippedLibrariesAndShards)
     EXPECT_NE(refused.Err.find("Error: WEXEL_COVERAGE_INCLUDE: the pattern [unclosed is not valid"), std::string::npos)
         << refused.Err;
 
+    const auto unwritable = stage.Run({"--mode=txt", "--coverage=no/such/dir/c.info"});
+    EXPECT_EQ(unwritable.ExitCode, 1);
+    EXPECT_EQ(unwritable.Out, Banner("txt")); // and no test ran
+    EXPECT_EQ(unwritable.Err, "Error: the coverage file no/such/dir/c.info cannot be written\r\n");
+
     // Shards each write their own file; together they cover what one run covers.
     auto shard = [&](const char* index) {
         TProcessOptions options;
