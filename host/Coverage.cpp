@@ -36,7 +36,7 @@ struct TLuaCloser {
 struct TChunk {
     std::string Source;
     std::vector<std::uint64_t> Hits; // by line
-    std::set<int> Executable;
+    std::vector<int> Executable; // ascending
     bool LinesKnown = false; // the executable lines of the whole file, not of one function
     std::string LoadedPath;  // the file the host loaded it from, when it knows
     bool TestLibrary = false;
@@ -56,9 +56,16 @@ struct TCollector {
     std::vector<std::string> SourceDirs;
 
     std::unordered_map<std::string, std::unique_ptr<TChunk>> Chunks;
-    // The chunk of the last line, so that a run of lines in one file costs one compare.
-    const char* LastSource = nullptr;
-    TChunk* Last = nullptr;
+    // The chunks of the last few sources seen, by the address of the source text, so that
+    // going back and forth between a test, its helpers and the script library costs a few
+    // compares rather than a hash of the name per line.
+    struct TRecent {
+        const char* Source = nullptr;
+        TChunk* Chunk = nullptr;
+    };
+    static constexpr std::size_t RecentCount = 8;
+    TRecent Recent[RecentCount];
+    std::size_t NextRecent = 0;
 
     std::vector<TUnmeasurable> Unmeasurable;
     std::unordered_set<std::string> NotedTestLibraries;
@@ -70,6 +77,72 @@ struct TCollector {
 };
 
 std::unique_ptr<TCollector> Collector;
+
+// Reads what lua_dump writes for Lua 5.4 (ldump.c); past the end it only sets Bad.
+struct TReader {
+    const std::string& Bytes;
+    std::size_t Pos = 0;
+    bool Bad = false;
+
+    unsigned char Byte()
+    {
+        if (Pos >= Bytes.size()) {
+            Bad = true;
+            return 0;
+        }
+        return static_cast<unsigned char>(Bytes[Pos++]);
+    }
+    void Skip(std::size_t n)
+    {
+        if (n > Bytes.size() - std::min(Pos, Bytes.size()))
+            Bad = true;
+        else
+            Pos += n;
+    }
+    // Seven bits a byte, most significant first; the last byte has its high bit set.
+    std::size_t Size()
+    {
+        std::size_t value = 0;
+        for (int i = 0; i < 10 && !Bad; ++i) {
+            unsigned char b = Byte();
+            value = (value << 7) | (b & 0x7f);
+            if (b & 0x80)
+                return value;
+        }
+        Bad = true;
+        return 0;
+    }
+    void SkipString()
+    {
+        std::size_t size = Size();
+        if (size > 0)
+            Skip(size - 1);
+    }
+};
+
+// The start of every Lua 5.4 compiled chunk: signature, version, format and check bytes.
+const char Header[] = LUA_SIGNATURE "\x54\x00\x19\x93\r\n\x1a\n";
+
+// The source name a compiled chunk carries ("=?" when it was stripped), read from its
+// first bytes without loading it; empty when they are not a chunk this Lua reads.
+std::string CompiledSourceName(const std::string& head)
+{
+    if (head.size() < sizeof Header - 1 || head.compare(0, sizeof Header - 1, Header, sizeof Header - 1) != 0)
+        return std::string();
+    TReader r{head};
+    r.Pos = sizeof Header - 1;
+    r.Byte(); // instruction size
+    const std::size_t integerSize = r.Byte();
+    const std::size_t numberSize = r.Byte();
+    r.Skip(integerSize + numberSize);
+    r.Byte(); // upvalues of the main function
+    const std::size_t size = r.Size();
+    if (size == 0 && !r.Bad)
+        return "=?";
+    if (r.Bad || size - 1 > head.size() - std::min(r.Pos, head.size()))
+        return std::string();
+    return head.substr(r.Pos, size - 1);
+}
 
 std::vector<std::string> SplitList(const char* text)
 {
@@ -128,7 +201,11 @@ bool LearnLines(lua_State* L, TChunk& chunk)
     if (lua_dump(L, Writer, &dump, 0) != 0)
         return false;
     std::vector<int> lines = ExecutableLines(dump);
-    chunk.Executable.insert(lines.begin(), lines.end());
+    std::vector<int> merged;
+    merged.reserve(chunk.Executable.size() + lines.size());
+    std::set_union(chunk.Executable.begin(), chunk.Executable.end(), lines.begin(), lines.end(),
+                   std::back_inserter(merged));
+    chunk.Executable = std::move(merged);
     return !lines.empty();
 }
 
@@ -153,6 +230,9 @@ TChunk* Lookup(TCollector& c, lua_State* L, lua_Debug* ar)
         return nullptr;
     }
     TChunk& chunk = ChunkOf(c, ar->source, ar->srclen);
+    // The default leaves the test libraries out: no need to learn their lines.
+    if (chunk.TestLibrary && !c.ExcludeGiven)
+        chunk.LinesKnown = true;
     if (!chunk.LinesKnown && lua_getinfo(L, "f", ar)) {
         // A chunk's first line runs in its main function, whose dump holds every function of
         // the file; a nested function only adds its own lines until then.
@@ -323,15 +403,21 @@ void LineHook(lua_State* L, lua_Debug* ar)
     if (!c || !lua_getinfo(L, "S", ar))
         return;
     try {
-        TChunk* chunk = c->Last;
-        // The pointer alone could name a freed source whose memory a new one reuses.
-        if (ar->source != c->LastSource || !chunk || chunk->Source.size() != ar->srclen ||
-            std::memcmp(chunk->Source.data(), ar->source, ar->srclen) != 0) {
+        TChunk* chunk = nullptr;
+        for (const auto& recent : c->Recent) {
+            // The address alone could name a freed source whose memory a new one reuses.
+            if (recent.Source == ar->source && recent.Chunk->Source.size() == ar->srclen &&
+                std::memcmp(recent.Chunk->Source.data(), ar->source, ar->srclen) == 0) {
+                chunk = recent.Chunk;
+                break;
+            }
+        }
+        if (!chunk) {
             chunk = Lookup(*c, L, ar);
-            c->LastSource = chunk ? ar->source : nullptr;
-            c->Last = chunk;
             if (!chunk)
                 return;
+            c->Recent[c->NextRecent] = {ar->source, chunk};
+            c->NextRecent = (c->NextRecent + 1) % TCollector::RecentCount;
         }
         const int line = ar->currentline;
         if (line <= 0)
@@ -378,35 +464,30 @@ void NoteTestLibraries(const std::vector<std::string>& paths) noexcept
     TCollector* c = Collector.get();
     if (!c)
         return;
-    lua_State* S = c->Scratch.get();
     for (const auto& path : paths) {
         try {
             if (!c->NotedTestLibraries.insert(path).second)
                 continue;
+            // The name is near the start; the rest of the library is not needed here.
+            std::string head(64 * 1024, '\0');
             std::ifstream in(path, std::ios::binary);
-            std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            in.read(head.data(), static_cast<std::streamsize>(head.size()));
+            head.resize(static_cast<std::size_t>(in.gcount()));
             // The script library loads a test library under its file name; compiled, the
             // chunk keeps the name it was compiled under.
-            const std::string chunkName = "@" + BaseName(path);
-            lua_settop(S, 0);
-            if (luaL_loadbufferx(S, bytes.data(), bytes.size(), chunkName.c_str(), "bt") != LUA_OK)
-                continue;
-            lua_Debug ar;
-            lua_pushvalue(S, -1);
-            lua_getinfo(S, ">S", &ar);
-            if (std::strcmp(ar.source, "=?") == 0) {
+            const std::string source = !head.empty() && head[0] == LUA_SIGNATURE[0]
+                                           ? CompiledSourceName(head)
+                                           : "@" + BaseName(path);
+            if (source == "=?") {
                 c->Unmeasurable.push_back({path, true});
-            } else if (ar.source[0] == '@') {
-                TChunk& chunk = ChunkOf(*c, ar.source, ar.srclen);
+            } else if (!source.empty() && source[0] == '@') {
+                TChunk& chunk = ChunkOf(*c, source.data(), source.size());
                 chunk.LoadedPath = path;
                 chunk.TestLibrary = true;
-                if (!chunk.LinesKnown)
-                    chunk.LinesKnown = LearnLines(S, chunk);
             }
         } catch (...) {
             // A library that cannot be read here is still counted when it runs.
         }
-        lua_settop(S, 0);
     }
 }
 
@@ -495,50 +576,9 @@ void Finish()
 std::vector<int> ExecutableLines(const std::string& dump)
 {
     // The layout that lua_dump writes for Lua 5.4 (ldump.c); anything else gives no lines.
-    struct TReader {
-        const std::string& Bytes;
-        std::size_t Pos = 0;
-        bool Bad = false;
-
-        unsigned char Byte()
-        {
-            if (Pos >= Bytes.size()) {
-                Bad = true;
-                return 0;
-            }
-            return static_cast<unsigned char>(Bytes[Pos++]);
-        }
-        void Skip(std::size_t n)
-        {
-            if (n > Bytes.size() - std::min(Pos, Bytes.size()))
-                Bad = true;
-            else
-                Pos += n;
-        }
-        // Seven bits a byte, most significant first; the last byte has its high bit set.
-        std::size_t Size()
-        {
-            std::size_t value = 0;
-            for (int i = 0; i < 10 && !Bad; ++i) {
-                unsigned char b = Byte();
-                value = (value << 7) | (b & 0x7f);
-                if (b & 0x80)
-                    return value;
-            }
-            Bad = true;
-            return 0;
-        }
-        void SkipString()
-        {
-            std::size_t size = Size();
-            if (size > 0)
-                Skip(size - 1);
-        }
-    };
 
     std::vector<int> result;
     TReader r{dump};
-    static const char Header[] = LUA_SIGNATURE "\x54\x00\x19\x93\r\n\x1a\n";
     if (dump.size() < sizeof Header - 1 || dump.compare(0, sizeof Header - 1, Header, sizeof Header - 1) != 0)
         return result;
     r.Pos = sizeof Header - 1;
@@ -548,7 +588,7 @@ std::vector<int> ExecutableLines(const std::string& dump)
     r.Skip(integerSize + numberSize);
     r.Byte(); // upvalues of the main function
 
-    std::set<int> lines;
+    std::vector<int> lines;
     // Functions nest, so the reader recurses; a depth bound keeps a forged dump from
     // exhausting the stack (Lua itself allows far fewer levels).
     auto function = [&](auto&& self, int depth) -> void {
@@ -621,14 +661,16 @@ std::vector<int> ExecutableLines(const std::string& dump)
         const std::size_t first = isVararg ? 1 : 0;
         const std::size_t last = perInstruction.size() - 1;
         for (std::size_t pc = first; pc < last; ++pc)
-            lines.insert(perInstruction[pc]);
-        if (last >= first && (lines.count(perInstruction[last]) == 0) &&
-            lineDefined != 0 && lineDefined == lastLineDefined)
-            lines.insert(perInstruction[last]);
+            if (lines.empty() || lines.back() != perInstruction[pc])
+                lines.push_back(perInstruction[pc]);
+        if (last >= first && lineDefined != 0 && lineDefined == lastLineDefined)
+            lines.push_back(perInstruction[last]);
     };
     function(function, 0);
     if (r.Bad)
         return result;
+    std::sort(lines.begin(), lines.end());
+    lines.erase(std::unique(lines.begin(), lines.end()), lines.end());
     for (int line : lines)
         if (line > 0)
             result.push_back(line);

@@ -182,7 +182,14 @@ TEST(Coverage, PatternsStrippedLibrariesAndShards)
     EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(r.Err, "Coverage: " + quiet + " cannot be measured: it was compiled without debug information "
                      "(luac -s)\r\nCoverage: 100.0% of 4 lines in 1 file (c.info)\r\n");
-    (void)uses;
+
+    // A stripped test library is named only when the test libraries are measured.
+    ASSERT_EQ(Tool({luac, "-s", "-o", uses, "q.lua"}, stage.WorkDir()).ExitCode, 0);
+    EXPECT_EQ(stage.Run({"--mode=txt", "--coverage=c.info"}).Err.find(uses), std::string::npos);
+    TProcessOptions all;
+    all.Env["WEXEL_COVERAGE_EXCLUDE"] = "";
+    EXPECT_NE(stage.Run({"--mode=txt", "--coverage=c.info"}, all).Err.find("Coverage: " + uses + " cannot be measured"),
+              std::string::npos);
 }
 
 TEST(Coverage, ARunStoppedBySigtermStillWritesTheFile)
