@@ -4,11 +4,13 @@
 #include "host/HostLayout.h"
 #include "host/ScriptHooks.h"
 #include "host/ScriptProcesses.h"
+#include "platform/Process.h"
 #include "platform/Signals.h"
 
 #include <lua.hpp>
 
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -589,6 +591,8 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     TCallBody body{FImpl.get(), L, &library, TCallRequest{LUA_NOREF, &proc, &params}, LUA_OK, {}, false, {}};
     const Sys::TScriptCallEnd end = Sys::RunScriptCall(RunCallBody, &body, OnPoke);
     if (end != Sys::TScriptCallEnd::Returned) {
+        // Nothing will wait for the commands the call started any more.
+        Sys::SignalChildGroups(SIGKILL);
         FImpl->Abandon();
         running.Abandoned();
         ThrowAbandoned(end);

@@ -90,7 +90,7 @@ int main(int argc, char** argv)
     // A run cut short by a crash of a script or by a stop signal says so the way a
     // shell does.
     if (int signal = Sys::FatalSignal())
-        return 128 + signal;
+        Sys::HaltWithoutCleanUp(128 + signal);
     if (int signal = Sys::StopSignal())
         return 128 + signal;
     return code;

@@ -307,13 +307,18 @@ local function load_library(path)
     ok, err = false, read_error
   else
     local env = setmetatable({}, { __index = api })
-    local chunk, load_error = load(bytes, "@" .. file_name(path), "bt", env)
+    -- The host bounds a library's loading (a damaged compiled chunk may make load itself
+    -- hang) and its main chunk by the time limit of tests.
+    local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
+    local loaded, chunk, load_error = run_library(file_name(path), load, bytes, "@" .. file_name(path), "bt", env)
+    if not loaded then
+      chunk, load_error = nil, chunk
+    end
     if not chunk then
       ok, err = false, load_error
     else
       declaring = library
-      -- The host bounds a library's loading by the time limit of tests.
-      ok, err = (host.run_library or function(_, fn) return pcall(fn) end)(file_name(path), chunk)
+      ok, err = run_library(file_name(path), chunk)
       declaring = nil
     end
   end

@@ -87,6 +87,12 @@ void Halt(int code)
     std::exit(code);
 }
 
+void HaltWithoutCleanUp(int code)
+{
+    std::fflush(nullptr);
+    ::_exit(code);
+}
+
 std::string ExeFileName()
 {
     char buffer[PATH_MAX];

@@ -28,6 +28,9 @@ void SetExitCode(int code);
 
 // Ends the process at once: flushes the console streams and exits with the code.
 [[noreturn]] void Halt(int code);
+// The same without running any destructor or exit handler: after a crash the heap may be
+// damaged, and freeing what is left would only crash again.
+[[noreturn]] void HaltWithoutCleanUp(int code);
 
 // Directory of the running executable, without a trailing separator.
 std::string ExeDir();
