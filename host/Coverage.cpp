@@ -71,8 +71,8 @@ struct TCollector {
     std::unordered_set<std::string> NotedTestLibraries;
     bool SawStripped = false;
 
-    // A state of its own for the patterns and for reading test libraries, so that nothing
-    // the collector does runs in the scripts' state.
+    // A state of its own for matching the patterns, so that nothing the collector does
+    // runs in the scripts' state.
     std::unique_ptr<lua_State, TLuaCloser> Scratch;
 };
 
