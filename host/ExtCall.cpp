@@ -36,7 +36,8 @@ void TExtCall::Execute()
             entry += " " + (param->IsAssigned() ? param->GetAsString() : std::string("nil"));
         RecordCall(entry);
     }
-    TProcContainer::Instance().Call(LibraryPath, ProcName, CallData.Params(), CallData.ResultParam, TimeLimit);
+    TProcContainer::Instance().Call(LibraryPath, ProcName, CallData.Params(), CallData.ResultParam, TimeLimit,
+                                     LibraryTimeLimit);
 }
 
 void ResetProcContainer()

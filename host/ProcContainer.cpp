@@ -1,12 +1,16 @@
 #include "host/ProcContainer.h"
 
+#include "host/Coverage.h"
 #include "host/HostLayout.h"
+#include "host/ScriptHooks.h"
+#include "host/ScriptProcesses.h"
+#include "platform/Process.h"
 #include "platform/Signals.h"
 
 #include <lua.hpp>
 
-#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -41,59 +45,26 @@ private:
     int FTop;
 };
 
-// Stopping a procedure from outside (a stop signal, a time limit) only sets a hook that
-// raises at the script's next instruction, as the stand-alone Lua interpreter does: a
-// signal handler must not touch the state itself. The hook stays set until the call is
-// over, so a script that catches the error meets it again at once and cannot go on.
-std::atomic<lua_State*> RunningState{nullptr};
-std::atomic<const char*> StopCause{nullptr};  // sticky: every later call is stopped too
-std::atomic<bool> TimeLimitPassed{false};     // the current call only
-
-void StopHook(lua_State* L, lua_Debug*)
-{
-    lua_pushliteral(L, "the procedure was stopped");
-    lua_error(L);
-}
-
-void SetStopHook(lua_State* L) noexcept
-{
-    lua_sethook(L, StopHook, LUA_MASKCALL | LUA_MASKRET | LUA_MASKCOUNT, 1);
-}
-
-void StopRunningScript() noexcept
-{
-    if (lua_State* L = RunningState.load())
-        SetStopHook(L);
-}
-
-void OnTimeLimit()
-{
-    TimeLimitPassed = true;
-    StopRunningScript();
-}
+// Stops from outside (a stop signal, a time limit) are served by the hook dispatcher in
+// ScriptHooks; a call the stop cannot reach is abandoned by Sys::RunScriptCall.
 
 // Marks the state as running for the stop requests and undoes every trace of them,
-// whichever way the call leaves.
+// whichever way the call leaves, unless the state was abandoned.
 class TRunningCall {
 public:
     TRunningCall(lua_State* L, double timeLimit) : FL(L), FTimed(timeLimit > 0)
     {
-        TimeLimitPassed = false;
-        RunningState = L;
-        if (StopCause.load())
-            SetStopHook(L);
+        ScriptHooks::BeginCall(L);
         if (FTimed)
-            Sys::StartDeadline(timeLimit, OnTimeLimit);
+            ScriptHooks::StartTimeLimit(timeLimit);
     }
     ~TRunningCall()
     {
         if (FTimed)
-            Sys::EndDeadline();
-        RunningState = nullptr;
-        // A hook of the script's own (debug.sethook) stays as it was.
-        if (lua_gethook(FL) == StopHook)
-            lua_sethook(FL, nullptr, 0, 0);
+            ScriptHooks::EndTimeLimit();
+        ScriptHooks::EndCall(FL);
     }
+    void Abandoned() { FL = nullptr; }
     TRunningCall(const TRunningCall&) = delete;
     TRunningCall& operator=(const TRunningCall&) = delete;
 
@@ -102,20 +73,43 @@ private:
     bool FTimed;
 };
 
-std::string SecondsText(double seconds)
+// For a call that failed: raises EScriptStopped when it failed because it was stopped.
+void ThrowIfStopped()
 {
-    char text[32];
-    auto end = std::to_chars(text, text + sizeof text, seconds).ptr;
-    return std::string(text, end);
+    if (ScriptHooks::TimeLimitPassed())
+        throw EScriptStopped("exceeded the time limit of " + ScriptHooks::SecondsText(ScriptHooks::TimeLimitSeconds()) +
+                             " s");
+    if (const char* cause = ScriptHooks::StopCause())
+        throw EScriptStopped(std::string("was interrupted by ") + cause);
 }
 
-// For a call that failed: raises EScriptStopped when it failed because it was stopped.
-void ThrowIfStopped(double timeLimit)
+// The library that host.run_library is loading, for the message of a call abandoned
+// meanwhile; a plain buffer, as a jump may leave it set.
+char LoadingLibrary[256];
+
+void OnPoke() { ScriptHooks::StopRunning(); }
+
+// The message of an abandoned call, from what stopped it, while the stop is still known.
+[[noreturn]] void ThrowAbandoned(Sys::TScriptCallEnd end)
 {
-    if (TimeLimitPassed)
-        throw EScriptStopped("exceeded the time limit of " + SecondsText(timeLimit) + " s");
-    if (const char* cause = StopCause.load())
-        throw EScriptStopped(std::string("was interrupted by ") + cause);
+    std::string what;
+    int signal = 0;
+    if (end == Sys::TScriptCallEnd::Crashed) {
+        signal = Sys::FatalSignal();
+        what = std::string("crashed with ") + Sys::SignalName(signal);
+    } else {
+        what = "could not be stopped within " + ScriptHooks::SecondsText(Sys::GiveUpSeconds) + " s after ";
+        if (ScriptHooks::TimeLimitPassed())
+            what += "exceeding the time limit of " + ScriptHooks::SecondsText(ScriptHooks::TimeLimitSeconds()) + " s";
+        else if (const char* cause = ScriptHooks::StopCause())
+            what += cause;
+        else
+            what += "its stop";
+    }
+    if (LoadingLibrary[0] != '\0')
+        what += std::string(" while loading the library ") + LoadingLibrary;
+    LoadingLibrary[0] = '\0';
+    throw EScriptAbandoned(what, signal);
 }
 
 // os.exit would end the process in the middle of a run, before any report is finished,
@@ -184,6 +178,7 @@ struct TLoadRequest {
     const char* Bytes;
     std::size_t Size;
     const char* ChunkName;
+    const char* Path;
     bool Compiled = false;
     int EnvRef = LUA_NOREF;
 };
@@ -194,6 +189,7 @@ int LoadChunk(lua_State* L)
     if (luaL_loadbufferx(L, req->Bytes, req->Size, req->ChunkName, "bt") != LUA_OK)
         return lua_error(L);
     req->Compiled = true;
+    Coverage::NoteChunk(L, -1, req->Path);
     // Each library gets its own globals, reading through to the shared ones, so that two
     // libraries with procedures of the same name do not overwrite each other.
     lua_createtable(L, 0, 0);
@@ -287,6 +283,7 @@ std::string StringArgument(lua_State* L, int index, const char* function)
 int HostLibraries(lua_State* L)
 {
     std::vector<std::string> files = ListLibraries(StringArgument(L, 1, "host.libraries"), UserDir());
+    Coverage::NoteTestLibraries(files);
     lua_createtable(L, static_cast<int>(files.size()), 0);
     for (std::size_t i = 0; i < files.size(); ++i) {
         lua_pushlstring(L, files[i].data(), files[i].size());
@@ -298,6 +295,7 @@ int HostLibraries(lua_State* L)
 int HostLoad(lua_State* L);
 int HostRemember(lua_State* L);
 int HostRecall(lua_State* L);
+int HostRunLibrary(lua_State* L);
 
 int InitState(lua_State* L)
 {
@@ -308,6 +306,8 @@ int InitState(lua_State* L)
     lua_pushcfunction(L, RefuseExit);
     lua_setfield(L, -2, "exit");
     lua_pop(L, 1);
+    ScriptHooks::Install(L);
+    InstallScriptProcesses(L);
     // SYSTEM and USER first, then Lua's own search path (as LUA_PATH sets it, or the
     // built-in one), so that installed pure-Lua modules are found too.
     lua_getglobal(L, "package");
@@ -334,6 +334,9 @@ int InitState(lua_State* L)
     lua_pushlightuserdata(L, impl);
     lua_pushcclosure(L, &Guarded<HostRecall>, 1);
     lua_setfield(L, -2, "recall");
+    lua_pushlightuserdata(L, impl);
+    lua_pushcclosure(L, HostRunLibrary, 1);
+    lua_setfield(L, -2, "run_library");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -397,7 +400,7 @@ struct TProcContainer::TImpl {
         lua_pushcfunction(L, MessageHandler);
         int handler = lua_gettop(L);
         lua_pushcfunction(L, LoadChunk);
-        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str()};
+        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str(), path.c_str()};
         lua_pushlightuserdata(L, &req);
         ++Depth;
         int status = lua_pcall(L, 1, 0, handler);
@@ -419,6 +422,19 @@ struct TProcContainer::TImpl {
     std::unordered_map<std::string, std::string> Remembered;
     int Depth = 0;
     bool Closing = false;
+    double LibraryTimeLimit = 0;
+
+    // Drops a state that a jump left in the middle of something: it is never closed or
+    // touched again, only kept where a leak checker still sees it.
+    void Abandon()
+    {
+        static std::vector<lua_State*> abandoned;
+        abandoned.push_back(State.release());
+        Libraries.clear();
+        Loading.clear();
+        Depth = 0;
+    }
+
     // Last, so that it is closed while everything above still exists.
     TLuaState State;
 };
@@ -466,6 +482,44 @@ int HostRecall(lua_State* L)
     return 1;
 }
 
+// host.run_library(name, fn, ...): runs fn(...) as the loading of the library name and
+// answers as pcall does. The call's library time limit bounds it (unless a time limit of
+// the whole call already runs): past it, fn is stopped and the answer is false and
+// "Loading the library exceeded the time limit of N s". Nothing here may need a
+// destructor: the checks raise Lua errors.
+int HostRunLibrary(lua_State* L)
+{
+    auto* impl = static_cast<TProcContainer::TImpl*>(lua_touserdata(L, lua_upvalueindex(1)));
+    const char* name = luaL_checkstring(L, 1);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    const double limit = impl->LibraryTimeLimit;
+    const bool timed = limit > 0 && !ScriptHooks::TimeLimitActive();
+    std::snprintf(LoadingLibrary, sizeof LoadingLibrary, "%s", name);
+    lua_remove(L, 1);
+    if (timed)
+        ScriptHooks::StartTimeLimit(limit);
+    const int status = lua_pcall(L, lua_gettop(L) - 1, LUA_MULTRET, 0);
+    const bool passed = timed && ScriptHooks::TimeLimitPassed();
+    if (timed) {
+        ScriptHooks::EndTimeLimit();
+        ScriptHooks::Refresh(L);
+    }
+    LoadingLibrary[0] = '\0';
+    if (status == LUA_OK) {
+        lua_pushboolean(L, 1);
+        lua_insert(L, 1);
+        return lua_gettop(L);
+    }
+    lua_pushboolean(L, 0);
+    if (passed) {
+        char seconds[32];
+        *std::to_chars(seconds, seconds + sizeof seconds - 1, limit).ptr = '\0';
+        lua_pushfstring(L, "Loading the library exceeded the time limit of %s s", seconds);
+    } else
+        lua_pushvalue(L, -2);
+    return 2;
+}
+
 } // namespace
 
 TProcContainer::TProcContainer() : FImpl(std::make_unique<TImpl>()) {}
@@ -478,9 +532,56 @@ TProcContainer& TProcContainer::Instance()
     return container;
 }
 
+namespace {
+
+// The part of a call that runs as the script call: everything that touches the state, so
+// that an abandoned call leaves nothing behind that would touch it again.
+struct TCallBody {
+    TProcContainer::TImpl* Impl;
+    lua_State* L;
+    const std::string* Library;
+    TCallRequest Request;
+    int Status = LUA_OK;
+    std::string Failure; // the Lua error, or the library's load error
+    bool LibraryFailed = false;
+    std::string Answer;
+};
+
+void RunCallBody(void* arg)
+{
+    TCallBody& body = *static_cast<TCallBody*>(arg);
+    try {
+        body.Request.EnvRef = body.Impl->LibraryRef(*body.Library);
+    } catch (const EHostError& e) {
+        body.LibraryFailed = true;
+        body.Failure = e.Message();
+        return;
+    }
+    lua_State* L = body.L;
+    TStackGuard guard(L);
+    lua_pushcfunction(L, MessageHandler);
+    int handler = lua_gettop(L);
+    lua_pushcfunction(L, CallProcedure);
+    lua_pushlightuserdata(L, &body.Request);
+    ++body.Impl->Depth;
+    body.Status = lua_pcall(L, 1, 1, handler);
+    --body.Impl->Depth;
+    if (body.Status != LUA_OK) {
+        body.Failure = ErrorText(L, body.Status);
+        return;
+    }
+    if (body.Request.Outcome == TCallOutcome::Answered) {
+        std::size_t len = 0;
+        const char* answer = lua_tolstring(L, -1, &len);
+        body.Answer.assign(answer, len);
+    }
+}
+
+} // namespace
+
 void TProcContainer::Call(const std::string& library, const std::string& proc,
                           const std::vector<std::unique_ptr<TOneCallParameter>>& params,
-                          TOneCallParameter& result, double timeLimit)
+                          TOneCallParameter& result, double timeLimit, double libraryTimeLimit)
 {
     lua_State* L = nullptr;
     try {
@@ -488,64 +589,74 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     } catch (const EHostError& e) {
         CallFailed(library, proc, e.Message());
     }
+    FImpl->LibraryTimeLimit = libraryTimeLimit;
     // The library's main chunk counts as part of the call, so that a library that hangs
     // while it loads is stopped too.
     TRunningCall running(L, timeLimit);
-    int envRef = LUA_NOREF;
-    try {
-        envRef = FImpl->LibraryRef(library);
-    } catch (const EHostError& e) {
-        ThrowIfStopped(timeLimit);
-        CallFailed(library, proc, e.Message());
+    TCallBody body{FImpl.get(), L, &library, TCallRequest{LUA_NOREF, &proc, &params}, LUA_OK, {}, false, {}};
+    const Sys::TScriptCallEnd end = Sys::RunScriptCall(RunCallBody, &body, OnPoke);
+    if (end != Sys::TScriptCallEnd::Returned) {
+        // Nothing will wait for the commands the call started any more.
+        Sys::SignalChildGroups(SIGKILL);
+        FImpl->Abandon();
+        running.Abandoned();
+        ThrowAbandoned(end);
     }
-
-    TStackGuard guard(L);
-    lua_pushcfunction(L, MessageHandler);
-    int handler = lua_gettop(L);
-    lua_pushcfunction(L, CallProcedure);
-    TCallRequest req{envRef, &proc, &params};
-    lua_pushlightuserdata(L, &req);
-    ++FImpl->Depth;
-    int status = lua_pcall(L, 1, 1, handler);
-    --FImpl->Depth;
-    if (status != LUA_OK) {
+    if (body.LibraryFailed || body.Status != LUA_OK) {
         // A call that finished before the stop reached it keeps its answer.
-        ThrowIfStopped(timeLimit);
-        CallFailed(library, proc, ErrorText(L, status));
+        ThrowIfStopped();
+        CallFailed(library, proc, body.Failure);
     }
-    switch (req.Outcome) {
+    switch (body.Request.Outcome) {
     case TCallOutcome::Answered:
         break;
     case TCallOutcome::NoProcedure:
         CallFailed(library, proc, "the library has no procedure " + proc);
     case TCallOutcome::NotAProcedure:
-        CallFailed(library, proc, proc + " is a " + req.TypeName + ", not a procedure");
+        CallFailed(library, proc, proc + " is a " + body.Request.TypeName + ", not a procedure");
     case TCallOutcome::BadResult:
-        CallFailed(library, proc, "the procedure answered a " + std::string(req.TypeName) +
+        CallFailed(library, proc, "the procedure answered a " + std::string(body.Request.TypeName) +
                                       " instead of a string");
     }
-    std::size_t len = 0;
-    const char* answer = lua_tolstring(L, -1, &len);
-    result.SetAsString(std::string(answer, len));
+    result.SetAsString(std::move(body.Answer));
 }
 
-void StopScripts(const char* cause) noexcept
-{
-    StopCause = cause;
-    StopRunningScript();
-}
+void StopScripts(const char* cause) noexcept { ScriptHooks::SetStopCause(cause); }
 
-void ResumeScripts() noexcept { StopCause = nullptr; }
+void ResumeScripts() noexcept { ScriptHooks::ClearStopCause(); }
 
 void TProcContainer::Reset()
 {
     if (FImpl->Depth > 0)
         throw EHostError("The procedure container cannot be reset while a script procedure runs");
-    FImpl->Libraries.clear();
-    // Finalizers that run while the state closes must not open a new one.
-    FImpl->Closing = true;
-    FImpl->State.reset();
-    FImpl->Closing = false;
+    Close(0);
 }
+
+bool TProcContainer::Close(double timeLimit) noexcept
+{
+    if (FImpl->Depth > 0)
+        return true;
+    FImpl->Libraries.clear();
+    if (!FImpl->State)
+        return true;
+    // Finalizers run while the state closes; they must not open a new one, and one that
+    // never returns (no hook runs in a finalizer) is given up like a hung test.
+    // No hook runs in a finalizer, so only the give-up can end one that loops; after a
+    // stop signal it starts at once.
+    FImpl->Closing = true;
+    const double limit = ScriptHooks::StopCause() ? 0.001 : timeLimit;
+    if (limit > 0)
+        ScriptHooks::StartTimeLimit(limit);
+    const Sys::TScriptCallEnd end = Sys::RunScriptCall(
+        [](void* impl) { static_cast<TImpl*>(impl)->State.reset(); }, FImpl.get(), OnPoke);
+    if (limit > 0)
+        ScriptHooks::EndTimeLimit();
+    if (end != Sys::TScriptCallEnd::Returned)
+        FImpl->Abandon();
+    FImpl->Closing = false;
+    return end == Sys::TScriptCallEnd::Returned;
+}
+
+bool CloseScriptEngine(double timeLimit) noexcept { return TProcContainer::Instance().Close(timeLimit); }
 
 } // namespace WexelHost

@@ -13,7 +13,8 @@
 namespace {
 
 constexpr std::string_view Usage =
-    "Usage: wexel-host [--mode=txt|xml|xml_nunit|xml_junit|gui] [--config=FILE] [--ver] [MASK]\r\n"
+    "Usage: wexel-host [--mode=txt|xml|xml_nunit|xml_junit|gui] [--config=FILE] [--coverage=FILE]\r\n"
+    "                  [--ver] [MASK]\r\n"
     "\r\n"
     "Loads WexelRunner.so from the directory of this program and runs the script tests\r\n"
     "whose libraries match MASK (default *.qlx, relative to ../USER).\r\n"
@@ -23,6 +24,8 @@ constexpr std::string_view Usage =
     "                 (xml_junit: the JUnit XML that CI servers read)\r\n"
     "                 gui: the interactive window (the default)\r\n"
     "  --config=FILE  log in to the host platform with FILE (\"default\" for the built-in one)\r\n"
+    "  --coverage=FILE  write line coverage of the script libraries to FILE (LCOV, or\r\n"
+    "                 Cobertura XML for a name ending in .xml)\r\n"
     "  --ver          print the build and protocol versions\r\n"
     "  -h, --help     print this text (handled by the host; the runner is not loaded)\r\n"
     "\r\n"
@@ -33,6 +36,11 @@ constexpr std::string_view Usage =
     "  TEST_TOTAL_SHARDS=N, TEST_SHARD_INDEX=I\r\n"
     "                 run only the tests at positions I, I+N, I+2N, ... (from 0)\r\n"
     "  TEST_SHARD_STATUS_FILE=FILE touched to say the shard variables are honoured\r\n"
+    "  WEXEL_COVERAGE=FILE         as --coverage=FILE\r\n"
+    "  WEXEL_COVERAGE_INCLUDE, WEXEL_COVERAGE_EXCLUDE=PATTERNS\r\n"
+    "                 Lua patterns over the file path, separated by \";\": only the files\r\n"
+    "                 matching one, none of the files matching one (default: no test library)\r\n"
+    "  WEXEL_COVERAGE_SOURCES=DIRS where the sources of compiled libraries are, by \";\"\r\n"
     "\r\n"
     "SIGINT, SIGTERM or SIGHUP end the running test as an error, finish the reports and\r\n"
     "exit with 128 plus the signal's number; a second signal ends the program at once.\r\n";
@@ -47,6 +55,8 @@ void WriteError(const std::string& message)
 int main(int argc, char** argv)
 {
     Sys::OpenClosedStdHandles();
+    // A reader that goes away ("| head") ends console output, not the run.
+    Sys::IgnoreBrokenPipes();
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--help" || arg == "-h") {
@@ -77,7 +87,10 @@ int main(int argc, char** argv)
         WriteError("unknown exception");
         code = 1;
     }
-    // A run cut short by a stop signal says so the way a shell does.
+    // A run cut short by a crash of a script or by a stop signal says so the way a
+    // shell does.
+    if (int signal = Sys::FatalSignal())
+        Sys::HaltWithoutCleanUp(128 + signal);
     if (int signal = Sys::StopSignal())
         return 128 + signal;
     return code;

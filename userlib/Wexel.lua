@@ -27,6 +27,7 @@ local getinfo, raw_getmetatable = debug.getinfo, debug.getmetatable
 local io_open = io.open
 local host_libraries, host_remember, host_recall = host.libraries, host.remember, host.recall
 local user_dir = host.user_dir
+local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
 local globals = _G
 
 -- Frames of this library are never shown to the author of a test.
@@ -763,14 +764,19 @@ local function load_library(path)
     -- changes them for its own library only.
     local env = setmetatable({}, { __index = api, __metatable = false })
     env._G = env
-    local chunk, load_error = load(bytes, "@" .. file_name(path), "bt", env)
+    -- The host bounds a library's loading (a damaged compiled chunk may make load itself
+    -- hang) and its main chunk by the time limit of tests.
+    local loaded, chunk, load_error = run_library(file_name(path), load, bytes, "@" .. file_name(path), "bt", env)
+    if not loaded then
+      chunk, load_error = nil, chunk
+    end
     if not chunk then
       ok, err = false, load_error
     else
       library.source = getinfo(chunk, "S").source
       test_sources[library.source] = true
       declaring = library
-      ok, err = pcall(chunk)
+      ok, err = run_library(file_name(path), chunk)
       declaring = nil
     end
   end

@@ -40,6 +40,17 @@ public:
     using EExtCallError::EExtCallError;
 };
 
+// Raised by an external call that the host gave up on: it did not return within 2 s of
+// its stop ("could not be stopped within 2 s after exceeding the time limit of 1 s"), or
+// it crashed (Signal: the fatal signal, "crashed with SIGSEGV"). Its scripts' state is
+// dropped unused; the run must end, as at a stop signal.
+class EScriptAbandoned : public EScriptStopped {
+public:
+    WEXEL_CLASS(EScriptAbandoned, EScriptStopped)
+    EScriptAbandoned(const std::string& message, int signal) : EScriptStopped(message), Signal(signal) {}
+    int Signal = 0;
+};
+
 // Logs in with the named configuration file; "default" is the built-in configuration.
 // Returns once the login is in force, raises ELoginError otherwise.
 void PerformLogin(const std::string& configFile);
@@ -96,6 +107,9 @@ public:
     TCallData CallData;
     // Seconds the procedure may run before Execute stops it; 0 for no limit.
     double TimeLimit = 0;
+    // Seconds each library that the procedure loads through host.run_library may take;
+    // 0 for no limit.
+    double LibraryTimeLimit = 0;
 
     // Checks the call's description and empties the call data; raises EExtCallError.
     void Prepare();
@@ -147,6 +161,18 @@ void ResumeScripts() noexcept;
 
 // Drops every loaded script library, so that the next call loads it from its file again.
 void ResetProcContainer();
+
+// Closes the scripts' state, running their finalizers, within the time limit (0: none)
+// and the stop signals. False when a finalizer could not be stopped (the state is then
+// dropped unclosed); the next call starts a fresh state.
+bool CloseScriptEngine(double timeLimit) noexcept;
+
+// Line coverage of the script libraries: StartCoverage collects from now on for the report
+// file (LCOV, or Cobertura XML for a name ending in ".xml"); FinishCoverage writes it and
+// prints the summary on standard error. Both raise EHostError (a bad pattern in the
+// environment, a file that cannot be written); FinishCoverage without a start does nothing.
+void StartCoverage(const std::string& reportFile);
+void FinishCoverage();
 
 } // namespace WexelHost
 

@@ -1,7 +1,9 @@
 #include "bridge/WexelCaller.h"
 
 #include "bridge/HostPlatform.h"
+#include "core/TestResult.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 
 #include <charconv>
 #include <cmath>
@@ -39,6 +41,14 @@ TWexelCaller::TWexelCaller(const std::string& config, std::string exeDir)
       TestTimeLimit(TimeLimitFromEnvironment()), FLibraryPath(ExeDir + "/../USER/Wexel.qlx")
 {
     SetSearchPath();
+}
+
+TWexelCaller::~TWexelCaller()
+{
+    if (!WexelHost::CloseScriptEngine(TestTimeLimit) && !Sys::StopSignal()) {
+        Sys::WriteRaw(Sys::TStdHandle::Error, "Error: a finalizer of a script library could not be stopped\r\n");
+        Sys::SetExitCode(1);
+    }
 }
 
 void TWexelCaller::SetSearchPath()
@@ -83,8 +93,22 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
     const bool isTest = proc == RunTestProc;
     if (isTest)
         call.TimeLimit = TestTimeLimit;
+    else
+        call.LibraryTimeLimit = TestTimeLimit;
     try {
         call.Execute();
+    } catch (const WexelHost::EScriptAbandoned& e) {
+        // The scripts' state is gone: the run ends here, its reports finished as at a
+        // stop signal.
+        TestFramework::RequestStop();
+        if (!isTest)
+            throw Sys::Exception("Call of " + proc + " " + e.Message());
+        const std::string message = "Test " + argument->substr(0, 2000) + " " + e.Message();
+        if (e.Signal != 0 || !Sys::StopSignal()) {
+            Sys::WriteRaw(Sys::TStdHandle::Error, "Error: " + message + "\r\n");
+            Sys::SetExitCode(1);
+        }
+        throw Sys::Exception("Test " + e.Message());
     } catch (const WexelHost::EScriptStopped& e) {
         // Only translated: a stopped test is an error because it raises one; the run loop
         // records it. Said as what the user was running, without the library's path, so that the

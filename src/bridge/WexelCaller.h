@@ -16,6 +16,11 @@ public:
     explicit TWexelCaller(const std::string& config);
     // The same for an installation whose EXE directory is given instead.
     TWexelCaller(const std::string& config, std::string exeDir);
+    // Closes the scripts' state, so that their finalizers run while a time limit and the
+    // stop signals still reach them.
+    ~TWexelCaller();
+    TWexelCaller(const TWexelCaller&) = delete;
+    TWexelCaller& operator=(const TWexelCaller&) = delete;
 
     // Directory of the host executable, without a trailing "/".
     std::string ExeDir;
@@ -37,7 +42,10 @@ public:
     // "path<TAB>file<TAB>line" per test; raises like every call, also when the library
     // has no such procedure.
     std::string GetTestPositions(const std::string& mask);
-    // A status word with an optional message.
+    // A status word with an optional message. A test the host had to give up on (it
+    // could not be stopped, or it crashed) raises Sys::Exception after stopping the run,
+    // and leaves the exit code to match: 1 with one "Error: " line after the time limit,
+    // none after a stop signal, one line naming the signal for a crash.
     std::string RunTest(const std::string& fullName);
 
 private:

@@ -4,12 +4,17 @@
 // stays portable.
 
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <limits.h>
 #include <locale.h>
+#include <setjmp.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>

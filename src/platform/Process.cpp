@@ -2,8 +2,10 @@
 
 #include "platform/OsApi.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
@@ -85,6 +87,12 @@ void Halt(int code)
     std::exit(code);
 }
 
+void HaltWithoutCleanUp(int code)
+{
+    std::fflush(nullptr);
+    ::_exit(code);
+}
+
 std::string ExeFileName()
 {
     char buffer[PATH_MAX];
@@ -148,6 +156,12 @@ void OpenClosedStdHandles()
 
 void WriteRaw(TStdHandle handle, std::string_view bytes)
 {
+    // A console that has gone (a pager quit, "| head") takes its own output with it and
+    // nothing else: the run and its report files go on.
+    static std::atomic<bool> gone[2];
+    const int index = handle == TStdHandle::Output ? 0 : 1;
+    if (gone[index].load())
+        return;
     int fd = handle == TStdHandle::Output ? STDOUT_FILENO : STDERR_FILENO;
     const char* p = bytes.data();
     std::size_t left = bytes.size();
@@ -156,11 +170,135 @@ void WriteRaw(TStdHandle handle, std::string_view bytes)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EPIPE)
+                gone[index] = true;
             return;
         }
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+}
+
+namespace {
+
+// The children a stop must reach; a slot holds a pid or 0. More than this many at once
+// are still started and waited for, only a stop no longer reaches the later ones.
+constexpr std::size_t MaxChildren = 64;
+std::atomic<int> Children[MaxChildren];
+
+void ListChild(int pid)
+{
+    for (auto& slot : Children) {
+        int none = 0;
+        if (slot.compare_exchange_strong(none, pid))
+            return;
+    }
+}
+
+void UnlistChild(int pid)
+{
+    for (auto& slot : Children) {
+        int listed = pid;
+        if (slot.compare_exchange_strong(listed, 0))
+            return;
+    }
+}
+
+std::int64_t NowNanoseconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+} // namespace
+
+int SpawnShell(const std::string& command, TChildPipe pipe, int* parentEnd)
+{
+    int ends[2] = {-1, -1};
+    if (pipe != TChildPipe::None && ::pipe2(ends, O_CLOEXEC) != 0)
+        return -1;
+    const int childEnd = pipe == TChildPipe::FromChild ? ends[1] : ends[0];
+    const int parentSide = pipe == TChildPipe::FromChild ? ends[0] : ends[1];
+
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setpgroup(&attr, 0);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    for (int signal : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+        sigaddset(&defaults, signal);
+    posix_spawnattr_setsigdefault(&attr, &defaults);
+    sigset_t empty;
+    sigemptyset(&empty);
+    posix_spawnattr_setsigmask(&attr, &empty);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (pipe != TChildPipe::None)
+        posix_spawn_file_actions_adddup2(&actions, childEnd, pipe == TChildPipe::FromChild ? STDOUT_FILENO : STDIN_FILENO);
+
+    std::string shell = "/bin/sh", dashC = "-c", line = command;
+    char* argv[] = {shell.data(), dashC.data(), line.data(), nullptr};
+    pid_t pid = -1;
+    const int error = ::posix_spawn(&pid, "/bin/sh", &actions, &attr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+    if (pipe != TChildPipe::None)
+        ::close(childEnd);
+    if (error != 0) {
+        if (pipe != TChildPipe::None)
+            ::close(parentSide);
+        errno = error;
+        return -1;
+    }
+    ListChild(pid);
+    if (parentEnd)
+        *parentEnd = parentSide;
+    return pid;
+}
+
+int WaitChild(int pid, bool (*stopped)())
+{
+    std::int64_t stoppedAt = 0;
+    for (;;) {
+        int status = 0;
+        const pid_t done = ::waitpid(pid, &status, 0);
+        if (done == pid) {
+            UnlistChild(pid);
+            return status;
+        }
+        if (done < 0 && errno != EINTR) {
+            const int error = errno;
+            UnlistChild(pid);
+            errno = error;
+            return -1;
+        }
+        if (stopped && stopped()) {
+            const std::int64_t now = NowNanoseconds();
+            if (stoppedAt == 0)
+                stoppedAt = now;
+            ::kill(-pid, now - stoppedAt < 500000000 ? SIGTERM : SIGKILL);
+        }
+    }
+}
+
+std::FILE* OpenPipeStream(int parentEnd, bool reading)
+{
+    std::FILE* stream = ::fdopen(parentEnd, reading ? "r" : "w");
+    if (!stream) {
+        const int error = errno;
+        ::close(parentEnd);
+        errno = error;
+    }
+    return stream;
+}
+
+void SignalChildGroups(int signal) noexcept
+{
+    for (auto& slot : Children)
+        if (int pid = slot.load())
+            ::kill(-pid, signal);
 }
 
 } // namespace Sys

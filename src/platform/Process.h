@@ -2,6 +2,7 @@
 // Process services: command line, exit code, ending the process, where the binaries
 // live, the environment and raw console writes.
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,9 @@ void SetExitCode(int code);
 
 // Ends the process at once: flushes the console streams and exits with the code.
 [[noreturn]] void Halt(int code);
+// The same without running any destructor or exit handler: after a crash the heap may be
+// damaged, and freeing what is left would only crash again.
+[[noreturn]] void HaltWithoutCleanUp(int code);
 
 // Directory of the running executable, without a trailing separator.
 std::string ExeDir();
@@ -54,7 +58,26 @@ void OpenClosedStdHandles();
 enum class TStdHandle { Output, Error };
 
 // Writes the bytes to the handle unbuffered, retrying partial writes; write errors are
-// ignored (a reader that closed its pipe early must not end a run).
+// ignored (a reader that closed its pipe early must not end a run). Once the handle's
+// reader has gone (EPIPE), nothing more is written to it.
 void WriteRaw(TStdHandle handle, std::string_view bytes);
+
+// Child processes of scripts (os.execute, io.popen). Each runs "/bin/sh -c command" as
+// the leader of a process group of its own, with the default signal actions and an empty
+// signal mask, and is listed until WaitChild reaps it, so that a stop can end it and
+// everything it started with one kill of the group.
+enum class TChildPipe { None, FromChild, ToChild };
+// The child's pid, or -1 with errno set. With a pipe, parentEnd receives the parent's
+// end (close-on-exec); the child's standard output or input is the other.
+int SpawnShell(const std::string& command, TChildPipe pipe, int* parentEnd);
+// Waits for the child and returns its wait status, or -1 with errno set. While stopped()
+// answers true the child's group is sent SIGTERM, and SIGKILL half a second later, so a
+// stopped wait ends whatever the child does; EINTR alone does not end it.
+int WaitChild(int pid, bool (*stopped)());
+// Opens a stream on the parent's end of a child's pipe; closes the end and answers
+// nullptr (errno set) when it cannot.
+std::FILE* OpenPipeStream(int parentEnd, bool reading);
+// Sends the signal to the group of every listed child. Safe in a signal handler.
+void SignalChildGroups(int signal) noexcept;
 
 } // namespace Sys

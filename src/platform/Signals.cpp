@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
+#include <memory>
+#include <string>
 
 #include <pthread.h>
 
@@ -144,6 +146,16 @@ const char* SignalName(int signal)
         return "SIGHUP";
     case SIGALRM:
         return "SIGALRM";
+    case SIGSEGV:
+        return "SIGSEGV";
+    case SIGBUS:
+        return "SIGBUS";
+    case SIGFPE:
+        return "SIGFPE";
+    case SIGILL:
+        return "SIGILL";
+    case SIGABRT:
+        return "SIGABRT";
     default:
         return "another signal";
     }
@@ -168,5 +180,180 @@ void StartDeadline(double seconds, void (*onExpire)())
 }
 
 void EndDeadline() { Deadline = 0; }
+
+namespace {
+
+// Ignored by default, so that a poke arriving after its handler is gone does nothing.
+constexpr int PokeSignal = SIGURG;
+constexpr int FatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+
+sigjmp_buf CallJump;
+std::atomic<bool> CallActive{false}; // the jump target is valid
+std::atomic<pid_t> CallThread{0};
+std::atomic<std::int64_t> CallStoppedAt{0}; // CLOCK_MONOTONIC nanoseconds; 0: not stopped
+std::atomic<void (*)()> PokeAction{nullptr};
+std::atomic<bool> PokeArmed{false};
+std::atomic<int> AbandonedBy{0}; // -1: not stopped in time; a signal: crashed
+std::atomic<int> CaughtFatal{0};
+timer_t PokeTimer{};
+pid_t PokeTimerThread = 0;
+
+pid_t ThisThread() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
+
+void SetPokeTimer(std::int64_t first, std::int64_t interval)
+{
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(first / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(first % 1000000000);
+    spec.it_interval.tv_sec = static_cast<time_t>(interval / 1000000000);
+    spec.it_interval.tv_nsec = static_cast<long>(interval % 1000000000);
+    ::timer_settime(PokeTimer, 0, &spec, nullptr);
+}
+
+[[noreturn]] void Abandon(int cause)
+{
+    AbandonedBy = cause;
+    CallActive = false;
+    ::siglongjmp(CallJump, 1);
+}
+
+void OnPoke(int)
+{
+    const int savedErrno = errno;
+    if (CallActive.load() && CallThread.load() == ThisThread()) {
+        if (auto action = PokeAction.load())
+            action();
+        const std::int64_t stopped = CallStoppedAt.load();
+        if (stopped != 0 && MonotonicNow() - stopped >= static_cast<std::int64_t>(GiveUpSeconds * 1e9))
+            Abandon(-1);
+    }
+    errno = savedErrno;
+}
+
+void WriteSignalLine(const char* before, int signal, const char* after)
+{
+    const char* name = SignalName(signal);
+    for (const char* part : {before, name, after})
+        if (::write(STDERR_FILENO, part, std::char_traits<char>::length(part)) < 0)
+            return;
+}
+
+void OnFatal(int signal)
+{
+    if (CallActive.load() && CallThread.load() == ThisThread()) {
+        CaughtFatal = signal;
+        Abandon(signal);
+    }
+    // Not in a script: the runner itself is broken; say so in one line and end the way
+    // the signal would, so that a core dump is still there to look at.
+    WriteSignalLine("Error: ", signal, " outside any script call\r\n");
+    ::signal(signal, SIG_DFL);
+    ::raise(signal);
+}
+
+// Once per process: the handlers. Once per calling thread: the poke timer aimed at it
+// and a stack for the fatal handler, which must run when the script overflowed its own.
+void PrepareScriptCalls(pid_t self)
+{
+    static const bool handlers = [] {
+        struct sigaction action {};
+        sigemptyset(&action.sa_mask);
+        action.sa_handler = OnPoke;
+        action.sa_flags = 0; // no SA_RESTART: the point of the poke
+        ::sigaction(PokeSignal, &action, nullptr);
+        action.sa_handler = OnFatal;
+        action.sa_flags = SA_ONSTACK | SA_NODEFER;
+        for (int signal : FatalSignals)
+            ::sigaction(signal, &action, nullptr);
+        return true;
+    }();
+    (void)handlers;
+    if (PokeTimerThread == self)
+        return;
+    if (PokeTimerThread != 0)
+        ::timer_delete(PokeTimer);
+    sigevent event{};
+    event.sigev_notify = SIGEV_THREAD_ID;
+    event.sigev_signo = PokeSignal;
+    event._sigev_un._tid = self;
+    if (::timer_create(CLOCK_MONOTONIC, &event, &PokeTimer) == 0)
+        PokeTimerThread = self;
+    static thread_local std::unique_ptr<char[]> altStack;
+    if (!altStack) {
+        constexpr std::size_t size = 256 * 1024;
+        altStack = std::make_unique<char[]>(size);
+        stack_t stack{};
+        stack.ss_sp = altStack.get();
+        stack.ss_size = size;
+        ::sigaltstack(&stack, nullptr);
+    }
+}
+
+void EndPokes()
+{
+    if (PokeArmed.exchange(false))
+        SetPokeTimer(0, 0);
+}
+
+void FinishCall()
+{
+    CallActive = false;
+    EndPokes();
+    CallStoppedAt = 0;
+}
+
+} // namespace
+
+TScriptCallEnd RunScriptCall(void (*body)(void*), void* arg, void (*onPoke)())
+{
+    if (CallActive.load()) {
+        body(arg);
+        return TScriptCallEnd::Returned;
+    }
+    // Asked once per thread: a system call a test would show in a profile.
+    static thread_local const pid_t self = ThisThread();
+    PrepareScriptCalls(self);
+    PokeAction = onPoke;
+    CallStoppedAt = 0;
+    AbandonedBy = 0;
+    CallThread = self;
+    if (sigsetjmp(CallJump, 0) != 0) {
+        // The handler that jumped here left its signal blocked.
+        sigset_t set;
+        sigemptyset(&set);
+        sigaddset(&set, PokeSignal);
+        for (int signal : FatalSignals)
+            sigaddset(&set, signal);
+        ::sigprocmask(SIG_UNBLOCK, &set, nullptr);
+        FinishCall();
+        return AbandonedBy.load() == -1 ? TScriptCallEnd::NotStopped : TScriptCallEnd::Crashed;
+    }
+    CallActive = true;
+    try {
+        body(arg);
+    } catch (...) {
+        FinishCall();
+        throw;
+    }
+    FinishCall();
+    return TScriptCallEnd::Returned;
+}
+
+void StopScriptCall() noexcept
+{
+    if (!CallActive.load())
+        return;
+    std::int64_t none = 0;
+    if (!CallStoppedAt.compare_exchange_strong(none, MonotonicNow()))
+        return;
+    PokeArmed = true;
+    SetPokeTimer(1000000, static_cast<std::int64_t>(PokeInterval * 1e9));
+}
+
+bool ScriptCallStopped() noexcept { return CallActive.load() && CallStoppedAt.load() != 0; }
+
+int FatalSignal() { return CaughtFatal.load(); }
+
+void IgnoreBrokenPipes() { ::signal(SIGPIPE, SIG_IGN); }
 
 } // namespace Sys

@@ -25,7 +25,8 @@ public:
 // The first stop signal caught since the last TStopSignals was made; 0 for none.
 int StopSignal();
 
-// "SIGINT", "SIGTERM", "SIGHUP", "SIGALRM" or "another signal"; never freed.
+// "SIGINT", "SIGTERM", "SIGHUP", "SIGALRM", "SIGSEGV", "SIGBUS", "SIGFPE", "SIGILL",
+// "SIGABRT" or "another signal"; never freed.
 const char* SignalName(int signal);
 
 // A deadline for one call at a time: onExpire runs once when a deadline passes before
@@ -34,5 +35,37 @@ const char* SignalName(int signal);
 // moved on, so that calls shorter than the limit make no system call.
 void StartDeadline(double seconds, void (*onExpire)());
 void EndDeadline();
+
+// The running script call. The stop signals and the alarm keep SA_RESTART, so that a
+// signal never makes a report write fail half-way; setting them without it for each call
+// would cost eight system calls a test. Instead, a stopped call is poked with a signal of
+// its own that has no SA_RESTART, at once and every PokeInterval until it returns: a
+// read, a wait or an open that the script is blocked in then fails with EINTR, and the
+// script meets its stop.
+//
+// RunScriptCall runs body(arg) as that call, on the calling thread. The call is
+// abandoned, and RunScriptCall returns at once by a jump over every frame in between,
+// when it has not returned GiveUpSeconds after StopScriptCall (a loop in C code or in a
+// finalizer, where no hook runs), or when it raises SIGSEGV, SIGBUS, SIGFPE, SIGILL or
+// SIGABRT. What it was working on must then never be touched again, and the frames
+// that body leaves between it and the script must hold nothing that needs a destructor.
+// An exception from body passes on. A call made inside a running one is just run.
+enum class TScriptCallEnd { Returned, NotStopped, Crashed };
+inline constexpr double GiveUpSeconds = 2;
+inline constexpr double PokeInterval = 0.05;
+// onPoke runs in the poke's handler, on the call's thread, every time it is poked.
+TScriptCallEnd RunScriptCall(void (*body)(void*), void* arg, void (*onPoke)());
+// Safe in a signal handler. Starts the give-up clock and the pokes of the running call;
+// nothing when no call runs or it was stopped already.
+void StopScriptCall() noexcept;
+// Whether the running call has been stopped (false when none runs).
+bool ScriptCallStopped() noexcept;
+// The signal that abandoned the last crashed call; 0 when none did. The host exits with
+// 128 plus it.
+int FatalSignal();
+
+// Writes to a pipe whose reader has gone fail with EPIPE instead of ending the process.
+// Children started through SpawnShell get the default action back.
+void IgnoreBrokenPipes();
 
 } // namespace Sys

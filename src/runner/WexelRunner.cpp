@@ -50,6 +50,7 @@ void ReadOptions()
         reader.DeclareFlag("ver", false);
         reader.DeclareString("mode", "gui");
         reader.DeclareString("config", "");
+        reader.DeclareString("coverage", "");
         reader.Parse();
         if (reader.ReadFlag("ver")) {
             WriteLine(1, std::string("Build version: ") + BuildVersion +
@@ -59,6 +60,9 @@ void ReadOptions()
         TRunSettings& settings = RunSettings();
         settings.RunMode = reader.ReadString("mode");
         settings.ConfigFile = reader.ReadString("config");
+        settings.CoverageFile = reader.ReadString("coverage");
+        if (settings.CoverageFile.empty())
+            settings.CoverageFile = Sys::GetEnv("WEXEL_COVERAGE");
         settings.FileMask = "*.qlx";
         if (!reader.ReadPositional().empty())
             settings.FileMask = reader.ReadPositional().front();
@@ -142,6 +146,8 @@ void Main()
     WriteBanner(settings);
     const TCiSettings ci = ReadCiSettings();
     TouchShardStatusFile(ci.ShardStatusFile);
+    if (!settings.CoverageFile.empty())
+        WexelHost::StartCoverage(settings.CoverageFile);
 
     // A failed login or an adapter that cannot be created raises out of Main before
     // anything needs cleaning up.
@@ -164,10 +170,12 @@ void Main()
     } catch (...) {
         try {
             cleanUp();
+            WexelHost::FinishCoverage();
         } catch (...) {
             // The run's own exception is the one the host reports.
         }
         throw;
     }
     cleanUp();
+    WexelHost::FinishCoverage();
 }

@@ -18,6 +18,7 @@ struct TRunSettings {
     std::string RunMode = "gui";
     std::string ConfigFile;
     std::string FileMask = "*.qlx";
+    std::string CoverageFile; // empty: no coverage
 };
 TRunSettings& RunSettings();
 

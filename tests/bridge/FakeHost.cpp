@@ -75,6 +75,7 @@ THostTable* TLContainer::GetLanguagesTable(const std::string& name) { return Nam
 void THostTable::Refresh() { State().Journal.push_back("Refresh " + FName); }
 
 void ResetProcContainer() { State().Journal.push_back("ResetProcContainer"); }
+bool CloseScriptEngine(double) noexcept { return true; }
 
 TExtCall::TExtCall() { ++State().Live; }
 TExtCall::~TExtCall() { --State().Live; }

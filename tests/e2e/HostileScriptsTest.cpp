@@ -10,9 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 
 using namespace E2e;
 using ReportTestSupport::Parse;
@@ -52,6 +56,39 @@ long PeakChildMegabytes()
     rusage usage{};
     getrusage(RUSAGE_CHILDREN, &usage);
     return usage.ru_maxrss / 1024;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Whether any process runs with exactly this command line (words joined by blanks).
+bool ProcessRuns(const std::string& commandLine)
+{
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::replace(line.begin(), line.end(), '\0', ' ');
+        if (line == commandLine + " ")
+            return true;
+    }
+    return false;
+}
+
+// The staged host in mode "xml", its standard input a pipe that never delivers (a FIFO
+// opened for reading and writing at once), with the time limit.
+TProcessResult RunWithSilentInput(const TE2eStage& stage, const std::string& limit)
+{
+    const std::string fifo = stage.WorkDir() + "/silent-input";
+    ::mkfifo(fifo.c_str(), 0600);
+    TestSupport::TProcessOptions options;
+    options.WorkDir = stage.WorkDir();
+    if (!limit.empty())
+        options.Env["WEXEL_TEST_TIMEOUT"] = limit;
+    return TestSupport::RunProcess({"/usr/bin/timeout", "-s", "KILL", "20", "/bin/sh", "-c",
+                                    "exec \"$0\" --mode=xml <> silent-input", stage.HostPath()},
+                                   options);
 }
 
 } // namespace
@@ -239,4 +276,154 @@ TEST(HostileScripts, AnUnreadableConfigurationIsNamed)
     const auto r = stage.Run({"--mode=txt", "--config=/proc/self/mem"});
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(r.Err, "Error: Cannot log in: the configuration file /proc/self/mem cannot be read\r\n");
+}
+
+TEST(HostileScripts, TestsBlockedInSystemCallsEndAtTheTimeLimitWithTheirChildren)
+{
+    TE2eStage stage;
+    stage.WriteUserLibrary("Blocks.qlx", "suite('S', function()\n"
+                                         "  test('Reads', function() io.read('l') end)\n"
+                                         "  test('Executes', function() os.execute('sleep 97.25') end)\n"
+                                         "  test('Pipes', function() io.popen('sleep 97.5'):read('a') end)\n"
+                                         "  test('Opens', function() io.open('fifo') end)\n"
+                                         "  test('Passes', function() check(true) end)\n"
+                                         "end)\n");
+    ::mkfifo((stage.WorkDir() + "/fifo").c_str(), 0600);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = RunWithSilentInput(stage, "0.5");
+    const double seconds = SecondsSince(start);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    const std::string limit = " ERROR: Test exceeded the time limit of 0.5 s\n";
+    EXPECT_EQ(Outcomes(stage, "xml", r), "Reads" + limit + "Executes" + limit + "Pipes" + limit + "Opens" + limit +
+                                             "Passes PASS: \n");
+    EXPECT_LT(seconds, 5.0);
+    EXPECT_FALSE(ProcessRuns("sleep 97.25"));
+    EXPECT_FALSE(ProcessRuns("sleep 97.5"));
+}
+
+TEST(HostileScripts, AStopSignalEndsACommandTheTestWaitsForAndTheCommand)
+{
+    std::signal(SIGINT, SIG_DFL);
+    TE2eStage stage;
+    stage.WriteUserLibrary("Waits.qlx", "suite('S', function()\n"
+                                        "  test('Before', function() end)\n"
+                                        "  test('Waits', function() os.execute('(sleep 0.3; kill -TERM $PPID) & sleep 97.75') end)\n"
+                                        "  test('After', function() end)\n"
+                                        "end)\n");
+    const auto r = RunWithSilentInput(stage, "");
+    EXPECT_EQ(r.ExitCode, 143) << r.Err;
+    EXPECT_EQ(Outcomes(stage, "xml", r), "Before PASS: \nWaits ERROR: Test was interrupted by SIGTERM\n");
+    EXPECT_FALSE(ProcessRuns("sleep 97.75"));
+}
+
+TEST(HostileScripts, StopsReachEveryCoroutineAndTheScriptKeepsItsOwnHook)
+{
+    TE2eStage stage;
+    stage.WriteUserLibrary("Threads.qlx",
+                           "local older = coroutine.create(function() while true do end end)\n"
+                           "suite('S', function()\n"
+                           "  test('Unhooks', function() while true do debug.sethook() end end)\n"
+                           "  test('Counts', function()\n"
+                           "    lines = 0\n"
+                           "    debug.sethook(function() lines = lines + 1 end, 'l')\n"
+                           "  end)\n"
+                           "  test('Wrapped', function() coroutine.wrap(function() while true do end end)() end)\n"
+                           "  test('Older', function() coroutine.resume(older) end)\n"
+                           "  test('StillCounts', function()\n"
+                           "    local before = lines\n"
+                           "    check(lines > before, 'the hook is gone')\n"
+                           "    check(debug.gethook() ~= nil)\n"
+                           "  end)\n"
+                           "end)\n");
+    TestSupport::TProcessOptions options;
+    options.Env["WEXEL_TEST_TIMEOUT"] = "0.5";
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = stage.Run({"--mode=xml"}, options);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    const std::string limit = " ERROR: Test exceeded the time limit of 0.5 s\n";
+    EXPECT_EQ(Outcomes(stage, "xml", r),
+              "Unhooks" + limit + "Counts PASS: \nWrapped" + limit + "Older" + limit + "StillCounts PASS: \n");
+    EXPECT_LT(SecondsSince(start), 4.0);
+}
+
+TEST(HostileScripts, WhatNoStopReachesIsGivenUpWithWholeReports)
+{
+    TE2eStage stage;
+    stage.WriteUserLibrary("Stuck.qlx", "suite('S', function()\n"
+                                        "  test('Before', function() end)\n"
+                                        "  test('Finalizer', function()\n"
+                                        "    setmetatable({}, { __gc = function() while true do end end })\n"
+                                        "    collectgarbage()\n"
+                                        "  end)\n"
+                                        "  test('After', function() end)\n"
+                                        "end)\n");
+    TestSupport::TProcessOptions options;
+    options.Env["WEXEL_TEST_TIMEOUT"] = "0.5";
+    auto start = std::chrono::steady_clock::now();
+    auto r = stage.Run({"--mode=xml"}, options);
+    EXPECT_EQ(r.ExitCode, 1);
+    const std::string message = "could not be stopped within 2 s after exceeding the time limit of 0.5 s";
+    EXPECT_EQ(r.Err, "Error: Test Stuck/S/Finalizer " + message + "\r\n");
+    EXPECT_EQ(Outcomes(stage, "xml", r), "Before PASS: \nFinalizer ERROR: Test " + message + "\n");
+    EXPECT_LT(SecondsSince(start), 4.0);
+
+    // A finalizer that loops when the state closes, after a finished run.
+    stage.WriteUserLibrary("Stuck.qlx", "keep = setmetatable({}, { __gc = function() while true do end end })\n"
+                                        "suite('S', function() test('Passes', function() end) end)\n");
+    start = std::chrono::steady_clock::now();
+    r = stage.Run({"--mode=xml"}, options);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "Error: a finalizer of a script library could not be stopped\r\n");
+    EXPECT_EQ(Outcomes(stage, "xml", r), "Passes PASS: \n");
+    EXPECT_LT(SecondsSince(start), 4.0);
+}
+
+TEST(HostileScripts, ALibraryThatHangsWhileLoadingIsItsLoadErrorAndDiscoveryGoesOn)
+{
+    TE2eStage stage;
+    stage.WriteUserLibrary("Bad.qlx", "while true do end\n");
+    stage.WriteUserLibrary("Good.qlx", "suite('S', function() test('Passes', function() end) end)\n");
+    TestSupport::TProcessOptions options;
+    options.Env["WEXEL_TEST_TIMEOUT"] = "0.5";
+    const auto r = stage.Run({"--mode=xml"}, options);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err;
+    EXPECT_EQ(Outcomes(stage, "xml", r),
+              "(load) ERROR: Loading the library exceeded the time limit of 0.5 s\nPasses PASS: \n");
+}
+
+TEST(HostileScripts, ACrashInATestIsNamedAndTheReportFinished)
+{
+    TE2eStage stage;
+    // The signal a damaged compiled library would raise, sent while the test runs.
+    stage.WriteUserLibrary("Crash.qlx", "suite('S', function()\n"
+                                        "  test('Before', function() end)\n"
+                                        "  test('Crashes', function() os.execute('kill -SEGV $PPID; sleep 5') end)\n"
+                                        "  test('After', function() end)\n"
+                                        "end)\n");
+    const auto r = stage.Run({"--mode=xml"});
+    EXPECT_EQ(r.ExitCode, 128 + SIGSEGV);
+    EXPECT_EQ(r.Err, "Error: Test Crash/S/Crashes crashed with SIGSEGV\r\n");
+    EXPECT_EQ(Outcomes(stage, "xml", r), "Before PASS: \nCrashes ERROR: Test crashed with SIGSEGV\n");
+}
+
+TEST(HostileScripts, AConsoleThatGoesAwayEndsOnlyTheConsoleOutput)
+{
+    TE2eStage stage;
+    std::string library = "suite('S', function()\n";
+    for (int i = 0; i < 200; ++i)
+        library += "  test('T" + std::to_string(i) + "', function() end)\n";
+    stage.WriteUserLibrary("Many.qlx", library + "end)\n");
+    TestSupport::TProcessOptions options;
+    options.WorkDir = stage.WorkDir();
+    for (const std::string mode : {"txt", "xml_junit", "xml_junit", "xml_junit"}) {
+        std::filesystem::remove(stage.ReportPath());
+        const auto r = TestSupport::RunProcess(
+            {"/bin/bash", "-c", "\"$0\" --mode=" + mode + " | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}",
+             stage.HostPath()},
+            options);
+        EXPECT_EQ(r.ExitCode, 0) << mode << r.Err;
+        if (mode != "txt") {
+            EXPECT_NE(ReadFile(stage.ReportPath()).find("</testsuites>"), std::string::npos);
+        }
+    }
 }

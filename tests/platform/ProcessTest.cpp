@@ -3,7 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <stdexcept>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 TEST(CommandLine, QuotesEmptyArgumentsAndArgumentsWithBlanks)
 {
@@ -49,4 +57,49 @@ TEST(ModuleFileName, FindsTheModuleOfAnAddress)
     std::string runtime = Sys::ModuleFileName(reinterpret_cast<const void*>(&Sys::ExitCode));
     EXPECT_NE(runtime.find("libWexelRuntime.so"), std::string::npos) << runtime;
     EXPECT_EQ(Sys::ModuleBase(nullptr), nullptr);
+}
+
+namespace {
+bool Stopped() { return true; }
+} // namespace
+
+TEST(ChildProcesses, AnswerAsTheShellAndAStoppedWaitEndsTheWholeGroup)
+{
+    int end = -1;
+    int pid = Sys::SpawnShell("echo out; exit 3", Sys::TChildPipe::FromChild, &end);
+    ASSERT_GT(pid, 0);
+    std::FILE* out = Sys::OpenPipeStream(end, true);
+    ASSERT_NE(out, nullptr);
+    char line[16] = {};
+    ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+    EXPECT_STREQ(line, "out\n");
+    std::fclose(out);
+    int status = Sys::WaitChild(pid, nullptr);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 3);
+
+    // The child and what it started share a group of their own; a stopped wait ends it,
+    // even when the shell ignores SIGTERM.
+    pid = Sys::SpawnShell("trap '' TERM; sleep 30 & echo $!; wait", Sys::TChildPipe::FromChild, &end);
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(::getpgid(pid), pid);
+    out = Sys::OpenPipeStream(end, true);
+    ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+    std::fclose(out);
+    const std::string sleeper = "/proc/" + std::to_string(std::stoi(line)) + "/stat";
+    const auto start = std::chrono::steady_clock::now();
+    Sys::SignalChildGroups(SIGTERM);
+    // Without pokes, nothing interrupts the wait: an alarm stands in for them.
+    struct sigaction tick {};
+    tick.sa_handler = [](int) {};
+    ::sigaction(SIGALRM, &tick, nullptr);
+    ::ualarm(100000, 100000);
+    status = Sys::WaitChild(pid, Stopped);
+    ::ualarm(0, 0);
+    EXPECT_TRUE(WIFSIGNALED(status));
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 2.0);
+    // What the shell started is gone too (or a zombie waiting to be reaped by init).
+    std::ifstream stat(sleeper);
+    std::string fields;
+    std::getline(stat, fields);
+    EXPECT_TRUE(fields.empty() || fields.find(") Z ") != std::string::npos) << fields;
 }

@@ -6,10 +6,15 @@
 
 #include <atomic>
 #include <csignal>
+#include <cerrno>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
 
 #include <pthread.h>
+}
+
+#include <unistd.h>
 
 namespace {
 
@@ -102,4 +107,58 @@ TEST(StopSignals, ASignalTakenOnAnotherThreadIsHandledOnTheScriptThread)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(Sys::StopSignal(), SIGHUP);
     EXPECT_TRUE(::pthread_equal(handledOn.load(), ::pthread_self()));
+}
+
+namespace {
+
+int PipeEnds[2];
+int Pokes = 0;
+void CountPoke() { ++Pokes; }
+
+} // namespace
+
+TEST(ScriptCall, AStopInterruptsABlockedReadAndAHangIsGivenUp)
+{
+    // A read on a pipe that never delivers returns EINTR once the call is stopped.
+    ASSERT_EQ(::pipe(PipeEnds), 0);
+    Pokes = 0;
+    auto blocked = [](void*) {
+        Sys::StopScriptCall();
+        char c;
+        EXPECT_EQ(::read(PipeEnds[0], &c, 1), -1);
+        EXPECT_EQ(errno, EINTR);
+        EXPECT_TRUE(Sys::ScriptCallStopped());
+    };
+    EXPECT_EQ(Sys::RunScriptCall(blocked, nullptr, CountPoke), Sys::TScriptCallEnd::Returned);
+    EXPECT_GE(Pokes, 1);
+    EXPECT_FALSE(Sys::ScriptCallStopped());
+
+    // A call that goes on after its stop is abandoned after the grace time.
+    const auto start = std::chrono::steady_clock::now();
+    auto hangs = [](void*) {
+        Sys::StopScriptCall();
+        for (;;)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    EXPECT_EQ(Sys::RunScriptCall(hangs, nullptr, CountPoke), Sys::TScriptCallEnd::NotStopped);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(seconds, Sys::GiveUpSeconds);
+    EXPECT_LT(seconds, Sys::GiveUpSeconds + 0.5);
+    ::close(PipeEnds[0]);
+    ::close(PipeEnds[1]);
+
+    // An exception of the body passes on and leaves no call running.
+    auto throws = [](void*) { throw std::runtime_error("body"); };
+    EXPECT_THROW(Sys::RunScriptCall(throws, nullptr, nullptr), std::runtime_error);
+    EXPECT_EQ(Sys::RunScriptCall([](void*) {}, nullptr, nullptr), Sys::TScriptCallEnd::Returned);
+}
+
+TEST(ScriptCall, ACrashInsideIsReportedAndOutsideEndsTheProcessWithALine)
+{
+    EXPECT_EQ(Sys::RunScriptCall([](void*) { std::raise(SIGFPE); }, nullptr, nullptr), Sys::TScriptCallEnd::Crashed);
+    EXPECT_EQ(Sys::FatalSignal(), SIGFPE);
+    // The handlers are still in place for the next call.
+    EXPECT_EQ(Sys::RunScriptCall([](void*) { std::raise(SIGSEGV); }, nullptr, nullptr), Sys::TScriptCallEnd::Crashed);
+    EXPECT_EQ(Sys::FatalSignal(), SIGSEGV);
+    EXPECT_EXIT(std::raise(SIGBUS), ::testing::KilledBySignal(SIGBUS), "Error: SIGBUS outside any script call");
 }

@@ -7,3 +7,8 @@ end
 function Discount(price, percent)
   return price - price * percent // 100
 end
+
+-- Whole units, halves up. No sample test calls it: a coverage report shows it as missed.
+function Round(amount)
+  return math.floor(amount + 0.5)
+end

@@ -1,0 +1,117 @@
+// The host's one hook: a line counter, the script's own hook and a stop from outside, all
+// on the same threads at once.
+
+#include "HostProcess.h"
+
+#include "bridge/HostPlatform.h"
+#include "host/ProcContainer.h"
+#include "host/ScriptHooks.h"
+
+#include <gtest/gtest.h>
+
+#include <lua.hpp>
+
+#include <set>
+
+using namespace WexelHost;
+
+namespace {
+
+std::set<int> CountedLines;
+int CountedEvents = 0;
+
+void CountLine(lua_State*, lua_Debug* ar)
+{
+    ++CountedEvents;
+    CountedLines.insert(ar->currentline);
+}
+
+class ScriptHooksTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ResetProcContainer();
+        CountedLines.clear();
+        CountedEvents = 0;
+    }
+    void TearDown() override
+    {
+        SetLineCounter(nullptr);
+        ResumeScripts();
+        ResetProcContainer();
+    }
+
+    std::string Call(const std::string& source, const std::string& proc, double timeLimit = 0)
+    {
+        const std::string path = Dir.File("Hooks.qlx");
+        TestSupport::WriteFile(path, source);
+        TExtCall call;
+        call.CallKind = ScriptCallKind;
+        call.LibraryPath = path;
+        call.ProcName = proc;
+        call.TimeLimit = timeLimit;
+        call.Prepare();
+        call.Execute();
+        return call.CallData.ResultParam.GetAsString();
+    }
+
+    TestSupport::TTempDir Dir;
+};
+
+const std::string Library = "function Counted()\n"    // 1
+                            "  local x = 1\n"          // 2
+                            "  local co = coroutine.wrap(function()\n"
+                            "    x = x + 1\n"          // 4
+                            "  end)\n"
+                            "  co()\n"                 // 6
+                            "  return x\n"             // 7
+                            "end\n"
+                            "function OwnHook()\n"
+                            "  lines = 0\n"
+                            "  debug.sethook(function(event) lines = lines + 1 end, 'l')\n"
+                            "  local f, mask, count = debug.gethook()\n"
+                            "  return mask .. count .. tostring(f ~= nil)\n"
+                            "end\n"
+                            "function Lines() return lines end\n"
+                            "function Loops() while true do end end\n"
+                            "function Unhooks() debug.sethook() return tostring(debug.gethook()) end\n";
+
+} // namespace
+
+TEST_F(ScriptHooksTest, TheLineCounterSeesEveryThreadBesideTheScriptsOwnHook)
+{
+    SetLineCounter(CountLine);
+    EXPECT_EQ(Call(Library, "Counted"), "2");
+    EXPECT_TRUE(CountedLines.count(2) && CountedLines.count(4) && CountedLines.count(7))
+        << "lines of the call and of its coroutine";
+
+    // The script sets its own line hook: both are served, and the script sees only its own.
+    EXPECT_EQ(Call(Library, "OwnHook"), "l0true");
+    const int before = CountedEvents;
+    Call(Library, "Counted");
+    EXPECT_GT(CountedEvents, before);
+    EXPECT_GT(std::stoi(Call(Library, "Lines")), 0);
+
+    // Removing its own hook leaves the counter in place.
+    EXPECT_EQ(Call(Library, "Unhooks"), "nil");
+    const int afterUnhook = CountedEvents;
+    Call(Library, "Counted");
+    EXPECT_GT(CountedEvents, afterUnhook);
+}
+
+TEST_F(ScriptHooksTest, AStoppedCallGivesTheScriptItsOwnHookBack)
+{
+    Call(Library, "OwnHook");
+    EXPECT_THROW(Call(Library, "Loops", 0.2), EScriptStopped);
+    const int before = std::stoi(Call(Library, "Lines"));
+    Call(Library, "Counted");
+    EXPECT_GT(std::stoi(Call(Library, "Lines")), before) << "the script's hook still counts after the stop";
+
+    StopScripts("SIGTERM");
+    try {
+        Call(Library, "Counted");
+        FAIL() << "a pending stop ends every call";
+    } catch (const EScriptStopped& e) {
+        EXPECT_STREQ(e.what(), "was interrupted by SIGTERM");
+    }
+}
