@@ -14,7 +14,6 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <sstream>
 
 namespace WexelRunner {
 
@@ -136,11 +135,18 @@ bool TFailedTests::Holds(const std::string& fullPath) const
 
 TFailedTests ReadFailedTests(const std::string& reportFile)
 {
-    std::ifstream in(reportFile, std::ios::binary);
-    std::ostringstream bytes;
-    if (!in || !(bytes << in.rdbuf()))
+    std::string text;
+    try {
+        // A directory opens, but its first read fails (with an exception, from this library).
+        std::ifstream in(reportFile, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (!in.is_open() || in.bad())
+            RefuseReport(reportFile, "cannot be read");
+    } catch (const Sys::Exception&) {
+        throw;
+    } catch (const std::exception&) {
         RefuseReport(reportFile, "cannot be read");
-    const std::string text = bytes.str();
+    }
     pugi::xml_document doc;
     const pugi::xml_parse_result parsed = doc.load_buffer(text.data(), text.size());
     const pugi::xml_node root = doc.document_element();
