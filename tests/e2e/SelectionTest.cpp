@@ -107,6 +107,10 @@ TEST(Selection, FiltersChooseByFullPathInEveryModeAndFromBazel)
     }
     std::filesystem::remove(stage.ReportPath());
     EXPECT_EQ(RunCounts(stage.Run({"--mode=txt"}, bazel).Out), "3/0/0");
+
+    // A blank in a filter's value keeps it a filter.
+    stage.WriteUserLibrary("Csv.qlx", "test('Empty last field', function() end)\n");
+    EXPECT_EQ(List(stage, {"--filter=*last field"}), std::vector<std::string>{"Csv/Empty last field"});
 }
 
 TEST(Selection, ListPrintsTheSamplesAndRunsNothing)
