@@ -16,6 +16,7 @@
 using namespace TestFramework;
 using Wexel::TTestCaseQuill;
 using Wexel::TWexelAdapter;
+using Wexel::TRegistrationPlan;
 
 namespace {
 
