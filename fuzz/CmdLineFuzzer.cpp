@@ -16,10 +16,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     reader.DeclareFlag("quiet", false, 'q');
     reader.DeclareString("mode", "gui");
     reader.DeclareString("config", "");
+    reader.DeclareList("filter");
+    reader.DeclareOptional("shuffle");
     try {
         reader.ParseText(text);
         reader.ReadString("mode");
         reader.ReadFlag("ver");
+        reader.ReadList("filter");
+        reader.ReadFlag("shuffle");
     } catch (const CmdLineParser::ECommandLineParseException&) {
     }
     return 0;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace Wexel {
@@ -154,6 +155,49 @@ TPositions ParsePositions(std::string_view answer)
     return positions;
 }
 
+// A path that cannot become a test names no suite or no test; the assertion error says
+// which line it was, so that the library's author can find it.
+void CheckLine(std::string_view line)
+{
+    try {
+        if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '/')) >= MaxPathLevels)
+            Sys::AssertionFailure(TestFramework::FrameworkUnit, __LINE__);
+        TSuiteCache::CheckLevels(BeforeLastSlash(line));
+    } catch (Sys::EAssertionFailed& e) {
+        e.SetMessage(e.Message() + ": test path \"" + LineForMessage(line) +
+                     "\" must name a test inside a suite, with no empty level and at most " +
+                     std::to_string(MaxPathLevels) + " levels");
+        throw;
+    }
+}
+
+TRegistrationPlan EveryLineOnce(std::size_t count)
+{
+    TRegistrationPlan plan(1);
+    for (std::size_t i = 0; i < count; ++i)
+        plan[0].push_back(i);
+    return plan;
+}
+
+std::string_view LibraryOf(std::string_view line) { return line.substr(0, line.find('/')); }
+
+// Adds the lines of another mask's answer whose library (the first level) no earlier
+// answer listed, so that masks that overlap run each library once.
+void AppendNewLibraries(std::string& answer, const std::string& more)
+{
+    std::unordered_set<std::string_view> known;
+    const std::string before = answer;
+    for (std::string_view line : SplitLines(before))
+        known.insert(LibraryOf(line));
+    for (std::string_view line : SplitLines(more)) {
+        if (known.count(LibraryOf(line)))
+            continue;
+        if (!answer.empty() && answer.back() != '\n' && answer.back() != '\r')
+            answer += '\n';
+        answer.append(line);
+    }
+}
+
 } // namespace
 
 std::string TWexelAdapter::TestPositions()
@@ -161,7 +205,11 @@ std::string TWexelAdapter::TestPositions()
     // Positions are a help, not part of the protocol: a library without the procedure, or
     // one whose procedure fails, still runs its tests.
     try {
-        return Caller->GetTestPositions(FileMask);
+        // Lines of a library that two masks name come twice; the first one counts.
+        std::string answer = Caller->GetTestPositions(FileMask);
+        for (const std::string& mask : MoreMasks)
+            answer += '\n' + Caller->GetTestPositions(mask);
+        return answer;
     } catch (const WexelHost::EScriptStopped&) {
         throw;
     } catch (const WexelHost::EExtCallError&) {
@@ -205,34 +253,31 @@ bool TWexelAdapter::CheckProtocol() { return Caller->GetProtocolVersion() == Pro
 
 void TWexelAdapter::RegisterTests()
 {
-    const std::string answer = Caller->FindTests(FileMask);
+    std::string answer = Caller->FindTests(FileMask);
+    for (const std::string& mask : MoreMasks)
+        AppendNewLibraries(answer, Caller->FindTests(mask));
+    const std::vector<std::string_view> lines = SplitLines(answer);
     const std::string positionAnswer = TestPositions();
     const TPositions positions = ParsePositions(positionAnswer);
-    TSuiteCache cache;
-    std::size_t position = 0;
-    for (std::string_view line : SplitLines(answer)) {
-        try {
-            if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '/')) >= MaxPathLevels)
-                Sys::AssertionFailure(TestFramework::FrameworkUnit, __LINE__);
-            // Lines of other shards are still checked: every shard of a run with a bad
-            // line fails alike.
-            if (!Shard.Holds(position++)) {
-                TSuiteCache::CheckLevels(BeforeLastSlash(line));
-                continue;
-            }
+    const TRegistrationPlan plan =
+        Plan ? Plan(std::vector<std::string>(lines.begin(), lines.end())) : EveryLineOnce(lines.size());
+    // Lines that are not registered are still checked, up to each registered one: a bad
+    // line fails every selection of a run alike.
+    std::size_t checked = 0;
+    for (const std::vector<std::size_t>& pass : plan) {
+        TSuiteCache cache;
+        for (std::size_t position : pass) {
+            for (; checked <= position; ++checked)
+                CheckLine(lines.at(checked));
+            const std::string_view line = lines[position];
             auto test = std::make_shared<TTestCaseQuill>(std::string(line));
             if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
                 test->SetDeclaration(std::string(found->second.first), found->second.second);
             cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
-        } catch (Sys::EAssertionFailed& e) {
-            // A path that cannot become a test names no suite or no test; say which line
-            // it was so that the library's author can find it.
-            e.SetMessage(e.Message() + ": test path \"" + LineForMessage(line) +
-                         "\" must name a test inside a suite, with no empty level and at most " +
-                         std::to_string(MaxPathLevels) + " levels");
-            throw;
         }
     }
+    for (; checked < lines.size(); ++checked)
+        CheckLine(lines[checked]);
 }
 
 bool TWexelAdapter::RunTest(const std::string& fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }

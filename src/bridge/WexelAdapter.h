@@ -4,8 +4,10 @@
 // and runs one script test by its path.
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace Wexel {
 
@@ -16,14 +18,10 @@ inline constexpr const char* ProtocolVersion = "0.87";
 // Names of suites and tests are cut to this many characters.
 inline constexpr std::size_t MaxNameLength = 9999;
 
-// One of several runs that share the tests between them (CI machines running in
-// parallel): the tests at positions Index, Index + Count, Index + 2 Count, ... of the
-// library's list, counted from 0.
-struct TShard {
-    std::size_t Index = 0;
-    std::size_t Count = 1;
-    bool Holds(std::size_t position) const { return position % Count == Index; }
-};
+// Which discovered tests are registered, in which order and how often: each pass lists
+// positions in the discovery answer and becomes a tree of suites of its own.
+using TRegistrationPlan = std::vector<std::vector<std::size_t>>;
+using TRegistrationPlanner = std::function<TRegistrationPlan(const std::vector<std::string>& paths)>;
 
 class TWexelAdapter {
 public:
@@ -37,9 +35,9 @@ public:
     TWexelAdapter& operator=(const TWexelAdapter&) = delete;
 
     bool CheckProtocol();
-    // Asks the library for the tests matching the mask and registers those of Shard as a
-    // tree of suites. A bad line ends the registration with the assertion error, in
-    // whichever shard it falls; what was registered before it stays registered.
+    // Asks the library for the tests matching the masks and registers those that Plan
+    // chooses as a tree of suites. A bad line ends the registration with the assertion
+    // error, whether Plan chose it or not; what was registered before it stays registered.
     void RegisterTests();
     // Runs one script test: returns for a pass (true when the test ran at least one check),
     // raises ETestFailure for a failure and Sys::Exception for anything else.
@@ -52,7 +50,10 @@ public:
     std::string ErrorText;
     std::string FileMask;
     std::string Config;
-    TShard Shard;
+    // Masks after FileMask; a library that an earlier mask found is not listed again.
+    std::vector<std::string> MoreMasks;
+    // Set by the runner (filters, shards, repeats); unset, every test once in discovery order.
+    TRegistrationPlanner Plan;
     std::unique_ptr<TWexelCaller> Caller;
 };
 

@@ -58,7 +58,13 @@ std::string JoinCommandLine(const std::vector<std::string>& args)
         if (i > 0)
             line += ' ';
         const std::string& arg = args[i];
-        if (arg.empty() || arg.find(' ') != std::string::npos)
+        // Of --name=value only the value is quoted: a quoted word is a value, so quoting
+        // the whole would turn the option into a positional argument.
+        const std::size_t equals = arg.rfind("--", 0) == 0 ? arg.find('=') : std::string::npos;
+        const std::size_t blank = arg.find(' ');
+        if (equals != std::string::npos && blank != std::string::npos && equals < blank)
+            line += arg.substr(0, equals + 1) + '"' + arg.substr(equals + 1) + '"';
+        else if (arg.empty() || blank != std::string::npos)
             line += '"' + arg + '"';
         else
             line += arg;

@@ -47,6 +47,7 @@ TCiSettings ReadCiSettings()
                    index);
     }
     settings.ShardStatusFile = Sys::GetEnv(ShardStatusFileVariable);
+    settings.TestOnly = Sys::GetEnv(TestOnlyVariable);
     return settings;
 }
 

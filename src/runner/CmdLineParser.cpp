@@ -20,6 +20,12 @@ using Sys::StartsWithTextAscii;
 
 constexpr std::size_t None = static_cast<std::size_t>(-1);
 
+// Both kinds answer --enable-name and --disable-name.
+bool IsFlag(const TProperty& p)
+{
+    return p.Kind == TPropertyKind::pkFlag || p.Kind == TPropertyKind::pkOptional;
+}
+
 } // namespace
 
 bool TCommandLineReader::SlashStartsOption(const std::string& text, std::size_t slash) const
@@ -66,6 +72,22 @@ void TCommandLineReader::DeclareString(const std::string& name, const std::strin
     Properties.push_back(std::move(p));
 }
 
+void TCommandLineReader::DeclareList(const std::string& name)
+{
+    TProperty p;
+    p.Name = LowerAscii(name);
+    p.Kind = TPropertyKind::pkList;
+    Properties.push_back(std::move(p));
+}
+
+void TCommandLineReader::DeclareOptional(const std::string& name)
+{
+    TProperty p;
+    p.Name = LowerAscii(name);
+    p.Kind = TPropertyKind::pkOptional;
+    Properties.push_back(std::move(p));
+}
+
 void TCommandLineReader::Parse()
 {
     const std::string line = Sys::CommandLine();
@@ -84,7 +106,11 @@ void TCommandLineReader::ParseText(const std::string& text)
 
     auto takeValue = [&](std::string value) {
         if (awaiting != None) {
-            Properties[awaiting].StrValue = std::move(value);
+            TProperty& p = Properties[awaiting];
+            if (p.Kind == TPropertyKind::pkList)
+                p.Values.push_back(std::move(value));
+            else
+                p.StrValue = std::move(value);
             awaiting = None;
         } else {
             Positional.push_back(std::move(value));
@@ -105,7 +131,7 @@ void TCommandLineReader::ParseText(const std::string& text)
             if (enable || StartsWithTextAscii(name, "disable-")) {
                 const std::string rest = name.substr(enable ? 7 : 8);
                 for (TProperty& p : Properties) {
-                    if (p.Kind == TPropertyKind::pkFlag && SameTextAscii(rest, p.Name)) {
+                    if (IsFlag(p) && SameTextAscii(rest, p.Name)) {
                         p.FlagValue = enable;
                         break;
                     }
@@ -118,9 +144,18 @@ void TCommandLineReader::ParseText(const std::string& text)
                 if (found == None)
                     FailBefore(text, cursor);
                 TProperty& p = Properties[found];
-                if (p.Kind == TPropertyKind::pkFlag)
+                if (p.Kind == TPropertyKind::pkFlag) {
                     p.FlagValue = !p.FlagDefault;
-                else
+                } else if (p.Kind == TPropertyKind::pkOptional) {
+                    p.FlagValue = true;
+                    p.StrValue.clear();
+                    if (cursor < len && text[cursor] == '=') {
+                        const std::size_t value = ++cursor;
+                        while (cursor < len && text[cursor] != ' ')
+                            ++cursor;
+                        p.StrValue = text.substr(value, cursor - value);
+                    }
+                } else
                     awaiting = found;
             }
         } else if (c == '-') {
@@ -162,9 +197,19 @@ bool TCommandLineReader::ReadFlag(const std::string& name)
     if (!Parsed)
         Parse();
     const TProperty& p = FindProperty(name);
-    if (p.Kind != TPropertyKind::pkFlag)
+    if (!IsFlag(p))
         throw ECommandLineParseException("No flag property: " + name);
     return p.FlagValue;
+}
+
+const std::vector<std::string>& TCommandLineReader::ReadList(const std::string& name)
+{
+    if (!Parsed)
+        Parse();
+    const TProperty& p = FindProperty(name);
+    if (p.Kind != TPropertyKind::pkList)
+        throw ECommandLineParseException("No list property: " + name);
+    return p.Values;
 }
 
 TProperty& TCommandLineReader::FindProperty(const std::string& name)

@@ -1,7 +1,8 @@
 #pragma once
 // A small reusable reader for options of the forms --name value, --name=value,
 // /name value, -abc (one-letter flags) and --enable-name / --disable-name, plus
-// positional arguments.
+// positional arguments. Besides strings and flags it knows lists (an option given several
+// times keeps every value) and flags with an optional value (--name or --name=value).
 
 #include "platform/SysUtils.h"
 
@@ -17,7 +18,9 @@ public:
     using Sys::Exception::Exception;
 };
 
-enum class TPropertyKind : unsigned char { pkString, pkFlag };
+// pkOptional is a flag that may carry a value, but only glued on with "=": a separate
+// word after it stays a word of its own, so "--shuffle MASK" keeps its mask.
+enum class TPropertyKind : unsigned char { pkString, pkFlag, pkList, pkOptional };
 
 struct TProperty {
     std::string Name; // lower case
@@ -26,6 +29,7 @@ struct TProperty {
     bool FlagValue = false;
     bool FlagDefault = false;
     char Abbreviation = '\0';
+    std::vector<std::string> Values; // pkList: every value, in the order given
 };
 
 using TStringArray = std::vector<std::string>;
@@ -37,6 +41,8 @@ public:
     void DeclareFlag(const std::string& name, bool defaultValue);
     void DeclareFlag(const std::string& name, bool defaultValue, char abbreviation);
     void DeclareString(const std::string& name, const std::string& defaultValue);
+    void DeclareList(const std::string& name);
+    void DeclareOptional(const std::string& name);
 
     // Parses the process command line after removing the program name.
     void Parse();
@@ -46,7 +52,9 @@ public:
 
     // Both parse on demand when no parse has completed yet.
     std::string ReadString(const std::string& name);
+    // True for a pkFlag that is set and for a pkOptional that was given.
     bool ReadFlag(const std::string& name);
+    const std::vector<std::string>& ReadList(const std::string& name);
     const TStringArray& ReadPositional() const { return Positional; }
 
     TProperty& FindProperty(const std::string& name);

@@ -13,9 +13,12 @@
 #include "runner/CiSettings.h"
 #include "runner/CmdLineParser.h"
 #include "runner/GuiModule.h"
+#include "runner/TestSelection.h"
 
+#include <charconv>
 #include <exception>
 #include <memory>
+#include <random>
 
 namespace WexelRunner {
 
@@ -41,6 +44,19 @@ namespace {
 // Both XML modes write this file in the current directory.
 constexpr const char* ReportFileName = "roved-report.xml";
 
+// Decimal digits only, in range: no sign, blank or exponent slips through as a number.
+template <typename T>
+T WholeNumber(const std::string& option, const std::string& text, T least)
+{
+    T value{};
+    const char* end = text.data() + text.size();
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+        std::from_chars(text.data(), end, value).ptr != end || value < least)
+        throw Sys::Exception("Error: --" + option + " must be a whole number from " + std::to_string(least) +
+                             ", not \"" + text + "\"");
+    return value;
+}
+
 // Reads the options into the run settings; "ver" and every option error end the process.
 void ReadOptions()
 {
@@ -51,6 +67,11 @@ void ReadOptions()
         reader.DeclareString("mode", "gui");
         reader.DeclareString("config", "");
         reader.DeclareString("coverage", "");
+        reader.DeclareList("filter");
+        reader.DeclareFlag("list", false);
+        reader.DeclareString("rerun-failed", "");
+        reader.DeclareString("repeat", "1");
+        reader.DeclareOptional("shuffle");
         reader.Parse();
         if (reader.ReadFlag("ver")) {
             WriteLine(1, std::string("Build version: ") + BuildVersion +
@@ -60,12 +81,22 @@ void ReadOptions()
         TRunSettings& settings = RunSettings();
         settings.RunMode = reader.ReadString("mode");
         settings.ConfigFile = reader.ReadString("config");
+        // A shell expands a mask into one argument per library: every one of them counts.
+        settings.FileMasks = reader.ReadPositional();
+        if (settings.FileMasks.empty())
+            settings.FileMasks.push_back("*.qlx");
+        settings.FileMask = settings.FileMasks.front();
         settings.CoverageFile = reader.ReadString("coverage");
         if (settings.CoverageFile.empty())
             settings.CoverageFile = Sys::GetEnv("WEXEL_COVERAGE");
-        settings.FileMask = "*.qlx";
-        if (!reader.ReadPositional().empty())
-            settings.FileMask = reader.ReadPositional().front();
+        settings.Filters = reader.ReadList("filter");
+        settings.List = reader.ReadFlag("list");
+        settings.RerunFailedFile = reader.ReadString("rerun-failed");
+        settings.Repeat = WholeNumber<std::size_t>("repeat", reader.ReadString("repeat"), 1);
+        settings.Shuffle = reader.ReadFlag("shuffle");
+        settings.ShuffleSeed = reader.ReadString("shuffle");
+        if (!settings.ShuffleSeed.empty())
+            WholeNumber<std::uint64_t>("shuffle", settings.ShuffleSeed, 0);
     } catch (const std::exception& e) {
         WriteLine(2, e.what());
         Sys::Halt(1);
@@ -77,8 +108,59 @@ void WriteBanner(const TRunSettings& settings)
     WriteLine(1, "***  Wexel Runner  ***");
     WriteLine(1, "Mode: " + settings.RunMode);
     WriteLine(1, "Config: " + settings.ConfigFile);
-    WriteLine(1, "Filemask: " + settings.FileMask);
+    std::string masks;
+    for (const std::string& mask : settings.FileMasks)
+        masks += (masks.empty() ? "" : " ") + mask;
+    WriteLine(1, "Filemask: " + masks);
 }
+
+// What chose the tests, for the line that says nothing was chosen.
+std::string SelectionText(const TRunSettings& settings, std::size_t discovered)
+{
+    auto quoted = [](const std::vector<std::string>& words) {
+        std::string text;
+        for (const std::string& word : words)
+            text += " \"" + word + "\"";
+        return text;
+    };
+    std::string text = (settings.FileMasks.size() == 1 ? "the mask" : "the masks") + quoted(settings.FileMasks);
+    if (discovered == 0)
+        return text;
+    if (!settings.Filters.empty())
+        text += (settings.Filters.size() == 1 ? ", the filter" : ", the filters") + quoted(settings.Filters);
+    if (!settings.RerunFailedFile.empty())
+        text += ", the failures in" + quoted({settings.RerunFailedFile});
+    return text;
+}
+
+// The selection of the options and the environment. The report of --rerun-failed is read
+// here, so that a missing one ends the run before anything is discovered.
+TSelection MakeSelection(const TRunSettings& settings, const TCiSettings& ci)
+{
+    TSelection selection;
+    selection.Filters = settings.Filters;
+    if (selection.Filters.empty() && !ci.TestOnly.empty())
+        selection.Filters.push_back(ci.TestOnly);
+    if (!settings.RerunFailedFile.empty())
+        selection.Failed = ReadFailedTests(settings.RerunFailedFile);
+    selection.Shard = ci.Shard;
+    selection.Repeat = settings.Repeat;
+    if (settings.Shuffle) {
+        std::uint64_t seed = 0;
+        if (!settings.ShuffleSeed.empty())
+            std::from_chars(settings.ShuffleSeed.data(), settings.ShuffleSeed.data() + settings.ShuffleSeed.size(), seed);
+        else
+            seed = (std::uint64_t(std::random_device()()) << 32) | std::random_device()();
+        selection.ShuffleSeed = seed;
+    }
+    return selection;
+}
+
+// How many tests discovery found and how many the selection chose, before the shard.
+struct TSelectionCounts {
+    std::size_t Discovered = 0;
+    std::size_t Selected = 0;
+};
 
 // Runs the registered tests in the given mode; false for a mode that is not one of the
 // known words (compared exactly, case-sensitively). The run's result goes to result; the
@@ -109,8 +191,10 @@ void OnStopSignal(int signal)
     WexelHost::StopScripts(Sys::SignalName(signal));
 }
 
-// Registers the discovered tests and runs them, or reports why the library cannot be used.
-void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode, const TCiSettings& ci)
+// Registers the discovered tests and runs them (or lists them), or reports why the library
+// cannot be used.
+void RunWithAdapter(Wexel::TWexelAdapter& adapter, const TRunSettings& settings, const TCiSettings& ci,
+                    const TSelectionCounts& counts)
 {
     if (!adapter.Ready) {
         WriteLine(2, "Error: " + adapter.ErrorText);
@@ -119,15 +203,28 @@ void RunWithAdapter(Wexel::TWexelAdapter& adapter, const std::string& mode, cons
     }
     // The tree is named after this library, whichever module holds the registry.
     TestFramework::NameRootAfterModule(reinterpret_cast<const void*>(&Main));
-    adapter.Shard = ci.Shard;
     adapter.RegisterTests();
+    if (settings.List) {
+        for (const std::string& line : ListRegisteredTests())
+            WriteLine(1, line);
+        return;
+    }
     std::unique_ptr<TestFramework::TTestResult> result;
-    if (!Dispatch(mode, result))
+    const bool known = Dispatch(settings.RunMode, result);
+    if (!known)
         WriteLine(2, "Unknown mode");
-    // Only raises a clean exit: 1 already says that something worse went wrong.
-    if (ci.ExitOnFailure && result && (result->FailureCount() > 0 || result->ErrorCount() > 0) &&
-        Sys::ExitCode() == 0)
+    // Only raises a clean exit: 1 already says that something worse went wrong. The
+    // window keeps its results to itself and leaves result empty.
+    if (!ci.ExitOnFailure || Sys::ExitCode() != 0)
+        return;
+    if (!known) {
+        Sys::SetExitCode(NothingRanExitCode);
+    } else if (result && counts.Selected == 0) {
+        WriteLine(2, "No test matched " + SelectionText(settings, counts.Discovered));
+        Sys::SetExitCode(NothingRanExitCode);
+    } else if (result && (result->FailureCount() > 0 || result->ErrorCount() > 0)) {
         Sys::SetExitCode(FailingTestsExitCode);
+    }
 }
 
 } // namespace
@@ -143,11 +240,16 @@ void Main()
     Sys::TStopSignals stopSignals(OnStopSignal);
     ReadOptions();
     const TRunSettings& settings = RunSettings();
-    WriteBanner(settings);
+    // A list is for programs to read: nothing but its lines on standard output.
+    if (!settings.List)
+        WriteBanner(settings);
     const TCiSettings ci = ReadCiSettings();
     TouchShardStatusFile(ci.ShardStatusFile);
     if (!settings.CoverageFile.empty())
         WexelHost::StartCoverage(settings.CoverageFile);
+    const TSelection selection = MakeSelection(settings, ci);
+    if (selection.ShuffleSeed)
+        WriteLine(2, "Shuffle seed: " + std::to_string(*selection.ShuffleSeed));
 
     // A failed login or an adapter that cannot be created raises out of Main before
     // anything needs cleaning up.
@@ -156,6 +258,13 @@ void Main()
         WexelHost::PerformLogin(settings.ConfigFile);
     auto adapter = std::make_unique<Wexel::TWexelAdapter>(settings.FileMask, settings.ConfigFile);
     Wexel::WexelAdapter = adapter.get();
+    adapter->MoreMasks.assign(settings.FileMasks.begin() + 1, settings.FileMasks.end());
+    // Shared with the planner, which the window calls again on every rescan.
+    auto counts = std::make_shared<TSelectionCounts>();
+    adapter->Plan = [selection, counts](const std::vector<std::string>& paths) {
+        counts->Discovered = paths.size();
+        return PlanRegistration(selection, paths, &counts->Selected);
+    };
 
     // From here the clean-up runs whatever happens: the connections are closed first,
     // then the adapter is freed.
@@ -166,7 +275,7 @@ void Main()
             WexelHost::BaseMng->CloseConnections();
     };
     try {
-        RunWithAdapter(*adapter, settings.RunMode, ci);
+        RunWithAdapter(*adapter, settings, ci, *counts);
     } catch (...) {
         try {
             cleanUp();

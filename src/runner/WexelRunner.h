@@ -2,8 +2,10 @@
 // The runner library's entry: Main reads the options, prints the banner and hands the
 // discovered script tests to the runner that the run mode selects.
 
+#include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace WexelRunner {
 
@@ -19,6 +21,14 @@ struct TRunSettings {
     std::string ConfigFile;
     std::string FileMask = "*.qlx";
     std::string CoverageFile; // empty: no coverage
+    // Every positional argument; FileMask is the first.
+    std::vector<std::string> FileMasks{"*.qlx"};
+    std::vector<std::string> Filters;
+    bool List = false;
+    std::string RerunFailedFile;
+    std::size_t Repeat = 1;
+    bool Shuffle = false;
+    std::string ShuffleSeed; // empty: a random one
 };
 TRunSettings& RunSettings();
 

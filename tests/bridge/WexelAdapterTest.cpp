@@ -16,6 +16,7 @@
 using namespace TestFramework;
 using Wexel::TTestCaseQuill;
 using Wexel::TWexelAdapter;
+using Wexel::TRegistrationPlan;
 
 namespace {
 
@@ -302,12 +303,37 @@ TEST_F(WexelAdapterTest, ScriptTestNeedsAPathAndAnAdapter)
     EXPECT_EQ(listener->Log, "c:error(Exception,No script test library is connected) ");
 }
 
-// A bad line fails every shard alike, also those it does not fall in.
-TEST_F(WexelAdapterTest, AShardChecksTheLinesOfTheOthers)
+// A bad line fails every selection alike, also one that does not hold it; each pass of a
+// plan is a tree of its own, in the plan's order.
+TEST_F(WexelAdapterTest, APlanChoosesOrdersAndRepeatsButEveryLineIsChecked)
 {
     FTests = "A/t0\nA//t1\nA/t2";
     TWexelAdapter adapter("*.qlx", "");
-    adapter.Shard = {0, 2};
+    adapter.Plan = [](const std::vector<std::string>&) { return TRegistrationPlan{{0}}; };
     EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed);
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  t0\n");
+
+    ClearRegistry();
+    FTests = "A/x\nB/y\nA/z";
+    adapter.Plan = [](const std::vector<std::string>& paths) {
+        EXPECT_EQ(paths, (std::vector<std::string>{"A/x", "B/y", "A/z"}));
+        return TRegistrationPlan{{2, 1}, {0, 2}};
+    };
+    adapter.RegisterTests();
+    EXPECT_EQ(Tree(RegisteredTests()), "A\n  z\nB\n  y\nA\n  x\n  z\n");
+}
+
+// Masks after the first add only libraries that no earlier mask found.
+TEST_F(WexelAdapterTest, MoreMasksAddEachLibraryOnce)
+{
+    FakeHost::SetHandler([](const FakeHost::TExecutedCall& call) -> std::string {
+        if (call.ProcName == "GetProtocolVersion")
+            return "0.87";
+        const std::string mask = call.Params.at(0).value_or("");
+        return mask == "A.qlx" ? "A/x\n" : mask == "B.qlx" ? "B/y" : "B/y\nA/x\nC/z";
+    });
+    TWexelAdapter adapter("A.qlx", "");
+    adapter.MoreMasks = {"B.qlx", "*.qlx"};
+    adapter.RegisterTests();
+    EXPECT_EQ(Tree(RegisteredTests()), "A\n  x\nB\n  y\nC\n  z\n");
 }

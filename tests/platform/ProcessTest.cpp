@@ -17,6 +17,8 @@ TEST(CommandLine, QuotesEmptyArgumentsAndArgumentsWithBlanks)
 {
     EXPECT_EQ(Sys::JoinCommandLine({"/x/wexel-host", "--mode=txt", "a b", "", "c"}),
               "/x/wexel-host --mode=txt \"a b\" \"\" c");
+    // An option keeps its name outside the quotes, so that it stays an option.
+    EXPECT_EQ(Sys::JoinCommandLine({"p", "--filter=*a b*", "--x y=z"}), "p --filter=\"*a b*\" \"--x y=z\"");
     // A quotation mark inside an argument is passed on as it is.
     EXPECT_EQ(Sys::JoinCommandLine({"p", "it's", "say\"hi\""}), "p it's say\"hi\"");
     EXPECT_EQ(Sys::JoinCommandLine({}), "");

@@ -195,3 +195,37 @@ TEST(CommandLineReader, SlashWordsThatNameNoOptionAreAbsolutePaths)
     EXPECT_TRUE(r.ReadFlag("ver"));
     EXPECT_EQ(r.ReadString("mode"), "/tmp/m");
 }
+
+TEST(CommandLineReader, ListsKeepEveryValueInEveryForm)
+{
+    TCommandLineReader r = MainReader();
+    r.DeclareList("filter");
+    r.ParseText("--filter=a/* mask --filter b /filter !c --FILTER= d");
+    EXPECT_EQ(r.ReadList("filter"), (std::vector<std::string>{"a/*", "b", "!c", "d"}));
+    EXPECT_EQ(r.ReadPositional(), std::vector<std::string>{"mask"});
+    EXPECT_THROW(r.ReadList("mode"), ECommandLineParseException);
+}
+
+// A value only glued on with "=": the next word is never taken from the positionals.
+TEST(CommandLineReader, OptionalValueComesOnlyAfterAnEqualsSign)
+{
+    struct Case {
+        const char* text;
+        bool given;
+        const char* value;
+        std::size_t positionals;
+    };
+    for (const Case& c : std::vector<Case>{{"--shuffle MASK", true, "", 1},
+                                           {"--shuffle=42 MASK", true, "42", 1},
+                                           {"/shuffle=7", true, "7", 0},
+                                           {"--shuffle= MASK", true, "", 1},
+                                           {"--shuffle=42 --disable-shuffle", false, "42", 0},
+                                           {"MASK", false, "", 1}}) {
+        TCommandLineReader r = MainReader();
+        r.DeclareOptional("shuffle");
+        r.ParseText(c.text);
+        EXPECT_EQ(r.ReadFlag("shuffle"), c.given) << c.text;
+        EXPECT_EQ(r.ReadString("shuffle"), c.value) << c.text;
+        EXPECT_EQ(r.ReadPositional().size(), c.positionals) << c.text;
+    }
+}

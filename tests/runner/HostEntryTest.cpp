@@ -36,11 +36,11 @@ TEST(HostEntry, UnknownModeIsCaseSensitiveAndKeepsExitZero)
     EXPECT_EQ(r.ExitCode, 0);
 }
 
-TEST(HostEntry, BannerShowsFirstPositionalAsMask)
+TEST(HostEntry, BannerShowsEveryPositionalAsAMask)
 {
     auto r = RunHost({"/mode", "nonsense", "c:\\tests\\*.qlx", "extra"});
     EXPECT_EQ(r.Out.substr(0, r.Out.find("\r\n", r.Out.find("Filemask")) + 2),
-              "***  Wexel Runner  ***\r\nMode: nonsense\r\nConfig: \r\nFilemask: c:\\tests\\*.qlx\r\n");
+              "***  Wexel Runner  ***\r\nMode: nonsense\r\nConfig: \r\nFilemask: c:\\tests\\*.qlx extra\r\n");
     EXPECT_EQ(r.ExitCode, 0);
 }
 
