@@ -79,6 +79,7 @@ void SetExitCode(int code) { ExitCodeVar() = code; }
 
 void Halt(int code)
 {
+    FlushConsole();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
@@ -143,23 +144,6 @@ void OpenClosedStdHandles()
         int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened != fd && opened >= 0)
             ::close(opened);
-    }
-}
-
-void WriteRaw(TStdHandle handle, std::string_view bytes)
-{
-    int fd = handle == TStdHandle::Output ? STDOUT_FILENO : STDERR_FILENO;
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
     }
 }
 
