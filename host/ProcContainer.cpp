@@ -521,7 +521,7 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     }
     std::size_t len = 0;
     const char* answer = lua_tolstring(L, -1, &len);
-    result.SetAsString(std::string(answer, len));
+    result.AssignString(std::string_view(answer, len));
 }
 
 void StopScripts(const char* cause) noexcept

@@ -41,6 +41,8 @@ TWexelCaller::TWexelCaller(const std::string& config, std::string exeDir)
     SetSearchPath();
 }
 
+TWexelCaller::~TWexelCaller() = default;
+
 void TWexelCaller::SetSearchPath()
 {
     std::string path = Sys::GetEnv("PATH");
@@ -63,7 +65,20 @@ std::string TWexelCaller::FindTests(const std::string& mask)
     return Call(proc, &mask);
 }
 
-std::string TWexelCaller::RunTest(const std::string& fullName) { return Call(RunTestProc, &fullName); }
+std::string TWexelCaller::RunTest(const std::string& fullName)
+{
+    if (!FRunCall) {
+        FRunCall = std::make_unique<WexelHost::TExtCall>();
+        FRunCall->CallKind = WexelHost::ScriptCallKind;
+        FRunCall->LibraryPath = FLibraryPath;
+        FRunCall->ProcName = RunTestProc;
+        FRunCall->Prepare();
+    }
+    FRunCall->CallData.GetParam(0).AssignString(fullName);
+    FRunCall->TimeLimit = TestTimeLimit;
+    Execute(*FRunCall, RunTestProc, true);
+    return FRunCall->CallData.ResultParam.GetAsString();
+}
 
 std::string TWexelCaller::Call(const std::string& proc, const std::string* argument)
 {
@@ -77,6 +92,12 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
     const bool isTest = proc == RunTestProc;
     if (isTest)
         call.TimeLimit = TestTimeLimit;
+    Execute(call, proc, isTest);
+    return call.CallData.ResultParam.GetAsString();
+}
+
+void TWexelCaller::Execute(WexelHost::TExtCall& call, const std::string& proc, bool isTest)
+{
     try {
         call.Execute();
     } catch (const WexelHost::EScriptStopped& e) {
@@ -86,7 +107,6 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
             throw Sys::Exception("Test " + e.Message());
         throw WexelHost::EExtCallError("Call of " + proc + " " + e.Message());
     }
-    return call.CallData.ResultParam.GetAsString();
 }
 
 } // namespace Wexel

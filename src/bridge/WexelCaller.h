@@ -3,7 +3,12 @@
 // library lies relative to the host executable, the scripts' search path, and the
 // library's three procedures as string-in, string-out calls.
 
+#include <memory>
 #include <string>
+
+namespace WexelHost {
+class TExtCall;
+}
 
 namespace Wexel {
 
@@ -16,6 +21,7 @@ public:
     explicit TWexelCaller(const std::string& config);
     // The same for an installation whose EXE directory is given instead.
     TWexelCaller(const std::string& config, std::string exeDir);
+    ~TWexelCaller();
 
     // Directory of the host executable, without a trailing "/".
     std::string ExeDir;
@@ -40,8 +46,12 @@ public:
 private:
     // One external call on a fresh call object, freed whatever happens; nothing caught.
     std::string Call(const std::string& proc, const std::string* argument);
+    // Runs the prepared call; a stop is said as what the user was running.
+    static void Execute(WexelHost::TExtCall& call, const std::string& proc, bool isTest);
 
     std::string FLibraryPath;
+    // The call of RunTest, prepared once and used for every test.
+    std::unique_ptr<WexelHost::TExtCall> FRunCall;
 };
 
 } // namespace Wexel
