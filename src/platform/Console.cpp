@@ -43,6 +43,9 @@ struct TConsole {
     std::atomic<std::size_t> Length{0};
     std::chrono::steady_clock::time_point FirstPending;
     bool FlusherRunning = false;
+    // Set once the exit-time flush has run: whatever static destructors write after it
+    // goes out at once.
+    bool Exiting = false;
     char Data[Capacity];
 
     // Taking the length first means a stop-path flush that interrupts this one finds
@@ -75,7 +78,12 @@ TConsole& Console()
     static TConsole* console = [] {
         auto* made = new TConsole;
         ConsoleInstance = made;
-        std::atexit(FlushConsole);
+        std::atexit([] {
+            TConsole& console = *ConsoleInstance.load();
+            std::lock_guard<std::mutex> lock(console.Lock);
+            console.Exiting = true;
+            console.FlushLocked();
+        });
         return made;
     }();
     return *console;
@@ -87,9 +95,9 @@ void WriteRaw(TStdHandle handle, std::string_view bytes)
 {
     TConsole& console = Console();
     std::lock_guard<std::mutex> lock(console.Lock);
-    if (handle == TStdHandle::Error) {
+    if (handle == TStdHandle::Error || console.Exiting) {
         console.FlushLocked();
-        WriteAll(STDERR_FILENO, bytes.data(), bytes.size());
+        WriteAll(handle == TStdHandle::Error ? STDERR_FILENO : STDOUT_FILENO, bytes.data(), bytes.size());
         return;
     }
     const std::size_t length = console.Length.load();
