@@ -1,6 +1,7 @@
 #include "host/ProcContainer.h"
 
 #include "host/Coverage.h"
+#include "host/ChunkCache.h"
 #include "host/HostLayout.h"
 #include "host/ScriptHooks.h"
 #include "host/ScriptProcesses.h"
@@ -175,21 +176,15 @@ std::string ReadLibraryFile(const std::string& path)
 // The protected steps. Each takes its request as light user data in slot 1.
 
 struct TLoadRequest {
-    const char* Bytes;
-    std::size_t Size;
-    const char* ChunkName;
     const char* Path;
-    bool Compiled = false;
     int EnvRef = LUA_NOREF;
 };
 
+// Runs the compiled chunk in slot 2.
 int LoadChunk(lua_State* L)
 {
     auto* req = static_cast<TLoadRequest*>(lua_touserdata(L, 1));
-    if (luaL_loadbufferx(L, req->Bytes, req->Size, req->ChunkName, "bt") != LUA_OK)
-        return lua_error(L);
-    req->Compiled = true;
-    Coverage::NoteChunk(L, -1, req->Path);
+    Coverage::NoteChunk(L, 2, req->Path);
     // Each library gets its own globals, reading through to the shared ones, so that two
     // libraries with procedures of the same name do not overwrite each other.
     lua_createtable(L, 0, 0);
@@ -318,7 +313,7 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "path");
     lua_pop(L, 1);
 
-    lua_createtable(L, 0, 6);
+    lua_createtable(L, 0, 7);
     lua_pushlstring(L, UserDir().data(), UserDir().size());
     lua_setfield(L, -2, "user_dir");
     lua_pushlstring(L, SystemDir().data(), SystemDir().size());
@@ -337,6 +332,8 @@ int InitState(lua_State* L)
     lua_pushlightuserdata(L, impl);
     lua_pushcclosure(L, HostRunLibrary, 1);
     lua_setfield(L, -2, "run_library");
+    lua_pushcfunction(L, HostLoadFile);
+    lua_setfield(L, -2, "loadfile");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -391,7 +388,6 @@ struct TProcContainer::TImpl {
             ~TLoadingMark() { Set.erase(Path); }
         } mark{Loading, path};
 
-        std::string bytes = ReadLibraryFile(path);
         auto slash = path.rfind('/');
         std::string chunkName = "@" + (slash == std::string::npos ? path : path.substr(slash + 1));
 
@@ -400,16 +396,16 @@ struct TProcContainer::TImpl {
         lua_pushcfunction(L, MessageHandler);
         int handler = lua_gettop(L);
         lua_pushcfunction(L, LoadChunk);
-        TLoadRequest req{bytes.data(), bytes.size(), chunkName.c_str(), path.c_str()};
+        TLoadRequest req{path.c_str()};
         lua_pushlightuserdata(L, &req);
+        // An unchanged library is not compiled again after a reset, only executed.
+        if (int compiled = LoadFileChunk(L, path, chunkName, ReadLibraryFile); compiled != LUA_OK)
+            throw EHostError("the library does not compile: " + ErrorText(L, compiled));
         ++Depth;
-        int status = lua_pcall(L, 1, 0, handler);
+        int status = lua_pcall(L, 2, 0, handler);
         --Depth;
-        if (status != LUA_OK) {
-            throw EHostError((req.Compiled ? "loading the library raised an error: "
-                                           : "the library does not compile: ") +
-                             ErrorText(L, status));
-        }
+        if (status != LUA_OK)
+            throw EHostError("loading the library raised an error: " + ErrorText(L, status));
         Libraries.emplace(path, req.EnvRef);
         return req.EnvRef;
     }

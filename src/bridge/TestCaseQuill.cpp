@@ -31,8 +31,9 @@ private:
 
 } // namespace
 
-TTestCaseQuill::TTestCaseQuill(const std::string& fullName)
-    : TAbstractTest(TestNameOf(fullName)), FFullName(fullName)
+// The path is taken over, not copied: discovery makes one per test.
+TTestCaseQuill::TTestCaseQuill(std::string fullName)
+    : TAbstractTest(TestNameOf(fullName)), FFullName(std::move(fullName))
 {
 }
 

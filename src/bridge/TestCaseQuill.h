@@ -20,7 +20,7 @@ public:
     WEXEL_CLASS(TTestCaseQuill, TestFramework::TAbstractTest)
 
     // The full path must not be empty; the test's name is the part after the last "/".
-    explicit TTestCaseQuill(const std::string& fullName);
+    explicit TTestCaseQuill(std::string fullName);
 
     void Invoke() override;
     // From the library's answer (see MapRunTestAnswer).

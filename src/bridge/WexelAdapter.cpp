@@ -27,22 +27,22 @@ using TestFramework::ITestPtr;
 using TestFramework::TTestSuite;
 using Sys::LowerAscii;
 
-// Lines end at CR LF, CR or LF; a line end at the very end opens no extra line.
-std::vector<std::string_view> SplitLines(std::string_view text)
+// Calls each(line) for every line; lines end at CR LF, CR or LF, and a line end at the
+// very end opens no extra line. No list of the lines is made: a listing has one per test.
+template <class F>
+void ForEachLine(std::string_view text, F&& each)
 {
-    std::vector<std::string_view> lines;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n')
             continue;
-        lines.push_back(text.substr(start, i - start));
+        each(text.substr(start, i - start));
         if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
             ++i;
         start = i + 1;
     }
     if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
+        each(text.substr(start));
 }
 
 std::string_view BeforeLastSlash(std::string_view path)

@@ -79,7 +79,20 @@ std::string TWexelCaller::GetTestPositions(const std::string& mask)
     return Call(proc, &mask);
 }
 
-std::string TWexelCaller::RunTest(const std::string& fullName) { return Call(RunTestProc, &fullName); }
+std::string TWexelCaller::RunTest(const std::string& fullName)
+{
+    if (!FRunCall) {
+        FRunCall = std::make_unique<WexelHost::TExtCall>();
+        FRunCall->CallKind = WexelHost::ScriptCallKind;
+        FRunCall->LibraryPath = FLibraryPath;
+        FRunCall->ProcName = RunTestProc;
+        FRunCall->Prepare();
+    }
+    FRunCall->CallData.GetParam(0).AssignString(fullName);
+    FRunCall->TimeLimit = TestTimeLimit;
+    Execute(*FRunCall, RunTestProc, &fullName);
+    return FRunCall->CallData.ResultParam.GetAsString();
+}
 
 std::string TWexelCaller::Call(const std::string& proc, const std::string* argument)
 {
@@ -95,6 +108,13 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
         call.TimeLimit = TestTimeLimit;
     else
         call.LibraryTimeLimit = TestTimeLimit;
+    Execute(call, proc, isTest ? argument : nullptr);
+    return call.CallData.ResultParam.GetAsString();
+}
+
+void TWexelCaller::Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string* testPath)
+{
+    const bool isTest = testPath != nullptr;
     try {
         call.Execute();
     } catch (const WexelHost::EScriptAbandoned& e) {
@@ -103,7 +123,7 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
         TestFramework::RequestStop();
         if (!isTest)
             throw Sys::Exception("Call of " + proc + " " + e.Message());
-        const std::string message = "Test " + argument->substr(0, 2000) + " " + e.Message();
+        const std::string message = "Test " + testPath->substr(0, 2000) + " " + e.Message();
         if (e.Signal != 0 || !Sys::StopSignal()) {
             Sys::WriteRaw(Sys::TStdHandle::Error, "Error: " + message + "\r\n");
             Sys::SetExitCode(1);
@@ -117,7 +137,6 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
             throw Sys::Exception("Test " + e.Message());
         throw WexelHost::EExtCallError("Call of " + proc + " " + e.Message());
     }
-    return call.CallData.ResultParam.GetAsString();
 }
 
 } // namespace Wexel

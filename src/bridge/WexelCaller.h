@@ -3,7 +3,12 @@
 // library lies relative to the host executable, the scripts' search path, and the
 // library's procedures as string-in, string-out calls.
 
+#include <memory>
 #include <string>
+
+namespace WexelHost {
+class TExtCall;
+}
 
 namespace Wexel {
 
@@ -51,8 +56,13 @@ public:
 private:
     // One external call on a fresh call object, freed whatever happens; nothing caught.
     std::string Call(const std::string& proc, const std::string* argument);
+    // Runs the prepared call; a stop is said as what the user was running.
+    // testPath: the test a RunTest call runs, nullptr for the other procedures.
+    static void Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string* testPath);
 
     std::string FLibraryPath;
+    // The call of RunTest, prepared once and used for every test.
+    std::unique_ptr<WexelHost::TExtCall> FRunCall;
 };
 
 } // namespace Wexel

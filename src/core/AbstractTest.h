@@ -240,21 +240,23 @@ public:
     void SetCheckCalled(bool value) { FCheckCalled = value; }
 
 protected:
+    // The small fields sit together: a run holds one object per test, and the padding
+    // between them would be paid a million times.
     std::string FTestName;
-    bool FEnabled = true;
     std::int64_t FStartTime = 0;
     std::int64_t FStopTime = 0;
     IStatusListenerPtr FStatusListener;
     const Sys::TClass* FExpectedException = nullptr;
+    void* FGUIObject = nullptr;
+    std::array<std::int32_t, 4> FAllowedLeakList{};
+    std::uint8_t FAllowedLeakListIndex = 0; // 0 to 4
+    bool FEnabled = true;
     bool FCheckCalled = false;
     bool FFailsOnNoChecksExecuted = false;
     bool FFailsOnMemoryLeak = false;
     bool FTestMethodInvoked = false;
     bool FFailsOnMemoryRecovery = false;
     bool FIgnoreSetUpTearDownLeaks = false;
-    std::array<std::int32_t, 4> FAllowedLeakList{};
-    std::uint16_t FAllowedLeakListIndex = 0;
-    void* FGUIObject = nullptr;
 };
 
 } // namespace TestFramework

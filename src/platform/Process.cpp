@@ -87,6 +87,7 @@ void SetExitCode(int code) { ExitCodeVar() = code; }
 
 void Halt(int code)
 {
+    FlushConsole();
     std::cout.flush();
     std::cerr.flush();
     std::fflush(nullptr);
@@ -157,31 +158,6 @@ void OpenClosedStdHandles()
         int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
         if (opened != fd && opened >= 0)
             ::close(opened);
-    }
-}
-
-void WriteRaw(TStdHandle handle, std::string_view bytes)
-{
-    // A console that has gone (a pager quit, "| head") takes its own output with it and
-    // nothing else: the run and its report files go on.
-    static std::atomic<bool> gone[2];
-    const int index = handle == TStdHandle::Output ? 0 : 1;
-    if (gone[index].load())
-        return;
-    int fd = handle == TStdHandle::Output ? STDOUT_FILENO : STDERR_FILENO;
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EPIPE)
-                gone[index] = true;
-            return;
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
     }
 }
 

@@ -57,10 +57,21 @@ void OpenClosedStdHandles();
 
 enum class TStdHandle { Output, Error };
 
-// Writes the bytes to the handle unbuffered, retrying partial writes; write errors are
-// ignored (a reader that closed its pipe early must not end a run). Once the handle's
-// reader has gone (EPIPE), nothing more is written to it.
+// Writes the bytes to the handle, retrying partial writes; write errors are ignored (a
+// reader that closed its pipe early must not end a run; once it has gone, EPIPE, nothing
+// more is written to that handle). Standard output is buffered and
+// reaches the descriptor at most 50 ms after it was written, when the buffer is full, on
+// FlushConsole, before anything is written to standard error, and when the process exits
+// or halts. Whatever writes to descriptor 1 other than through here (or points it
+// elsewhere for a while) calls FlushConsole first, so that the order holds.
 void WriteRaw(TStdHandle handle, std::string_view bytes);
+
+// Writes out what standard output holds. Safe from any thread.
+void FlushConsole();
+
+// The same for a path that ends the process from a signal handler: takes no lock and
+// only calls write(). Bytes written concurrently by an interrupted WriteRaw may be missed.
+void FlushConsoleFromSignal();
 
 // Child processes of scripts (os.execute, io.popen). Each runs "/bin/sh -c command" as
 // the leader of a process group of its own, with the default signal actions and an empty

@@ -15,6 +15,8 @@ TReportSink::TReportSink(const std::string& fileName) : FFileName(fileName)
     FFile.reset(std::fopen(FFileName.c_str(), "wb"));
     if (!FFile)
         Fail("create", errno);
+    // Large enough that the clock, not the buffer, decides most writes.
+    std::setvbuf(FFile.get(), nullptr, _IOFBF, 64 * 1024);
 }
 
 void TReportSink::Write(std::string_view bytes)
@@ -26,13 +28,33 @@ void TReportSink::Write(std::string_view bytes)
     if (!FFile)
         Fail("write", EBADF);
     errno = 0;
-    if (std::fwrite(bytes.data(), 1, bytes.size(), FFile.get()) != bytes.size() || std::fflush(FFile.get()) != 0)
+    if (std::fwrite(bytes.data(), 1, bytes.size(), FFile.get()) != bytes.size())
+        Fail("write", errno);
+    const auto now = std::chrono::steady_clock::now();
+    if (now - FFlushed >= std::chrono::milliseconds(50)) {
+        FFlushed = now;
+        Flush();
+    }
+}
+
+void TReportSink::Flush()
+{
+    if (FFileName.empty()) {
+        Sys::FlushConsole();
+        return;
+    }
+    errno = 0;
+    if (FFile && std::fflush(FFile.get()) != 0)
         Fail("write", errno);
 }
 
 void TReportSink::Overwrite(std::size_t offset, std::string_view bytes)
 {
-    if (!FFile || std::fseek(FFile.get(), static_cast<long>(offset), SEEK_SET) != 0)
+    if (!FFile)
+        return;
+    // What is still buffered fails here with its reason, not silently in the seek.
+    Flush();
+    if (std::fseek(FFile.get(), static_cast<long>(offset), SEEK_SET) != 0)
         return;
     errno = 0;
     if (std::fwrite(bytes.data(), 1, bytes.size(), FFile.get()) != bytes.size() || std::fflush(FFile.get()) != 0 ||
@@ -42,6 +64,8 @@ void TReportSink::Overwrite(std::size_t offset, std::string_view bytes)
 
 void TReportSink::Close()
 {
+    if (FFileName.empty())
+        Sys::FlushConsole();
     if (!FFile)
         return;
     errno = 0;

@@ -3,6 +3,7 @@
 
 #include "platform/SysUtils.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <memory>
@@ -25,11 +26,15 @@ public:
     // truncated when it exists; EInOutError when that fails.
     explicit TReportSink(const std::string& fileName);
 
-    // Writes the bytes as they are (records carry their own line ends) and flushes them,
-    // so that a run that breaks off still leaves every record written so far in the file.
-    // EInOutError when the file cannot take them. Writes to standard output are not
-    // checked: a closed pipe must not end a run.
+    // Writes the bytes as they are (records carry their own line ends). A file is flushed
+    // when 50 ms have passed since its last flush, not per record, so that a run that is
+    // killed loses at most the records of its last 50 ms; Close and the process's exit
+    // flush the rest. EInOutError when the file cannot take them. Writes to standard
+    // output are not checked: a closed pipe must not end a run.
     void Write(std::string_view bytes);
+
+    // Writes out what the file or the console holds now.
+    void Flush();
 
     // Replaces bytes already written, from the offset on, for a record that can only be
     // completed at the end; the next Write still appends. Standard output and files that
@@ -51,6 +56,9 @@ private:
 
     std::string FFileName;
     std::unique_ptr<std::FILE, TFileCloser> FFile;
+    // Long past at first, so the first record is flushed at once: a file that takes no
+    // bytes fails the run before any test runs.
+    std::chrono::steady_clock::time_point FFlushed{};
 };
 
 } // namespace ReportSink

@@ -3,6 +3,7 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "platform/Process.h"
 
 #include <cmath>
 #include <cstdint>
@@ -43,8 +44,18 @@ std::string Section(int count, const char* one, const char* many, const std::str
 
 } // namespace
 
-void TTextTestListener::AddError(TTestFailure&) { WriteStdOut("E"); }
-void TTextTestListener::AddFailure(TTestFailure&) { WriteStdOut("F"); }
+// A failure is shown at once, not on the console's clock: it is what a person watches for.
+void TTextTestListener::AddError(TTestFailure&)
+{
+    WriteStdOut("E");
+    Sys::FlushConsole();
+}
+
+void TTextTestListener::AddFailure(TTestFailure&)
+{
+    WriteStdOut("F");
+    Sys::FlushConsole();
+}
 bool TTextTestListener::ShouldRunTest(const ITestPtr& test) { return test->GetEnabled(); }
 void TTextTestListener::StartTest(const ITestPtr&) { WriteStdOut("."); }
 
@@ -63,6 +74,7 @@ void TTextTestListener::TestingEnds(TTestResult& testResult)
     WriteLnStdOut(FormatRunTime(RunTime));
     WriteLnStdOut(Report(testResult));
     WriteLnStdOut("");
+    Sys::FlushConsole();
 }
 
 std::string TTextTestListener::Report(TTestResult& r) { return PrintHeader(r) + PrintErrors(r) + PrintFailures(r); }

@@ -94,34 +94,44 @@ TEST_F(WexelCallerTest, EachProcedureRunsOneFullCallOnAFreshObject)
     EXPECT_EQ(calls[2].ProcName, "RunTest");
     EXPECT_EQ(calls[2].Params, (std::vector<std::optional<std::string>>{"A/B/y"}));
 
-    // The argument is stored after Prepare (which empties the call data), never before.
+    // The argument is stored after Prepare (which empties the call data), never before;
+    // RunTest is prepared once and its call kept for the next test, with the new path.
+    caller.RunTest("A/x");
+    ASSERT_EQ(calls.size(), 4u);
+    EXPECT_EQ(calls[3].Params, (std::vector<std::optional<std::string>>{"A/x"}));
     EXPECT_EQ(FakeHost::Journal(),
               (std::vector<std::string>{"Prepare GetProtocolVersion", "Execute GetProtocolVersion",
                                         "Prepare FindTests", "Execute FindTests", "Prepare RunTest",
-                                        "Execute RunTest"}));
-    EXPECT_EQ(FakeHost::LiveCalls(), 0);
+                                        "Execute RunTest", "Execute RunTest"}));
+    EXPECT_EQ(FakeHost::LiveCalls(), 1);
 }
 
 TEST_F(WexelCallerTest, HostExceptionsPassUnchangedAndTheCallIsFreed)
 {
-    TWexelCaller caller("", "/opt/App/EXE");
+    {
+        TWexelCaller caller("", "/opt/App/EXE");
 
-    FakeHost::SetHandler([](const FakeHost::TExecutedCall&) -> std::string {
-        throw WexelHost::EExtCallError("library gone");
-    });
-    try {
-        caller.RunTest("A/x");
-        FAIL() << "no exception";
-    } catch (const WexelHost::EExtCallError& e) {
-        EXPECT_EQ(e.Message(), "library gone");
-        EXPECT_EQ(e.ClassName(), "EExtCallError");
+        FakeHost::SetHandler([](const FakeHost::TExecutedCall&) -> std::string {
+            throw WexelHost::EExtCallError("library gone");
+        });
+        for (int i = 0; i < 2; ++i) {
+            try {
+                caller.RunTest("A/x");
+                FAIL() << "no exception";
+            } catch (const WexelHost::EExtCallError& e) {
+                EXPECT_EQ(e.Message(), "library gone");
+                EXPECT_EQ(e.ClassName(), "EExtCallError");
+            }
+            // The one call object that every test uses, whatever the tests did.
+            EXPECT_EQ(FakeHost::LiveCalls(), 1);
+        }
+
+        FakeHost::SetHandler([](const FakeHost::TExecutedCall&) -> std::string {
+            throw std::runtime_error("not ours");
+        });
+        EXPECT_THROW(caller.GetProtocolVersion(), std::runtime_error);
+        EXPECT_EQ(FakeHost::LiveCalls(), 1);
     }
-    EXPECT_EQ(FakeHost::LiveCalls(), 0);
-
-    FakeHost::SetHandler([](const FakeHost::TExecutedCall&) -> std::string {
-        throw std::runtime_error("not ours");
-    });
-    EXPECT_THROW(caller.GetProtocolVersion(), std::runtime_error);
     EXPECT_EQ(FakeHost::LiveCalls(), 0);
 }
 

@@ -1,4 +1,5 @@
 #include "core/TestRegistry.h"
+#include "platform/Process.h"
 
 #include "RunRecorder.h"
 
@@ -153,6 +154,7 @@ TEST(StdOut, WritesBytesUnchangedAndEndsLinesWithCrLf)
     WriteStdOut(std::string_view("a\nb\0c", 5));
     WriteLnStdOut("");
     WriteLnStdOut("end");
+    Sys::FlushConsole();
     ::dup2(saved, STDOUT_FILENO);
     ::close(saved);
 

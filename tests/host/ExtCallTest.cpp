@@ -10,6 +10,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 
@@ -152,6 +156,55 @@ TEST_F(ExtCallTest, KeepsLibrariesLoadedUntilTheContainerIsReset)
     EXPECT_EQ(Call(lib, "Next"), "2");
     ResetProcContainer();
     EXPECT_EQ(Call(lib, "Next"), "edited");
+}
+
+// The compiled form outlives a reset while the file is the same; the file is told apart
+// by its size, modification time and inode, not by its bytes.
+TEST_F(ExtCallTest, AnUnchangedLibraryIsNotCompiledAgainAfterAReset)
+{
+    auto lib = Library("Kept.qlx", "function Run() return 'one' end\n");
+    EXPECT_EQ(Call(lib, "Run"), "one");
+    struct stat before {};
+    ASSERT_EQ(::stat(lib.c_str(), &before), 0);
+    // Same size, same inode, the old modification time put back: taken for unchanged.
+    std::FILE* f = std::fopen(lib.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fputs("function Run() return 'two' end\n", f);
+    std::fclose(f);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lib.c_str(), times, 0), 0);
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Run"), "one") << "executed again from the kept chunk";
+
+    const timespec later[2] = {before.st_atim, {before.st_mtim.tv_sec + 1, before.st_mtim.tv_nsec}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lib.c_str(), later, 0), 0);
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Run"), "two");
+    // A fresh state still runs the main chunk afresh: its globals start over.
+    auto counter = Library("Counter.qlx", "local n = 0\nfunction Next() n = n + 1; return n end\n");
+    EXPECT_EQ(Call(counter, "Next"), "1");
+    ResetProcContainer();
+    EXPECT_EQ(Call(counter, "Next"), "1");
+}
+
+TEST_F(ExtCallTest, ScriptsLoadFilesThroughTheKeptChunks)
+{
+    auto helper = Library("Helper.lua", "x = (x or 0) + 1\nreturn Base .. x\n");
+    auto broken = Library("Broken.lua", "return +\n");
+    auto lib = Library("Loader.qlx",
+                       "function Run(path)\n"
+                       "  local env = { Base = 'b' }\n"
+                       "  local chunk, err = host.loadfile(path, nil, env)\n"
+                       "  if not chunk then return 'nil: ' .. err end\n"
+                       "  return chunk() .. chunk() .. tostring(x)\n"
+                       "end\n");
+    EXPECT_EQ(Call(lib, "Run", {helper}), "b1b2nil");
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Run", {helper}), "b1b2nil");
+    const std::string syntax = Call(lib, "Run", {broken});
+    EXPECT_EQ(syntax.rfind("nil: ", 0), 0u) << syntax;
+    EXPECT_NE(syntax.find("Broken.lua:1:"), std::string::npos) << syntax;
+    EXPECT_NE(Call(lib, "Run", {Dir.File("none.lua")}).find("nil: cannot open "), std::string::npos);
 }
 
 TEST_F(ExtCallTest, WhatAScriptRemembersOutlivesAReset)

@@ -6,6 +6,7 @@
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
+#include "platform/Process.h"
 
 #include "HostProcess.h"
 
@@ -126,6 +127,7 @@ public:
     TStdOutCapture() : FFile(FDir.File("stdout"))
     {
         std::fflush(stdout);
+        Sys::FlushConsole();
         FSaved = ::dup(STDOUT_FILENO);
         std::FILE* f = std::fopen(FFile.c_str(), "wb");
         ::dup2(::fileno(f), STDOUT_FILENO);
@@ -147,6 +149,7 @@ private:
     {
         if (FSaved < 0)
             return;
+        Sys::FlushConsole();
         ::dup2(FSaved, STDOUT_FILENO);
         ::close(FSaved);
         FSaved = -1;

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 using ReportSink::EInOutError;
 using ReportSink::TReportSink;
@@ -31,7 +33,7 @@ std::string CreateError(const std::string& fileName)
 
 } // namespace
 
-TEST(ReportSink, TruncatesTheFileAndFlushesEveryRecord)
+TEST(ReportSink, TruncatesTheFileAndFlushesTheFirstRecordThenOnTheClock)
 {
     TTempDir dir;
     const std::string path = dir.File("roved-report.xml");
@@ -39,13 +41,20 @@ TEST(ReportSink, TruncatesTheFileAndFlushesEveryRecord)
 
     TReportSink sink(path);
     EXPECT_EQ(ReadFile(path), "");
-    // Each record is in the file as soon as it is written, before any close.
+    // The first record at once, so an unwritable file shows before any test runs.
     sink.Write("<a>\r\n");
     EXPECT_EQ(ReadFile(path), "<a>\r\n");
     sink.Write(std::string("\0\xFF", 2));
+    sink.Flush();
     EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF", 7));
+    // A record written once the clock has passed takes the held ones along.
+    sink.Write("<b/>");
+    std::this_thread::sleep_for(std::chrono::milliseconds(60));
+    sink.Write("<c/>");
+    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF<b/><c/>", 15));
+    sink.Write("<d/>");
     sink.Close();
-    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF", 7));
+    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF<b/><c/><d/>", 19));
     EXPECT_THROW(sink.Write("late"), EInOutError);
 }
 

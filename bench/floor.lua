@@ -1,0 +1,49 @@
+-- The least a runner must do, in plain Lua, as the yardstick for bench/run-bench: load
+-- the same test libraries, keep every test under its path, call each in pcall and write
+-- one unbuffered progress character per test. Nothing is reported but the count.
+-- With --load-only it stops after loading, the yardstick for discovery.
+--   lua5.4 bench/floor.lua [--load-only] Bench00.qlx Bench01.qlx ...
+
+local names, bodies = {}, {}
+local prefix = nil
+
+function suite(name, body)
+  local outer = prefix
+  prefix = outer and (outer .. "/" .. name) or name
+  body()
+  prefix = outer
+end
+
+function test(name, fn)
+  local n = #bodies + 1
+  names[n] = prefix .. "/" .. name
+  bodies[n] = fn
+end
+
+function check_equals(expected, actual)
+  if expected ~= actual then
+    error("expected " .. tostring(expected) .. " but was " .. tostring(actual), 2)
+  end
+end
+
+local first, load_only = 1, arg[1] == "--load-only"
+if load_only then first = 2 end
+for i = first, #arg do
+  local chunk = assert(loadfile(arg[i]))
+  chunk()
+end
+if load_only then
+  io.stdout:write(#bodies, " tests loaded\n")
+  os.exit(0)
+end
+
+io.stdout:setvbuf("no")
+local failed = 0
+for i = 1, #bodies do
+  io.stdout:write(".")
+  if not pcall(bodies[i]) then
+    failed = failed + 1
+  end
+end
+io.stdout:write("\n", #bodies, " tests, ", failed, " failed\n")
+os.exit(failed == 0 and 0 or 1)
