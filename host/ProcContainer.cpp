@@ -1,6 +1,7 @@
 #include "host/ProcContainer.h"
 
 #include "host/HostLayout.h"
+#include "host/OutputCapture.h"
 #include "platform/Signals.h"
 
 #include <lua.hpp>
@@ -304,6 +305,7 @@ int InitState(lua_State* L)
     void* impl = lua_touserdata(L, 1);
     const char* packagePath = static_cast<const char*>(lua_touserdata(L, 2));
     luaL_openlibs(L);
+    InstallOutputCapture(L);
     lua_getglobal(L, "os");
     lua_pushcfunction(L, RefuseExit);
     lua_setfield(L, -2, "exit");

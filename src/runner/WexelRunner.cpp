@@ -5,6 +5,7 @@
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "report/JUnitTestRunner.h"
+#include "report/ReportRun.h"
 #include "report/TextTestRunner.h"
 #include "report/XMLTestRunner.h"
 #include "report/XMLTestRunner2.h"
@@ -14,6 +15,7 @@
 #include "runner/CmdLineParser.h"
 #include "runner/GuiModule.h"
 
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -38,8 +40,41 @@ TRunSettings& RunSettings()
 
 namespace {
 
-// Both XML modes write this file in the current directory.
+// The XML modes write this file in the current directory unless told otherwise.
 constexpr const char* ReportFileName = "roved-report.xml";
+
+// Bazel names the file where it collects a test's JUnit report.
+constexpr const char* BazelReportVariable = "XML_OUTPUT_FILE";
+
+// The report file of the mode: --report, else for JUnit Bazel's file, else the default.
+std::string ReportFileFor(const std::string& mode)
+{
+    const std::string& chosen = RunSettings().ReportFile;
+    if (!chosen.empty())
+        return chosen;
+    if (mode == "xml_junit")
+        if (const char* bazel = std::getenv(BazelReportVariable); bazel && *bazel)
+            return bazel;
+    return ReportFileName;
+}
+
+// Where a script test is declared, for the JUnit report. The bridge's test case does not
+// carry its declaration yet; once it does, this answers
+// {JUnitTestRunner::ShownPath(file), line} for it.
+JUnitTestRunner::TTestPosition ScriptTestPosition(const TestFramework::ITestPtr& test)
+{
+    (void)test;
+    return {};
+}
+
+JUnitTestRunner::TReportHooks JUnitHooks()
+{
+    JUnitTestRunner::TReportHooks hooks;
+    hooks.Position = ScriptTestPosition;
+    hooks.BeginOutput = WexelHost::BeginOutputCapture;
+    hooks.TakeOutput = WexelHost::EndOutputCapture;
+    return hooks;
+}
 
 // Reads the options into the run settings; "ver" and every option error end the process.
 void ReadOptions()
@@ -50,6 +85,7 @@ void ReadOptions()
         reader.DeclareFlag("ver", false);
         reader.DeclareString("mode", "gui");
         reader.DeclareString("config", "");
+        reader.DeclareString("report", "");
         reader.Parse();
         if (reader.ReadFlag("ver")) {
             WriteLine(1, std::string("Build version: ") + BuildVersion +
@@ -59,6 +95,7 @@ void ReadOptions()
         TRunSettings& settings = RunSettings();
         settings.RunMode = reader.ReadString("mode");
         settings.ConfigFile = reader.ReadString("config");
+        settings.ReportFile = reader.ReadString("report");
         settings.FileMask = "*.qlx";
         if (!reader.ReadPositional().empty())
             settings.FileMask = reader.ReadPositional().front();
@@ -84,11 +121,11 @@ bool Dispatch(const std::string& mode, std::unique_ptr<TestFramework::TTestResul
     if (mode == "txt")
         result = TextTestRunner::RunRegisteredTests();
     else if (mode == "xml")
-        result = XMLTestRunner::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner::RunRegisteredTests(ReportFileFor(mode));
     else if (mode == "xml_nunit")
-        result = XMLTestRunner2::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner2::RunRegisteredTests(ReportFileFor(mode));
     else if (mode == "xml_junit")
-        result = JUnitTestRunner::RunRegisteredTests(ReportFileName);
+        result = JUnitTestRunner::RunRegisteredTests(ReportFileFor(mode), JUnitHooks());
     else if (mode == "gui")
         RunInWindow();
     else
@@ -102,6 +139,7 @@ bool Dispatch(const std::string& mode, std::unique_ptr<TestFramework::TTestResul
 void OnStopSignal(int signal)
 {
     TestFramework::RequestStop();
+    ReportRun::NoteStopCause(Sys::SignalName(signal));
     WexelHost::StopScripts(Sys::SignalName(signal));
 }
 
@@ -135,6 +173,7 @@ void Main()
     using namespace WexelRunner;
     Sys::SetExitCode(0);
     TestFramework::ResetStopRequest();
+    ReportRun::NoteStopCause(nullptr);
     WexelHost::ResumeScripts();
     Sys::TStopSignals stopSignals(OnStopSignal);
     ReadOptions();

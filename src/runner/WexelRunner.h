@@ -18,6 +18,7 @@ struct TRunSettings {
     std::string RunMode = "gui";
     std::string ConfigFile;
     std::string FileMask = "*.qlx";
+    std::string ReportFile; // --report; empty: the mode's default
 };
 TRunSettings& RunSettings();
 
