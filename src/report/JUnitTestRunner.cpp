@@ -106,8 +106,11 @@ private:
         return FHooks.TakeOutput();
     }
 
+    // A test that started is never listed as not run, even when it broke the run off
+    // before its outcome.
     void TestStarted(const ITestPtr& test) override
     {
+        Current().Reached.insert(test.get());
         if (!IsTestCase(test) || !FHooks.BeginOutput)
             return;
         FHooks.BeginOutput();
