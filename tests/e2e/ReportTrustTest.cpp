@@ -205,4 +205,15 @@ TEST(ReportTrust, AReportThatCannotReachAReaderEndsTheRunWithOneErrorLine)
     const auto gone = stage.Run({"--mode=xml_junit", "--report=gone/r.xml"});
     EXPECT_EQ(gone.ExitCode, 1);
     EXPECT_EQ(gone.Err, "Error: Cannot close report file \"gone/r.xml\": the file was removed during the run\r\n");
+
+    // A full disk, played by a file size limit of 2 KB under a report that outgrows it.
+    std::string many;
+    for (int i = 0; i < 100; ++i)
+        many += "test('t" + std::to_string(i) + "', function() end)\n";
+    stage.WriteUserLibrary("One.qlx", many);
+    std::filesystem::remove(stage.ReportPath());
+    const auto full = TestSupport::RunProcess(
+        {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 2; exec '" + stage.HostPath() + "' --mode=xml_junit"}, options);
+    EXPECT_EQ(full.ExitCode, 1);
+    EXPECT_EQ(full.Err, "Error: Cannot write report file \"roved-report.xml\": File too large\r\n");
 }
