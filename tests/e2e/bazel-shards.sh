@@ -43,8 +43,9 @@ wexel_test(
 BUILD
 
 cd "$scratch/ws"
-# --batch: no server stays behind; the output root is this test's own.
-bz() { bazel --batch --output_user_root="$scratch/root" "$@"; }
+# --batch: no server stays behind; the output root is this test's own, and no rc file
+# of the user changes what runs.
+bz() { bazel --batch --nohome_rc --output_user_root="$scratch/root" "$@"; }
 problems=0
 complain() { echo "bazel-shards: $1"; problems=1; }
 
