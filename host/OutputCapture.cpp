@@ -93,7 +93,7 @@ int Print(lua_State* L)
     return 0;
 }
 
-// Upvalues: the original standard output file, the original io.write, io.output.
+// Upvalues: standard output as the io library opened it, its own io.write, io.output.
 int IoWrite(lua_State* L)
 {
     lua_pushvalue(L, lua_upvalueindex(3));
@@ -111,7 +111,7 @@ int IoWrite(lua_State* L)
     return 1;
 }
 
-// Upvalues: the original standard output file, the original write method.
+// Upvalues: standard output as the io library opened it, the files' own write method.
 int FileWrite(lua_State* L)
 {
     if (!lua_rawequal(L, 1, lua_upvalueindex(1))) {
