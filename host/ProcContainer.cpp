@@ -3,6 +3,7 @@
 #include "host/Coverage.h"
 #include "host/ChunkCache.h"
 #include "host/HostLayout.h"
+#include "host/OutputCapture.h"
 #include "host/ScriptHooks.h"
 #include "host/ScriptProcesses.h"
 #include "platform/Process.h"
@@ -297,6 +298,7 @@ int InitState(lua_State* L)
     void* impl = lua_touserdata(L, 1);
     const char* packagePath = static_cast<const char*>(lua_touserdata(L, 2));
     luaL_openlibs(L);
+    InstallOutputCapture(L);
     lua_getglobal(L, "os");
     lua_pushcfunction(L, RefuseExit);
     lua_setfield(L, -2, "exit");

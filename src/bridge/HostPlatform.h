@@ -167,6 +167,12 @@ extern TLContainer* const LContainer;
 void StopScripts(const char* cause) noexcept;
 void ResumeScripts() noexcept;
 
+// Output capture for the reports: from BeginOutputCapture on, what scripts write to
+// standard output is also kept (up to 1 MB, then a line saying how much was left out);
+// EndOutputCapture ends the capture and answers the text.
+void BeginOutputCapture() noexcept;
+std::string EndOutputCapture();
+
 // Drops every loaded script library, so that the next call loads it from its file again.
 void ResetProcContainer();
 

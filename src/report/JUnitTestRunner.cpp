@@ -9,7 +9,9 @@
 #include "report/ReportRun.h"
 #include "report/XmlReportListener.h"
 
+#include <filesystem>
 #include <fstream>
+#include <unordered_set>
 #include <vector>
 
 namespace JUnitTestRunner {
@@ -30,34 +32,52 @@ std::string HostName()
     return name.empty() ? "localhost" : name;
 }
 
-// A suite whose element is not written yet: its own test cases and their totals.
+// A suite whose element is not written yet: its own test cases and their totals, and
+// which of its children the run reached.
 struct TPendingSuite {
+    TestFramework::ITest* Suite = nullptr;
     std::string Path;
     std::string Timestamp;
     std::string Cases;
     TTotals Totals;
+    std::unordered_set<const TestFramework::ITest*> Reached;
 };
+
+bool IsTestCase(const ITestPtr& test) { return test->Tests().empty(); }
 
 class TJUnitTestListener : public XmlReport::TXmlReportListener {
 public:
-    TJUnitTestListener(std::string fileName, const ITestPtr& root)
-        : TXmlReportListener(std::move(fileName)), FRoot(root.get()), FHostName(HostName())
+    TJUnitTestListener(std::string fileName, const ITestPtr& root, TReportHooks hooks)
+        : TXmlReportListener(std::move(fileName)), FRoot(root.get()), FHostName(HostName()),
+          FHooks(std::move(hooks))
     {
         // Test cases directly in the root are gathered under the root's own name.
-        FSuites.push_back({root ? root->GetName() : std::string(), {}, {}, {}});
+        FSuites.push_back({FRoot, root ? ClassNameLevel(root->GetName()) : std::string(), {}, {}, {}, {}});
     }
 
 private:
     TPendingSuite& Current() { return FSuites.back(); }
 
-    void Add(std::string record, std::uint64_t milliseconds, int TTotals::*counter = nullptr)
+    // The path of a child suite: the root is no part of it.
+    std::string ChildPath(const TPendingSuite& parent, const std::string& name) const
     {
-        TPendingSuite& suite = Current();
+        return parent.Suite == FRoot ? ClassNameLevel(name) : parent.Path + "." + ClassNameLevel(name);
+    }
+
+    static void Add(TPendingSuite& suite, std::string record, std::uint64_t milliseconds,
+                    int TTotals::*counter = nullptr)
+    {
         suite.Cases += record;
         ++suite.Totals.Tests;
         suite.Totals.Milliseconds += milliseconds;
         if (counter)
             ++(suite.Totals.*counter);
+    }
+
+    void Add(const ITestPtr& test, std::string record, std::uint64_t milliseconds, int TTotals::*counter = nullptr)
+    {
+        Current().Reached.insert(test.get());
+        Add(Current(), std::move(record), milliseconds, counter);
     }
 
     // Written when the suite is left; a suite without test cases of its own is no element.
@@ -72,6 +92,65 @@ private:
         return SuiteRecord(suite.Path, suite.Totals, suite.Timestamp, FHostName, suite.Cases);
     }
 
+    TTestPosition PositionOf(const ITestPtr& test) const
+    {
+        return FHooks.Position ? FHooks.Position(test) : TTestPosition{};
+    }
+
+    // What the test wrote, once: a test with several outcomes shows it at the first.
+    std::string OutputOf(const ITestPtr& test)
+    {
+        if (FOutputOf != test.get() || !FHooks.TakeOutput)
+            return {};
+        FOutputOf = nullptr;
+        return FHooks.TakeOutput();
+    }
+
+    // A test that started is never listed as not run, even when it broke the run off
+    // before its outcome.
+    void TestStarted(const ITestPtr& test) override
+    {
+        Current().Reached.insert(test.get());
+        if (!IsTestCase(test) || !FHooks.BeginOutput)
+            return;
+        FHooks.BeginOutput();
+        FOutputOf = test.get();
+    }
+
+    // A stopped run leaves children of the suite unreached: each test case among them,
+    // and each below a suite among them, is listed as not run, so that the report holds
+    // every selected test. A disabled one is listed as a normal run lists it.
+    std::string AddNotReached(TPendingSuite& suite)
+    {
+        if (!suite.Suite)
+            return {};
+        std::string records;
+        for (const ITestPtr& child : suite.Suite->Tests()) {
+            if (suite.Reached.count(child.get()))
+                continue;
+            if (IsTestCase(child))
+                AddNotRun(suite, child);
+            else if (child->GetEnabled())
+                records += NotRunSuite(child, ChildPath(suite, child->GetName()));
+        }
+        return records;
+    }
+
+    void AddNotRun(TPendingSuite& suite, const ITestPtr& test)
+    {
+        const TTestPosition position = PositionOf(test);
+        const std::string message = test->GetEnabled() ? ReportRun::NotRunMessage() : std::string();
+        Add(suite, SkippedTestCaseRecord(suite.Path, test->GetName(), message, {position.File, position.Line, {}}),
+            0, &TTotals::Skipped);
+    }
+
+    std::string NotRunSuite(const ITestPtr& suite, std::string path)
+    {
+        TPendingSuite pending{suite.get(), std::move(path), FormatTimestamp(Sys::Now()), {}, {}, {}};
+        std::string inner = AddNotReached(pending);
+        return Flush(pending) + inner;
+    }
+
     std::string RunHeader() override
     {
         FStartTicks = Sys::GetTickCount();
@@ -84,7 +163,11 @@ private:
 
     std::string PassedTest(const ITestPtr& test) override
     {
-        Add(PassedTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime()),
+        const TTestPosition position = PositionOf(test);
+        const std::string output = OutputOf(test);
+        Add(test,
+            PassedTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
+                                 {position.File, position.Line, output}),
             test->ElapsedTestTime());
         return {};
     }
@@ -92,8 +175,12 @@ private:
     std::string ErroredTest(TTestFailure& failure) override
     {
         auto test = failure.FailedTest();
-        Add(ErroredTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
-                                  failure.ThrownExceptionName(), failure.ThrownExceptionMessage()),
+        const TTestPosition position = PositionOf(test);
+        const std::string output = OutputOf(test);
+        Add(test,
+            ErroredTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
+                                  failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
+                                  {position.File, position.Line, output}),
             test->ElapsedTestTime(), &TTotals::Errors);
         return {};
     }
@@ -101,8 +188,12 @@ private:
     std::string FailedTest(TTestFailure& failure) override
     {
         auto test = failure.FailedTest();
-        Add(FailedTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
-                                 failure.ThrownExceptionName(), failure.ThrownExceptionMessage()),
+        const TTestPosition position = PositionOf(test);
+        const std::string output = OutputOf(test);
+        Add(test,
+            FailedTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
+                                 failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
+                                 {position.File, position.Line, output}),
             test->ElapsedTestTime(), &TTotals::Failures);
         return {};
     }
@@ -110,14 +201,21 @@ private:
     // A disabled suite is passed over as a whole: its test cases are not listed.
     std::string SkippedTest(const ITestPtr& test) override
     {
-        if (test->Tests().empty())
-            Add(SkippedTestCaseRecord(Current().Path, test->GetName()), 0, &TTotals::Skipped);
+        if (!IsTestCase(test)) {
+            Current().Reached.insert(test.get());
+            return {};
+        }
+        const TTestPosition position = PositionOf(test);
+        Add(test, SkippedTestCaseRecord(Current().Path, test->GetName(), {}, {position.File, position.Line, {}}), 0,
+            &TTotals::Skipped);
         return {};
     }
 
     std::string SuiteHeader(const ITestPtr& suite) override
     {
-        FSuites.push_back({OpenSuites().SuiteName(suite->GetName()), FormatTimestamp(Sys::Now()), {}, {}});
+        Current().Reached.insert(suite.get());
+        std::string path = ChildPath(Current(), suite->GetName());
+        FSuites.push_back({suite.get(), std::move(path), FormatTimestamp(Sys::Now()), {}, {}, {}});
         return {};
     }
 
@@ -125,15 +223,20 @@ private:
     // leave in the order they came.
     std::string SuiteFooter() override
     {
-        std::string record = Flush(Current());
+        std::string notReached = AddNotReached(Current());
+        std::string record = Flush(Current()) + notReached;
         FSuites.pop_back();
         return record;
     }
 
     std::string RunFooter(TTestResult&) override
     {
+        if (FOutputOf && FHooks.TakeOutput)
+            FHooks.TakeOutput();
+        FOutputOf = nullptr;
         FRunMilliseconds = Sys::GetTickCount() - FStartTicks;
-        return Flush(FSuites.front()) + FooterRecord();
+        std::string notReached = AddNotReached(FSuites.front());
+        return Flush(FSuites.front()) + notReached + FooterRecord();
     }
 
     std::string FinalRunHeader(TTestResult&) override
@@ -145,8 +248,10 @@ private:
 
     bool HasElement(const ITestPtr& suite) override { return suite.get() != FRoot; }
 
-    const TestFramework::ITest* FRoot;
+    TestFramework::ITest* FRoot;
     std::string FHostName;
+    TReportHooks FHooks;
+    const TestFramework::ITest* FOutputOf = nullptr; // the test whose output is being gathered
     std::vector<TPendingSuite> FSuites; // the root first, then the open suites, innermost last
     TTotals FRun;
     std::uint32_t FStartTicks = 0;
@@ -155,14 +260,32 @@ private:
 
 } // namespace
 
-std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
+std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile, const TReportHooks& hooks)
 {
-    return ReportRun::RunForReport(suite, std::make_shared<TJUnitTestListener>(outputFile, suite));
+    return ReportRun::RunForReport(suite, std::make_shared<TJUnitTestListener>(outputFile, suite, hooks));
 }
 
-std::unique_ptr<TTestResult> RunRegisteredTests(const std::string& outputFile)
+std::string ShownPath(const std::string& path)
 {
-    return RunTest(TestFramework::RegisteredTests(), outputFile);
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path here = fs::current_path(ec);
+    if (ec || path.empty())
+        return path;
+    const fs::path relative = fs::absolute(path, ec).lexically_normal().lexically_relative(here);
+    if (ec || relative.empty() || *relative.begin() == "..")
+        return path;
+    return relative.generic_string();
+}
+
+std::unique_ptr<TTestResult> RunTest(const ITestPtr& suite, const std::string& outputFile)
+{
+    return RunTest(suite, outputFile, {});
+}
+
+std::unique_ptr<TTestResult> RunRegisteredTests(const std::string& outputFile, const TReportHooks& hooks)
+{
+    return RunTest(TestFramework::RegisteredTests(), outputFile, hooks);
 }
 
 } // namespace JUnitTestRunner

@@ -20,28 +20,59 @@ constexpr std::size_t TotalsWidth = 100;
 std::string Attribute(std::string_view name, std::string_view value)
 {
     std::string a = " ";
-    a.append(name).append("=\"").append(XmlText::EscapeUtf8(value)).append("\"");
+    a.append(name).append("=\"").append(XmlText::EscapeUtf8Whitespace(value)).append("\"");
     return a;
 }
 
-std::string CaseStart(std::string_view className, std::string_view testName)
+// Text content keeps its tabs and line feeds; a CR must be a reference to survive parsing.
+std::string Text(std::string_view text)
 {
-    return "  <testcase" + Attribute("classname", className) + Attribute("name", testName);
+    const std::string escaped = XmlText::EscapeUtf8(text);
+    std::string r;
+    r.reserve(escaped.size());
+    for (const char c : escaped) {
+        if (c == '\r')
+            r += "&#13;";
+        else
+            r += c;
+    }
+    return r;
+}
+
+std::string CaseStart(std::string_view className, std::string_view testName, const TCaseDetails& details,
+                      std::uint64_t elapsedMilliseconds)
+{
+    std::string r = "  <testcase" + Attribute("classname", className) + Attribute("name", testName);
+    if (!details.File.empty()) {
+        r += Attribute("file", details.File);
+        if (details.Line > 0)
+            r += Attribute("line", std::to_string(details.Line));
+    }
+    return r + Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds));
+}
+
+// The end of a test case whose start tag is written up to its ">", after its outcome's
+// element (if any).
+std::string CaseEnd(const TCaseDetails& details)
+{
+    std::string r;
+    if (!details.Output.empty())
+        r.append("    <system-out>").append(Text(details.Output)).append("</system-out>\r\n");
+    return r + "  </testcase>\r\n";
 }
 
 std::string CaseWithProblem(std::string_view element, std::string_view className, std::string_view testName,
                             std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
-                            std::string_view message)
+                            std::string_view message, const TCaseDetails& details)
 {
     // The message goes into the attribute, where readers show it as the reason, and into
-    // the element's text, where line ends survive attribute normalisation.
-    std::string r = CaseStart(className, testName);
-    r.append(Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds))).append(">\r\n");
+    // the element's text, for readers that show only that.
+    std::string r = CaseStart(className, testName, details, elapsedMilliseconds);
+    r.append(">\r\n");
     r.append("    <").append(element).append(Attribute("type", exceptionClassName))
         .append(Attribute("message", message)).append(">")
-        .append(XmlText::EscapeUtf8(message)).append("</").append(element).append(">\r\n");
-    r.append("  </testcase>\r\n");
-    return r;
+        .append(Text(message)).append("</").append(element).append(">\r\n");
+    return r + CaseEnd(details);
 }
 
 } // namespace
@@ -66,29 +97,52 @@ std::string HeaderWithTotalsRecord(const TTotals& totals)
 }
 
 std::string PassedTestCaseRecord(std::string_view className, std::string_view testName,
-                                 std::uint64_t elapsedMilliseconds)
+                                 std::uint64_t elapsedMilliseconds, const TCaseDetails& details)
 {
-    return CaseStart(className, testName) + Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds)) +
-           "/>\r\n";
+    std::string r = CaseStart(className, testName, details, elapsedMilliseconds);
+    if (details.Output.empty())
+        return r + "/>\r\n";
+    return r + ">\r\n" + CaseEnd(details);
 }
 
 std::string FailedTestCaseRecord(std::string_view className, std::string_view testName,
                                  std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
-                                 std::string_view message)
+                                 std::string_view message, const TCaseDetails& details)
 {
-    return CaseWithProblem("failure", className, testName, elapsedMilliseconds, exceptionClassName, message);
+    return CaseWithProblem("failure", className, testName, elapsedMilliseconds, exceptionClassName, message,
+                           details);
 }
 
 std::string ErroredTestCaseRecord(std::string_view className, std::string_view testName,
                                   std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
-                                  std::string_view message)
+                                  std::string_view message, const TCaseDetails& details)
 {
-    return CaseWithProblem("error", className, testName, elapsedMilliseconds, exceptionClassName, message);
+    return CaseWithProblem("error", className, testName, elapsedMilliseconds, exceptionClassName, message,
+                           details);
 }
 
-std::string SkippedTestCaseRecord(std::string_view className, std::string_view testName)
+std::string SkippedTestCaseRecord(std::string_view className, std::string_view testName,
+                                  std::string_view message, const TCaseDetails& details)
 {
-    return CaseStart(className, testName) + Attribute("time", "0.000") + ">\r\n    <skipped/>\r\n  </testcase>\r\n";
+    std::string r = CaseStart(className, testName, details, 0) + ">\r\n    <skipped";
+    if (!message.empty())
+        r += Attribute("message", message);
+    return r + "/>\r\n" + CaseEnd(details);
+}
+
+std::string ClassNameLevel(std::string_view levelName)
+{
+    std::string r;
+    r.reserve(levelName.size());
+    for (const char c : levelName) {
+        if (c == '%')
+            r += "%25";
+        else if (c == '.')
+            r += "%2E";
+        else
+            r += c;
+    }
+    return r;
 }
 
 std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,

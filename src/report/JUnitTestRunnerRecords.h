@@ -30,20 +30,37 @@ std::string HeaderRecord();
 
 // The same bytes as HeaderRecord with the run's tests, failures, errors and time filled
 // in, always exactly as long, for any values. Skipped tests are among the tests; the
-// root has no attribute of its own for them.
+// root has no attribute of its own for them, which the schema of Jenkins' xUnit plugin
+// would refuse.
 std::string HeaderWithTotalsRecord(const TTotals& totals);
 
+// What a test case may carry beyond its outcome: where it is declared (written only when
+// File is not empty; Line only when above 0) and what it wrote while it ran (system-out,
+// written only when not empty).
+struct TCaseDetails {
+    std::string_view File;
+    int Line = 0;
+    std::string_view Output;
+};
+
 // The outcomes of one test case: a pass, a failure or an error with the exception's
-// class name and message, or a test that was not run.
+// class name and message, or a test that was not run (with the reason, when there is one).
 std::string PassedTestCaseRecord(std::string_view className, std::string_view testName,
-                                 std::uint64_t elapsedMilliseconds);
+                                 std::uint64_t elapsedMilliseconds, const TCaseDetails& details = {});
 std::string FailedTestCaseRecord(std::string_view className, std::string_view testName,
                                  std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
-                                 std::string_view message);
+                                 std::string_view message, const TCaseDetails& details = {});
 std::string ErroredTestCaseRecord(std::string_view className, std::string_view testName,
                                   std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
-                                  std::string_view message);
-std::string SkippedTestCaseRecord(std::string_view className, std::string_view testName);
+                                  std::string_view message, const TCaseDetails& details = {});
+std::string SkippedTestCaseRecord(std::string_view className, std::string_view testName,
+                                  std::string_view message = {}, const TCaseDetails& details = {});
+
+// One level of a dotted class name or suite path. Readers split these on ".", and key
+// test cases by class name and name, so a level whose own name holds a "." must not read
+// as two levels: "%" is written "%25" and "." "%2E" ("A.B" becomes "A%2EB"); every other
+// character stays as it is.
+std::string ClassNameLevel(std::string_view levelName);
 
 // One suite's element around its test case records; timestamp as FormatTimestamp writes it.
 std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,

@@ -23,7 +23,9 @@ public:
 class TReportSink {
 public:
     // An empty file name writes to standard output. Otherwise the file is created, or
-    // truncated when it exists; EInOutError when that fails.
+    // truncated when it exists; EInOutError when that fails, when the name is not that of
+    // a regular file (a FIFO or a device: never waited for), and when another sink holds
+    // the file (an advisory lock, held until Close).
     explicit TReportSink(const std::string& fileName);
 
     // Writes the bytes as they are (records carry their own line ends). A file is flushed
@@ -41,7 +43,8 @@ public:
     // cannot seek (a pipe) keep what they were given: those bytes are out of reach.
     void Overwrite(std::size_t offset, std::string_view bytes);
 
-    // Closes the file; EInOutError when that fails. Further writes fail. The destructor
+    // Closes the file; EInOutError when that fails, or when the file is no longer found
+    // under its name (removed during the run). Further writes fail. The destructor
     // closes a file still open, silently.
     void Close();
 
@@ -53,8 +56,11 @@ private:
     };
 
     [[noreturn]] void Fail(const char* what, int error) const;
+    [[noreturn]] void Fail(const char* what, const char* reason) const;
 
     std::string FFileName;
+    unsigned long long FDevice = 0; // the file's identity, to see at Close that it is still there
+    unsigned long long FInode = 0;
     std::unique_ptr<std::FILE, TFileCloser> FFile;
     // Long past at first, so the first record is flushed at once: a file that takes no
     // bytes fails the run before any test runs.

@@ -12,7 +12,10 @@
 #include "report/XMLTestRunner2Records.h"
 #include "report/XmlReportListener.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <unordered_set>
+#include <vector>
 
 namespace XMLTestRunner2 {
 
@@ -28,11 +31,26 @@ std::string RootSuiteName()
     return root ? root->GetName() : std::string();
 }
 
+// A suite whose start record is written: where, with which counts, and which of its
+// children the run reached. The counts of a stopped run are only known at its end, so the
+// record leaves room to be written again.
+struct TOpenSuite {
+    TestFramework::ITest* Suite = nullptr; // nullptr: the report's level outside every suite
+    std::string Name;                      // the qualified name
+    std::string ChildPrefix;               // the path prefix of its children's names
+    std::size_t Offset = 0;
+    int Total = 0;
+    int NotRun = 0;
+    int Ran = 0; // enabled test cases below it that reached an outcome
+    std::unordered_set<const TestFramework::ITest*> Reached;
+};
+
 class TXMLTestListener : public XmlReport::TXmlReportListener {
 public:
     explicit TXMLTestListener(std::string fileName)
         : TXmlReportListener(std::move(fileName)), FHostExeName(Sys::ExeFileName())
     {
+        FOpen.push_back({});
     }
 
 private:
@@ -41,14 +59,64 @@ private:
         return TestCaseName(RootSuiteName(), OpenSuites().SuitePathPrefix(), test->GetName());
     }
 
+    static bool IsTestCase(const ITestPtr& test) { return test->Tests().empty(); }
+
+    // Counts a test case once, however many outcomes it has, in every suite around it.
+    void Reached(const ITestPtr& test, bool ran)
+    {
+        FOpen.back().Reached.insert(test.get());
+        if (!ran || FLastRan == test.get())
+            return;
+        FLastRan = test.get();
+        ++FRan;
+        for (TOpenSuite& open : FOpen)
+            ++open.Ran;
+    }
+
+    // The final not-run count of a start record written with notRun: every test case
+    // that reached no outcome. A test that sits in two suites may run twice; the count
+    // never drops below what was written.
+    static int FinalNotRun(int total, int notRun, int ran) { return std::max(notRun, total - ran); }
+
+    // Test cases and suites among the children that a stopped run did not reach, listed
+    // as not run; a suite with all its test cases inside.
+    std::string NotReached(TestFramework::ITest& suite, const std::unordered_set<const TestFramework::ITest*>* reached,
+                           const std::string& childPrefix)
+    {
+        std::string records;
+        for (const ITestPtr& child : suite.Tests()) {
+            if (reached && reached->count(child.get()))
+                continue;
+            if (IsTestCase(child) || !child->GetEnabled()) {
+                records += NotRunTestCaseRecord(TestCaseName(RootSuiteName(), childPrefix, child->GetName()));
+            } else {
+                const int total = child->CountTestCases();
+                records += SuiteStartRecord(childPrefix + child->GetName(), total, total) +
+                           NotReached(*child, nullptr, childPrefix + child->GetName() + ".") + SuiteEndRecord();
+            }
+        }
+        return records;
+    }
+
     std::string RunHeader() override
     {
         FStartTicks = Sys::GetTickCount();
         auto root = TestFramework::RegisteredTests();
-        const int total = root ? root->CountTestCases() : 0;
+        FTotal = root ? root->CountTestCases() : 0;
         const int enabled = root ? root->CountEnabledTestCases() : 0;
-        return HeaderRecord(RootSuiteName(), total, total - enabled, Sys::FormatShortDate(StartTime()),
-                            Sys::FormatLongTime(StartTime()));
+        FNotRun = FTotal - enabled;
+        FDate = Sys::FormatShortDate(StartTime());
+        FTime = Sys::FormatLongTime(StartTime());
+        return HeaderRecord(RootSuiteName(), FTotal, FNotRun, FDate, FTime, NotRunPadding(FTotal, FNotRun));
+    }
+
+    std::string FinalRunHeader(TTestResult&) override
+    {
+        const int notRun = FinalNotRun(FTotal, FNotRun, FRan);
+        if (notRun == FNotRun)
+            return {};
+        const int padding = NotRunPadding(FTotal, FNotRun) - NotRunPadding(notRun, FNotRun);
+        return HeaderRecord(RootSuiteName(), FTotal, notRun, FDate, FTime, padding);
     }
 
     std::string StatusLine(const ITestPtr& test, const std::string& msg) override
@@ -58,12 +126,14 @@ private:
 
     std::string PassedTest(const ITestPtr& test) override
     {
+        Reached(test, true);
         return PassedTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime());
     }
 
     std::string ErroredTest(TTestFailure& failure) override
     {
         auto test = failure.FailedTest();
+        Reached(test, true);
         return ErrorTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime(),
                                    failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
                                    failure.AddressInfo(), failure.StackTrace());
@@ -72,21 +142,42 @@ private:
     std::string FailedTest(TTestFailure& failure) override
     {
         auto test = failure.FailedTest();
+        Reached(test, true);
         return FailureTestCaseRecord(CaseName(test), test->GetEnabled(), test->ElapsedTestTime(),
                                      failure.ThrownExceptionName(), failure.ThrownExceptionMessage(),
                                      failure.AddressInfo(), failure.StackTrace());
     }
 
-    std::string SkippedTest(const ITestPtr& test) override { return NotRunTestCaseRecord(CaseName(test)); }
+    std::string SkippedTest(const ITestPtr& test) override
+    {
+        Reached(test, false);
+        return NotRunTestCaseRecord(CaseName(test));
+    }
 
     std::string SuiteHeader(const ITestPtr& suite) override
     {
+        FOpen.back().Reached.insert(suite.get());
         const int total = suite->CountTestCases();
-        return SuiteStartRecord(OpenSuites().SuiteName(suite->GetName()), total,
-                                total - suite->CountEnabledTestCases());
+        const int notRun = total - suite->CountEnabledTestCases();
+        const std::string name = OpenSuites().SuiteName(suite->GetName());
+        FOpen.push_back({suite.get(), name, name + ".", WrittenBytes(), total, notRun, 0, {}});
+        return SuiteStartRecord(name, total, notRun, NotRunPadding(total, notRun));
     }
 
-    std::string SuiteFooter() override { return SuiteEndRecord(); }
+    std::string SuiteFooter() override
+    {
+        if (FOpen.size() < 2)
+            return SuiteEndRecord();
+        TOpenSuite& open = FOpen.back();
+        std::string records = NotReached(*open.Suite, &open.Reached, open.ChildPrefix);
+        const int notRun = FinalNotRun(open.Total, open.NotRun, open.Ran);
+        if (notRun != open.NotRun) {
+            const int padding = NotRunPadding(open.Total, open.NotRun) - NotRunPadding(notRun, open.NotRun);
+            RewriteRecord(open.Offset, SuiteStartRecord(open.Name, open.Total, notRun, padding));
+        }
+        FOpen.pop_back();
+        return records + SuiteEndRecord();
+    }
 
     std::string RunFooter(TTestResult& testResult) override
     {
@@ -99,6 +190,13 @@ private:
 
     std::uint32_t FStartTicks = 0;
     std::string FHostExeName;
+    std::vector<TOpenSuite> FOpen; // the level outside every suite first
+    const TestFramework::ITest* FLastRan = nullptr;
+    int FRan = 0;
+    int FTotal = 0;
+    int FNotRun = 0;
+    std::string FDate;
+    std::string FTime;
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 #include "platform/TextUtils.h"
 #include "report/XmlText.h"
 
+#include <algorithm>
+
 namespace XMLTestRunner2 {
 
 namespace {
@@ -54,8 +56,14 @@ void AppendStat(std::string& r, std::string_view name, std::string_view value, s
 
 } // namespace
 
+int NotRunPadding(int totalCount, int notRunCount)
+{
+    return std::max(0, static_cast<int>(std::to_string(totalCount).size()) -
+                           static_cast<int>(std::to_string(notRunCount).size()));
+}
+
 std::string HeaderRecord(std::string_view rootSuiteName, int totalCount, int notRunCount,
-                         std::string_view date, std::string_view time)
+                         std::string_view date, std::string_view time, int padding)
 {
     std::string r = "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\" ?>\r\n";
     r.append("<test-results name=\"").append(XmlText::EscapeUtf8(rootSuiteName))
@@ -63,7 +71,7 @@ std::string HeaderRecord(std::string_view rootSuiteName, int totalCount, int not
         .append("\" not-run=\"").append(std::to_string(notRunCount))
         .append("\" date=\"").append(XmlText::EscapeUtf8(date))
         .append("\" time=\"").append(XmlText::EscapeUtf8(time))
-        .append("\">").append(CrLf);
+        .append("\"").append(static_cast<std::size_t>(std::max(0, padding)), ' ').append(">").append(CrLf);
     return r;
 }
 
@@ -72,13 +80,13 @@ std::string StatusRecord(std::string_view testName, std::string_view message)
     return "INFO: " + XmlText::EscapeUtf8(testName) + ": " + XmlText::EscapeUtf8(message) + "\r\n";
 }
 
-std::string SuiteStartRecord(std::string_view qualifiedSuiteName, int totalCount, int notRunCount)
+std::string SuiteStartRecord(std::string_view qualifiedSuiteName, int totalCount, int notRunCount, int padding)
 {
     std::string r = "<test-suite name=\"";
     r.append(XmlText::EscapeUtf8(qualifiedSuiteName))
         .append("\" total=\"").append(std::to_string(totalCount))
         .append("\" not-run=\"").append(std::to_string(notRunCount))
-        .append("\">").append(CrLf);
+        .append("\"").append(static_cast<std::size_t>(std::max(0, padding)), ' ').append(">").append(CrLf);
     r.append("  <results>").append(CrLf);
     return r;
 }

@@ -16,15 +16,22 @@ namespace XMLTestRunner2 {
 // TestingStarts: the declaration, then the document's start tag with the registered root
 // suite's name, its test count, the count of its tests that are not enabled, and today's
 // date and the current time as texts.
+// padding blanks end the start tag, room for a larger not-run count when the record is
+// written again at the end of a run that was stopped (NotRunPadding).
 std::string HeaderRecord(std::string_view rootSuiteName, int totalCount, int notRunCount,
-                         std::string_view date, std::string_view time);
+                         std::string_view date, std::string_view time, int padding = 0);
 
 // Status: a line of free text from a running test.
 std::string StatusRecord(std::string_view testName, std::string_view message);
 
 // StartSuite: the suite's element, named by its dotted path (XmlReport::TOpenSuites::
 // SuiteName), and the start of its results (two records).
-std::string SuiteStartRecord(std::string_view qualifiedSuiteName, int totalCount, int notRunCount);
+std::string SuiteStartRecord(std::string_view qualifiedSuiteName, int totalCount, int notRunCount,
+                             int padding = 0);
+
+// The blanks that let a start record written with notRunCount be written again, exactly
+// as long, with any count up to totalCount; none when the counts have as many digits.
+int NotRunPadding(int totalCount, int notRunCount);
 
 // EndSuite: the end of the results and of the suite's element (two records).
 std::string SuiteEndRecord();

@@ -8,8 +8,16 @@ TXmlReportListener::TXmlReportListener(std::string fileName) : FFileName(std::mo
 
 void TXmlReportListener::WriteRecord(const std::string& record)
 {
-    if (!record.empty() && FSink)
+    if (!record.empty() && FSink) {
         FSink->Write(record);
+        FWritten += record.size();
+    }
+}
+
+void TXmlReportListener::RewriteRecord(std::size_t offset, const std::string& record)
+{
+    if (FSink && offset + record.size() <= FWritten)
+        FSink->Overwrite(offset, record);
 }
 
 void TXmlReportListener::WriteSuiteFooters(std::size_t count)
@@ -32,6 +40,8 @@ void TXmlReportListener::TestingStarts()
     FSink.emplace(FFileName);
     WriteRecord(header);
 }
+
+void TXmlReportListener::StartTest(const ITestPtr& test) { TestStarted(test); }
 
 void TXmlReportListener::AddSuccess(const ITestPtr& test)
 {

@@ -39,6 +39,13 @@ protected:
     // The suites open at the moment of the call, for reports that name by path.
     const TOpenSuites& OpenSuites() const { return FOpenSuites; }
 
+    // The bytes written so far: the offset of the next record.
+    std::size_t WrittenBytes() const { return FWritten; }
+
+    // Replaces bytes already written, for a record whose values only a later moment knows;
+    // nothing happens where the report cannot be rewritten (a pipe).
+    void RewriteRecord(std::size_t offset, const std::string& record);
+
     // When testing started, taken before the file is opened.
     Sys::TDateTime StartTime() const { return FStartTime; }
 
@@ -47,6 +54,8 @@ private:
     // TestingStarts, before the file is opened.
     virtual std::string RunHeader() = 0;
     virtual std::string StatusLine(const ITestPtr& test, const std::string& msg) = 0;
+    // StartTest, for a report that follows each test from its start.
+    virtual void TestStarted(const ITestPtr&) {}
     // AddSuccess of a test without children.
     virtual std::string PassedTest(const ITestPtr& test) = 0;
     virtual std::string ErroredTest(TTestFailure& failure) = 0;
@@ -71,6 +80,7 @@ private:
     std::string FFileName;
     std::optional<ReportSink::TReportSink> FSink;
     Sys::TDateTime FStartTime = 0;
+    std::size_t FWritten = 0;
     TOpenSuites FOpenSuites;
 };
 

@@ -110,6 +110,22 @@ std::string EscapeUtf8(std::string_view text)
     });
 }
 
+std::string EscapeUtf8Whitespace(std::string_view text)
+{
+    return Transcode(text, [](std::string& out, char32_t c) {
+        if (const char* entity = EntityFor(c))
+            out += entity;
+        else if (c == '\t')
+            out += "&#9;";
+        else if (c == '\n')
+            out += "&#10;";
+        else if (c == '\r')
+            out += "&#13;";
+        else
+            Sys::AppendUtf8(out, c);
+    });
+}
+
 std::string CDataUtf8(std::string_view text)
 {
     return Transcode(text, [](std::string& out, char32_t c) {

@@ -29,6 +29,10 @@ std::string EscapeLatin1(std::string_view text);
 // a character outside the basic plane as one four-byte sequence.
 std::string EscapeUtf8(std::string_view text);
 
+// EscapeUtf8, and tab, LF and CR as character references: a parser normalises them to
+// blanks in an attribute value (and CR LF to LF in text); references survive both.
+std::string EscapeUtf8Whitespace(std::string_view text);
+
 // The inside of a CDATA section of a UTF-8 document (the caller writes "<![CDATA[" and
 // "]]>"): no entity references, which a CDATA section would show literally, but every
 // "]]>" split across two sections as "]]]]><![CDATA[>", wherever it stands.

@@ -5,6 +5,7 @@
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "report/JUnitTestRunner.h"
+#include "report/ReportRun.h"
 #include "report/TextTestRunner.h"
 #include "report/XMLTestRunner.h"
 #include "report/XMLTestRunner2.h"
@@ -16,6 +17,7 @@
 #include "runner/TestSelection.h"
 
 #include <charconv>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <random>
@@ -41,7 +43,7 @@ TRunSettings& RunSettings()
 
 namespace {
 
-// Both XML modes write this file in the current directory.
+// The XML modes write this file in the current directory unless told otherwise.
 constexpr const char* ReportFileName = "roved-report.xml";
 
 // Decimal digits only, in range: no sign, blank or exponent slips through as a number.
@@ -55,6 +57,39 @@ T WholeNumber(const std::string& option, const std::string& text, T least)
         throw Sys::Exception("Error: --" + option + " must be a whole number from " + std::to_string(least) +
                              ", not \"" + text + "\"");
     return value;
+}
+
+// Bazel names the file where it collects a test's JUnit report.
+constexpr const char* BazelReportVariable = "XML_OUTPUT_FILE";
+
+// The report file of the mode: --report, else for JUnit Bazel's file, else the default.
+std::string ReportFileFor(const std::string& mode)
+{
+    const std::string& chosen = RunSettings().ReportFile;
+    if (!chosen.empty())
+        return chosen;
+    if (mode == "xml_junit")
+        if (const char* bazel = std::getenv(BazelReportVariable); bazel && *bazel)
+            return bazel;
+    return ReportFileName;
+}
+
+// Where a script test is declared, for the JUnit report. The bridge's test case does not
+// carry its declaration yet; once it does, this answers
+// {JUnitTestRunner::ShownPath(file), line} for it.
+JUnitTestRunner::TTestPosition ScriptTestPosition(const TestFramework::ITestPtr& test)
+{
+    (void)test;
+    return {};
+}
+
+JUnitTestRunner::TReportHooks JUnitHooks()
+{
+    JUnitTestRunner::TReportHooks hooks;
+    hooks.Position = ScriptTestPosition;
+    hooks.BeginOutput = WexelHost::BeginOutputCapture;
+    hooks.TakeOutput = WexelHost::EndOutputCapture;
+    return hooks;
 }
 
 // Reads the options into the run settings; "ver" and every option error end the process.
@@ -72,6 +107,7 @@ void ReadOptions()
         reader.DeclareString("rerun-failed", "");
         reader.DeclareString("repeat", "1");
         reader.DeclareOptional("shuffle");
+        reader.DeclareString("report", "");
         reader.Parse();
         if (reader.ReadFlag("ver")) {
             WriteLine(1, std::string("Build version: ") + BuildVersion +
@@ -89,6 +125,7 @@ void ReadOptions()
         settings.CoverageFile = reader.ReadString("coverage");
         if (settings.CoverageFile.empty())
             settings.CoverageFile = Sys::GetEnv("WEXEL_COVERAGE");
+        settings.ReportFile = reader.ReadString("report");
         settings.Filters = reader.ReadList("filter");
         settings.List = reader.ReadFlag("list");
         settings.RerunFailedFile = reader.ReadString("rerun-failed");
@@ -170,11 +207,11 @@ bool Dispatch(const std::string& mode, std::unique_ptr<TestFramework::TTestResul
     if (mode == "txt")
         result = TextTestRunner::RunRegisteredTests();
     else if (mode == "xml")
-        result = XMLTestRunner::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner::RunRegisteredTests(ReportFileFor(mode));
     else if (mode == "xml_nunit")
-        result = XMLTestRunner2::RunRegisteredTests(ReportFileName);
+        result = XMLTestRunner2::RunRegisteredTests(ReportFileFor(mode));
     else if (mode == "xml_junit")
-        result = JUnitTestRunner::RunRegisteredTests(ReportFileName);
+        result = JUnitTestRunner::RunRegisteredTests(ReportFileFor(mode), JUnitHooks());
     else if (mode == "gui")
         RunInWindow();
     else
@@ -188,6 +225,7 @@ bool Dispatch(const std::string& mode, std::unique_ptr<TestFramework::TTestResul
 void OnStopSignal(int signal)
 {
     TestFramework::RequestStop();
+    ReportRun::NoteStopCause(Sys::SignalName(signal));
     WexelHost::StopScripts(Sys::SignalName(signal));
 }
 
@@ -236,6 +274,7 @@ void Main()
     using namespace WexelRunner;
     Sys::SetExitCode(0);
     TestFramework::ResetStopRequest();
+    ReportRun::NoteStopCause(nullptr);
     WexelHost::ResumeScripts();
     Sys::TStopSignals stopSignals(OnStopSignal);
     ReadOptions();

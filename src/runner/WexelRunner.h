@@ -29,6 +29,7 @@ struct TRunSettings {
     std::size_t Repeat = 1;
     bool Shuffle = false;
     std::string ShuffleSeed; // empty: a random one
+    std::string ReportFile; // --report; empty: the mode's default
 };
 TRunSettings& RunSettings();
 

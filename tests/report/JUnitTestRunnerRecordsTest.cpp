@@ -34,3 +34,23 @@ TEST(JUnitTestRunnerRecords, TimestampsAreIsoLocalTimeToTheSecond)
     EXPECT_EQ(FormatTimestamp(Sys::EncodeDateTime(1999, 12, 31, 23, 59, 59, 999) + 0.4 / 86'400'000),
               "1999-12-31T23:59:59");
 }
+
+// Readers split class names on "." and normalise whitespace in attributes: a level's own
+// dot and the message's line breaks and tabs must survive both.
+TEST(JUnitTestRunnerRecords, LevelsAndAttributesSurviveTheReaders)
+{
+    EXPECT_EQ(ClassNameLevel("A.B"), "A%2EB");
+    EXPECT_EQ(ClassNameLevel("100%.x"), "100%25%2Ex");
+    EXPECT_EQ(ClassNameLevel("A%2EB"), "A%252EB");
+    EXPECT_EQ(ClassNameLevel("plain name"), "plain name");
+    EXPECT_EQ(FailedTestCaseRecord("C", "t", 5, "E", "a\nb\r\n\tc"),
+              "  <testcase classname=\"C\" name=\"t\" time=\"0.005\">\r\n"
+              "    <failure type=\"E\" message=\"a&#10;b&#13;&#10;&#9;c\">a\nb&#13;\n\tc</failure>\r\n"
+              "  </testcase>\r\n");
+    EXPECT_EQ(SkippedTestCaseRecord("C", "t", "not run", {"L.qlx", 3, {}}),
+              "  <testcase classname=\"C\" name=\"t\" file=\"L.qlx\" line=\"3\" time=\"0.000\">\r\n"
+              "    <skipped message=\"not run\"/>\r\n  </testcase>\r\n");
+    EXPECT_EQ(PassedTestCaseRecord("C", "t", 0, {"", 3, "x&y"}),
+              "  <testcase classname=\"C\" name=\"t\" time=\"0.000\">\r\n"
+              "    <system-out>x&amp;y</system-out>\r\n  </testcase>\r\n");
+}

@@ -4,10 +4,15 @@
 
 #include "report/JUnitTestRunner.h"
 
+#include "core/TestResult.h"
+#include "report/ReportRun.h"
+
 #include "JUnitSchema.h"
 #include "ListenerTree.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace ListenerTesting;
 using ReportTestSupport::JUnitSchemaComplaint;
@@ -85,4 +90,62 @@ TEST_F(JUnitListener, AReportOnStandardOutputIsValidWithoutTheTotals)
     const std::string report = capture.Text();
     EXPECT_EQ(JUnitSchemaComplaint(report), "") << report;
     EXPECT_NE(report.find("\r\n<testsuites    "), std::string::npos) << report;
+}
+
+// A run stopped from outside lists every test it did not reach, in a suite it had begun
+// and in one it never began, with the cause; a disabled test keeps its plain skip.
+TEST_F(JUnitListener, AStoppedRunListsTheTestsItDidNotReach)
+{
+    auto a = std::make_shared<TTestSuite>("A");
+    a->AddTest(std::make_shared<TBodyTest>("Stops", [](TBodyTest&) { TestFramework::RequestStop(); }));
+    a->AddTest(Passing("Later"));
+    auto off = Passing("Off");
+    off->SetEnabled(false);
+    a->AddTest(off);
+    auto b = std::make_shared<TTestSuite>("B.C");
+    b->AddTest(Passing("Never"));
+    RegisterTest(a);
+    RegisterTest(b);
+    ReportRun::NoteStopCause("SIGTERM");
+    const std::string report = RunToFile();
+    TestFramework::ResetStopRequest();
+    ReportRun::NoteStopCause(nullptr);
+    EXPECT_EQ(JUnitSchemaComplaint(report), "") << report;
+    const std::string notRun = ">\r\n    <skipped message=\"not run: the run was stopped by SIGTERM\"/>\r\n";
+    EXPECT_NE(MaskTimes(report).find(" <testsuite name=\"A\" tests=\"3\" failures=\"0\" errors=\"0\" skipped=\"2\""),
+              std::string::npos) << report;
+    EXPECT_NE(MaskTimes(report).find("name=\"Later\" time=\"<s>\"" + notRun), std::string::npos) << report;
+    EXPECT_NE(MaskTimes(report).find("name=\"Off\" time=\"<s>\">\r\n    <skipped/>"), std::string::npos) << report;
+    EXPECT_NE(MaskTimes(report).find("<testcase classname=\"B%2EC\" name=\"Never\" time=\"<s>\"" + notRun),
+              std::string::npos) << report;
+}
+
+// The hooks give each test case its position and what it wrote, taken once per test.
+TEST_F(JUnitListener, TestCasesCarryTheirPositionAndOutputFromTheHooks)
+{
+    RegisterSmallTree();
+    int begun = 0;
+    JUnitTestRunner::TReportHooks hooks;
+    hooks.Position = [](const TestFramework::ITestPtr& test) {
+        return test->GetName() == "Passes" ? JUnitTestRunner::TTestPosition{"USER/A.qlx", 7}
+                                           : JUnitTestRunner::TTestPosition{};
+    };
+    hooks.BeginOutput = [&] { ++begun; };
+    hooks.TakeOutput = [&] { return "said " + std::to_string(begun) + "\r\n"; };
+    const std::string file = FDir.File("hooks.xml");
+    JUnitTestRunner::RunTest(RegisteredTests(), file, hooks);
+    const std::string report = MaskTimes(TestSupport::ReadFile(file));
+    EXPECT_EQ(begun, 3) << "a disabled test does not start";
+    EXPECT_NE(report.find("  <testcase classname=\"A\" name=\"Passes\" file=\"USER/A.qlx\" line=\"7\" time=\"<s>\">\r\n"
+                          "    <system-out>said 1&#13;\n</system-out>\r\n  </testcase>\r\n"),
+              std::string::npos) << report;
+    EXPECT_NE(report.find("</failure>\r\n    <system-out>said 2&#13;\n</system-out>\r\n"), std::string::npos) << report;
+}
+
+TEST(JUnitShownPath, IsRelativeBelowTheCurrentDirectoryOnly)
+{
+    const std::string here = std::filesystem::current_path().string();
+    EXPECT_EQ(JUnitTestRunner::ShownPath(here + "/USER/A.qlx"), "USER/A.qlx");
+    EXPECT_EQ(JUnitTestRunner::ShownPath("USER/../USER/A.qlx"), "USER/A.qlx");
+    EXPECT_EQ(JUnitTestRunner::ShownPath("/elsewhere/A.qlx"), "/elsewhere/A.qlx");
 }

@@ -9,6 +9,9 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 using ReportSink::EInOutError;
 using ReportSink::TReportSink;
 using TestSupport::ReadFile;
@@ -84,16 +87,66 @@ TEST(ReportSink, NamesTheReasonWhenTheDirectoryIsReadOnly)
     fs::permissions(readOnly, fs::perms::owner_all);
 }
 
+// A write that fails is an error naming the reason: here the file size limit, which a
+// shell sets for the probe (with SIGXFSZ ignored, the write fails with EFBIG).
 TEST(ReportSink, AWriteThatFailsIsAnError)
 {
-    if (!fs::exists("/dev/full"))
-        GTEST_SKIP() << "no /dev/full";
-    TReportSink sink("/dev/full");
+    TTempDir dir;
+    TestSupport::TProcessOptions inDir;
+    inDir.WorkDir = dir.Path();
+    const auto result = TestSupport::RunProcess(
+        {"/bin/sh", "-c", std::string("trap '' XFSZ; ulimit -f 0; exec '") + WEXEL_SINK_PROBE + "' r.xml"}, inDir);
+    EXPECT_EQ(result.ExitCode, 1);
+    EXPECT_EQ(result.Err, "Error: Cannot write report file \"r.xml\": File too large\r\n");
+}
+
+// Only a regular file can hold a report: a FIFO would block the open for ever and a
+// device swallows or refuses it. Both are refused at once, also behind a link.
+TEST(ReportSink, RefusesAFifoAndADeviceWithoutWaiting)
+{
+    TTempDir dir;
+    const std::string fifo = dir.File("fifo.xml");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(CreateError(fifo), "Cannot create report file \"" + fifo + "\": it is a FIFO or a socket, not a regular file");
+    const std::string device = dir.File("null.xml");
+    if (::mknod(device.c_str(), S_IFCHR | 0600, ::makedev(1, 3)) != 0)
+        GTEST_SKIP() << "cannot make a device node here";
+    EXPECT_EQ(CreateError(device), "Cannot create report file \"" + device + "\": it is a device, not a regular file");
+    const std::string link = dir.File("link.xml");
+    fs::create_symlink(device, link);
+    EXPECT_EQ(CreateError(link), "Cannot create report file \"" + link + "\": it is a device, not a regular file");
+}
+
+// Two sinks on one file would interleave their records: the second is refused, and the
+// first one's file is left as it was.
+TEST(ReportSink, ASecondSinkOnTheSameFileIsRefusedWhileTheFirstIsOpen)
+{
+    TTempDir dir;
+    const std::string path = dir.File("r.xml");
+    {
+        TReportSink first(path);
+        first.Write("<r/>\r\n");
+        EXPECT_EQ(CreateError(path), "Cannot create report file \"" + path + "\": another run is writing it");
+        EXPECT_EQ(ReadFile(path), "<r/>\r\n");
+        first.Close();
+    }
+    EXPECT_EQ(CreateError(path), "no error");
+}
+
+// A report whose file disappeared (its directory was removed) reaches nobody: closing it
+// says so.
+TEST(ReportSink, AFileRemovedDuringTheRunIsAnErrorAtClose)
+{
+    TTempDir dir;
+    const std::string path = dir.File("r.xml");
+    TReportSink sink(path);
+    sink.Write("<r/>\r\n");
+    fs::remove(path);
     try {
-        sink.Write("<a>\r\n");
-        FAIL() << "the write succeeded";
+        sink.Close();
+        FAIL() << "the close succeeded";
     } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Message(), "Cannot write report file \"/dev/full\": No space left on device");
+        EXPECT_EQ(e.Message(), "Cannot close report file \"" + path + "\": the file was removed during the run");
     }
 }
 

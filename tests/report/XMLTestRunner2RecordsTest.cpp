@@ -165,3 +165,15 @@ TEST(XMLTestRunner2Records, TheRootIsTheSuiteNamedLikeTheHostExecutable)
     EXPECT_FALSE(IsReportRoot("wexel", "wexel-host"));
     EXPECT_FALSE(IsReportRoot("", "wexel-host"));
 }
+
+// A start record leaves room for a not-run count up to its total, so a stopped run's
+// counts can be written over it in place, exactly as long.
+TEST(XMLTestRunner2Records, StartRecordsLeaveRoomForTheFinalNotRunCount)
+{
+    EXPECT_EQ(NotRunPadding(5, 0), 0);
+    EXPECT_EQ(NotRunPadding(120, 0), 2);
+    const std::string first = SuiteStartRecord("S", 120, 0, NotRunPadding(120, 0));
+    EXPECT_EQ(first, "<test-suite name=\"S\" total=\"120\" not-run=\"0\"  >\r\n  <results>\r\n");
+    EXPECT_EQ(SuiteStartRecord("S", 120, 45, NotRunPadding(120, 0) - NotRunPadding(45, 0)).size(), first.size());
+    EXPECT_EQ(HeaderRecord("R", 120, 120, "d", "t", 0).size(), HeaderRecord("R", 120, 0, "d", "t", 2).size());
+}
