@@ -20,8 +20,8 @@ def wexel_test(
     Args:
       name: the target's name.
       libraries: the test libraries (.qlx), copied into the scratch installation's USER.
-      mask: which of them to run (the runner's file mask). `bazel test --test_filter=M`
-        replaces it for that run.
+      mask: which of them to run (the runner's file mask). `bazel test --test_filter=GLOB`
+        narrows the run to the tests whose full path matches GLOB (`Orders/Pricing/*`).
       installation: the repository of the installation.
       shard_count: the number of shards; the runner holds each shard's share of the tests.
       env: more environment for the runner (WEXEL_TEST_TIMEOUT, for instance).

@@ -21,10 +21,8 @@ ln -s "$install/USER/Wexel.qlx" "$scratch/USER/Wexel.qlx"
 for library in "$@"; do
   ln -s "$PWD/$library" "$scratch/USER/"
 done
-# --test_filter names the libraries to run.
-if [ -n "${TESTBRIDGE_TEST_ONLY:-}" ]; then
-  mask=$TESTBRIDGE_TEST_ONLY
-fi
+# bazel test --test_filter=GLOB arrives as TESTBRIDGE_TEST_ONLY, which the runner takes as
+# a filter over the tests' full paths.
 cd "$scratch/work"
 # The report goes to XML_OUTPUT_FILE, which Bazel sets; exec, so that its signals reach
 # the runner itself.
