@@ -27,6 +27,7 @@ local getinfo, raw_getmetatable = debug.getinfo, debug.getmetatable
 local io_open = io.open
 local host_libraries, host_remember, host_recall = host.libraries, host.remember, host.recall
 local user_dir = host.user_dir
+local host_loadfile = host.loadfile
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
 local globals = _G
 
@@ -754,31 +755,28 @@ local function load_library(path)
   end
   local name = library_name(path)
   local library = new_library(name)
+  library.file = path
 
   local ok, err
-  local bytes, read_error = read_file(path)
-  if not bytes then
-    ok, err = false, read_error
+  -- The library's own globals, also as _G: a test that replaces _G.pcall or _G.error
+  -- changes them for its own library only.
+  local env = setmetatable({}, { __index = api, __metatable = false })
+  env._G = env
+  -- The host reads and compiles the file (an unchanged one only once per process, also
+  -- across the window's reloads) and bounds the loading (a damaged compiled chunk may
+  -- make the loader itself hang) and the main chunk by the time limit of tests.
+  local loaded, chunk, load_error = run_library(file_name(path), host_loadfile, path, "@" .. file_name(path), env)
+  if not loaded then
+    chunk, load_error = nil, chunk
+  end
+  if not chunk then
+    ok, err = false, load_error
   else
-    -- The library's own globals, also as _G: a test that replaces _G.pcall or _G.error
-    -- changes them for its own library only.
-    local env = setmetatable({}, { __index = api, __metatable = false })
-    env._G = env
-    -- The host bounds a library's loading (a damaged compiled chunk may make load itself
-    -- hang) and its main chunk by the time limit of tests.
-    local loaded, chunk, load_error = run_library(file_name(path), load, bytes, "@" .. file_name(path), "bt", env)
-    if not loaded then
-      chunk, load_error = nil, chunk
-    end
-    if not chunk then
-      ok, err = false, load_error
-    else
-      library.source = getinfo(chunk, "S").source
-      test_sources[library.source] = true
-      declaring = library
-      ok, err = run_library(file_name(path), chunk)
-      declaring = nil
-    end
+    library.source = getinfo(chunk, "S").source
+    test_sources[library.source] = true
+    declaring = library
+    ok, err = run_library(file_name(path), chunk)
+    declaring = nil
   end
   if not ok then
     local message = error_text(err)
@@ -872,7 +870,10 @@ function GetTestPositions(mask)
         local info = getinfo(suite.tests[test_name], "S")
         if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
             and not find(info.short_src, "%c") then
-          lines[#lines + 1] = suite.path .. "/" .. test_name .. "\t" .. info.short_src .. "\t" ..
+          -- A test of the library's own source is placed by the library's path, so that a
+          -- report or an editor finds it; a compiled library names the source it came from.
+          local file = info.source == "@" .. file_name(library.file) and library.file or info.short_src
+          lines[#lines + 1] = suite.path .. "/" .. test_name .. "\t" .. file .. "\t" ..
             info.linedefined
         end
       end

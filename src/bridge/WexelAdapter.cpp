@@ -45,6 +45,13 @@ void ForEachLine(std::string_view text, F&& each)
         each(text.substr(start));
 }
 
+std::vector<std::string_view> SplitLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    ForEachLine(text, [&](std::string_view line) { lines.push_back(line); });
+    return lines;
+}
+
 std::string_view BeforeLastSlash(std::string_view path)
 {
     auto slash = path.rfind('/');

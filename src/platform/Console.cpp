@@ -123,7 +123,13 @@ void WriteRaw(TStdHandle handle, std::string_view bytes)
         console.FirstPending = std::chrono::steady_clock::now();
         if (!console.FlusherRunning) {
             console.FlusherRunning = true;
+            // Started with every signal blocked: a stop or a signal sent to the process
+            // must reach the thread that runs the scripts, never this one.
+            sigset_t all, before;
+            sigfillset(&all);
+            ::pthread_sigmask(SIG_SETMASK, &all, &before);
             std::thread([&console] { console.Flusher(); }).detach();
+            ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
         }
         console.Wake.notify_one();
     }

@@ -26,6 +26,7 @@ public:
 
     void Status(const ITestPtr& test, const std::string& msg) final;
     void TestingStarts() final;
+    void StartTest(const ITestPtr& test) final;
     void AddSuccess(const ITestPtr& test) final;
     void AddError(TTestFailure& failure) final;
     void AddFailure(TTestFailure& failure) final;

@@ -2,6 +2,7 @@
 
 #include "bridge/TestCaseQuill.h"
 #include "core/TestRegistry.h"
+#include "report/JUnitTestRunnerRecords.h"
 #include "platform/SysUtils.h"
 #include "platform/TextUtils.h"
 
@@ -116,8 +117,8 @@ void TFailedTests::Add(std::string_view className, std::string_view testName)
 bool TFailedTests::Holds(const std::string& fullPath) const
 {
     // The report names a test by its suite's dotted path and its own name, both cut as
-    // the tree cuts names; the same is made of the path rather than the report's names
-    // taken apart, since a suite's name may itself hold a dot.
+    // the tree cuts names and the report writes a level's dots; the same is made of the
+    // path rather than the report's names taken apart.
     const std::size_t slash = fullPath.rfind('/');
     if (slash == std::string::npos)
         return false;
@@ -126,7 +127,7 @@ bool TFailedTests::Holds(const std::string& fullPath) const
     for (std::size_t end; (end = fullPath.find('/', start)) <= slash; start = end + 1) {
         if (start > 0)
             className += '.';
-        className += Wexel::CutName(fullPath.substr(start, end - start));
+        className += JUnitTestRunner::ClassNameLevel(Wexel::CutName(fullPath.substr(start, end - start)));
         if (end == slash)
             break;
     }
@@ -225,9 +226,11 @@ Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std
     return plan;
 }
 
-std::optional<std::string> DeclaredAt(const Wexel::TTestCaseQuill&)
+std::optional<std::string> DeclaredAt(const Wexel::TTestCaseQuill& test)
 {
-    return std::nullopt;
+    if (test.DeclFile().empty())
+        return std::nullopt;
+    return test.DeclFile() + ":" + std::to_string(test.DeclLine());
 }
 
 std::vector<std::string> ListRegisteredTests()

@@ -59,7 +59,7 @@ TEST(ReportTrust, DottedLevelsNeverShareAKeyAndMessagesKeepTheirWhitespace)
                                            "A.B.C | v"}));
 
     const auto xpath = TestSupport::RunProcess({WEXEL_XMLLINT, "--xpath", "string(//failure/@message)", stage.ReportPath()});
-    EXPECT_EQ(xpath.Out, "one\ntwo\r\n\tthree\n"); // xmllint ends its answer with a line feed
+    EXPECT_EQ(xpath.Out, "A.B.qlx:4: one\ntwo\r\n\tthree\n"); // xmllint ends its answer with a line feed
 }
 
 // What a test prints is in its own system-out and nowhere else in the report; in mode

@@ -12,8 +12,6 @@
 #include <thread>
 
 #include <pthread.h>
-}
-
 #include <unistd.h>
 
 namespace {

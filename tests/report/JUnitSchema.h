@@ -69,7 +69,9 @@ inline std::string JUnitSchemaComplaint(const std::string& document)
         int cases = 0, failed = 0, erred = 0, skipped = 0;
         for (const pugi::xml_node& testCase : suite.children("testcase")) {
             ++cases;
-            CheckNode(testCase, {"name"}, {"time", "classname", "group"},
+            // file and line: what GitLab, GitHub's reporters and Jenkins' JUnit plugin read to
+            // place a test in its source.
+            CheckNode(testCase, {"name"}, {"time", "classname", "group", "file", "line"},
                       {"skipped", "error", "failure", "rerunFailure", "rerunError", "flakyFailure", "flakyError",
                        "system-out", "system-err"},
                       false, complaint);

@@ -140,8 +140,8 @@ TEST(RerunFailed, SelectsTheFailuresAndErrorsOfAJUnitReport)
 <testsuites tests="5" failures="1" errors="1">
   <testsuite name="Orders.Pricing"><testcase classname="Orders.Pricing" name="Round"><failure type="ETestFailure" message="x">x</failure></testcase>
     <testcase classname="Orders.Pricing" name="Pass"/></testsuite>
-  <testsuite name="Csv.v1.2"><testcase classname="Csv.v1.2" name="Parse &amp; Split"><error type="Exception" message="y"/></testcase>
-    <testcase classname="Csv.v1.2" name="Skip"><skipped/></testcase></testsuite>
+  <testsuite name="Csv.v1%2E2"><testcase classname="Csv.v1%2E2" name="Parse &amp; Split"><error type="Exception" message="y"/></testcase>
+    <testcase classname="Csv.v1%2E2" name="Skip"><skipped/></testcase></testsuite>
 </testsuites>)");
     const TFailedTests failed = ReadFailedTests(dir.File("report.xml"));
     EXPECT_EQ(failed.Size(), 2u);
