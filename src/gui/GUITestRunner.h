@@ -48,7 +48,8 @@ public:
     TTreeNode* NodeOfTest(const TestFramework::ITestPtr& test) const { return FTree.NodeOfTest(test); }
     // The seven tree commands, and no other action.
     void EnableTreeCommands(bool enabled) override;
-    bool Running() const { return FRunDisplay->Running(); }
+    // The tree's nodes may ask while the form is torn down, after the run display.
+    bool Running() const { return FRunDisplay && FRunDisplay->Running(); }
 
     TTestTree& Tree() { return FTree; }
     TActionList& Actions() { return FActions; }
