@@ -376,6 +376,8 @@ void TGUITestRunner::SaveConfigurationActionExecute()
 void TGUITestRunner::RestoreSavedActionExecute()
 {
     LoadSettings();
+    // The restored check boxes change the count of enabled tests.
+    FRunDisplay->RefreshStatus(true);
 }
 
 // --- update handlers ---
