@@ -1,5 +1,7 @@
 #include "gui/GUITestRunner.h"
 
+#include "platform/Signals.h"
+
 namespace GUITestRunner {
 
 using TestFramework::ITestPtr;
@@ -293,6 +295,19 @@ void TGUITestRunner::ExitActionExecute()
 {
     FRunDisplay->Stop();
     FViews.Window.Close();
+}
+
+void TGUITestRunner::FormClose()
+{
+    FRunDisplay->Stop();
+}
+
+void TGUITestRunner::CheckStopSignal()
+{
+    // The signal's handler has asked every result to stop and ended the running script;
+    // a window left open would only show runs that stop before their first test.
+    if (Sys::StopSignal() != 0)
+        ExitActionExecute();
 }
 
 // --- run commands ---

@@ -9,9 +9,11 @@
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "platform/IniFiles.h"
+#include "platform/Signals.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -162,6 +164,10 @@ TEST_F(WindowSettings, AutoSaveUncheckedIsKeptAndLaterChangesAreNot)
     Toggle("Add");
     Execute(A::AutoSaveAction); // checked again: saved at once
     EXPECT_NE(ReadFile(Path).find("[Tests.WexelRunner.so.Calc]\r\nAdd=0\r\n"), std::string::npos);
+    Toggle("Add");
+    Execute(A::RestoreSavedAction);
+    EXPECT_FALSE(Enabled("Add"));
+    EXPECT_EQ(Layer->Statistics[StatCell::Tests], "3");
 }
 
 TEST_F(WindowSettings, UseRegistryKeepsTheFilesOtherSectionsAndComments)
@@ -255,6 +261,22 @@ TEST_F(WindowSettings, AnotherProgramsSectionsAndCommentsSurviveASave)
     const std::string text = ReadFile(Path);
     EXPECT_EQ(text.substr(0, foreign.size()), foreign);
     EXPECT_NE(text.find("[Tests.WexelRunner.so.Calc]\nAdd=0\n"), std::string::npos) << text;
+}
+
+TEST_F(WindowSettings, AStopSignalClosesTheWindowWithItsSettingsSaved)
+{
+    Open();
+    Toggle("Add");
+    Form->CheckStopSignal();
+    EXPECT_FALSE(Layer->Closed);
+    {
+        const Sys::TStopSignals signals([](int) {});
+        std::raise(SIGTERM);
+        Form->CheckStopSignal();
+    }
+    EXPECT_TRUE(Layer->Closed);
+    Close();
+    EXPECT_NE(ReadFile(Path).find("[Tests.WexelRunner.so.Calc]\r\nAdd=0\r\n"), std::string::npos);
 }
 
 TEST_F(WindowSettings, AStoreThatCannotBeWrittenOrReadIsOneLineOnStandardError)

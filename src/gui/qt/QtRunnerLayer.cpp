@@ -30,6 +30,8 @@ namespace GUITestRunner::QtLayer {
 
 namespace {
 
+constexpr int StopSignalPollMs = 50;
+
 // The form's font height in pixels.
 constexpr int FormFontPixels = 11;
 
@@ -438,6 +440,12 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
             });
     for (const TActionDef& def : ActionDefs())
         SyncAction(def.Id);
+    // Stop signals only set flags (their handler can do nothing else safely), so the
+    // idle window looks for them on a clock of its own; during a run the same clock
+    // ticks whenever the run lets events through.
+    auto* signalClock = new QTimer(this);
+    connect(signalClock, &QTimer::timeout, this, [this] { Dispatch([this] { FForm->CheckStopSignal(); }); });
+    signalClock->start(StopSignalPollMs);
 }
 
 void TQtRunnerLayer::ShowModal()
@@ -464,8 +472,10 @@ void TQtRunnerLayer::showEvent(QShowEvent* event)
 void TQtRunnerLayer::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
-        FModalLoop.quit();
+    if (!event->isAccepted())
+        return;
+    Dispatch([this] { FForm->FormClose(); });
+    FModalLoop.quit();
 }
 
 void TQtRunnerLayer::ProcessMessages()
