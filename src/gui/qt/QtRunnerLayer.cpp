@@ -440,17 +440,18 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
             });
     for (const TActionDef& def : ActionDefs())
         SyncAction(def.Id);
-    // Stop signals only set flags (their handler can do nothing else safely), so the
-    // idle window looks for them on a clock of its own; during a run the same clock
-    // ticks whenever the run lets events through.
-    auto* signalClock = new QTimer(this);
-    connect(signalClock, &QTimer::timeout, this, [this] { Dispatch([this] { FForm->CheckStopSignal(); }); });
-    signalClock->start(StopSignalPollMs);
 }
 
 void TQtRunnerLayer::ShowModal()
 {
     setWindowModality(Qt::ApplicationModal);
+    // Stop signals only set flags (their handler can do nothing else safely), so the
+    // idle window looks for them on a clock of its own; during a run the same clock
+    // ticks whenever the run lets events through. It ends with the modal loop, before
+    // the form goes.
+    QTimer signalClock;
+    connect(&signalClock, &QTimer::timeout, this, [this] { Dispatch([this] { FForm->CheckStopSignal(); }); });
+    signalClock.start(StopSignalPollMs);
     show();
     if (isVisible())
         FModalLoop.exec();
