@@ -1,5 +1,7 @@
 #include "gui/GUITestRunner.h"
 
+#include "platform/Signals.h"
+
 namespace GUITestRunner {
 
 using TestFramework::ITestPtr;
@@ -295,6 +297,19 @@ void TGUITestRunner::ExitActionExecute()
     FViews.Window.Close();
 }
 
+void TGUITestRunner::FormClose()
+{
+    FRunDisplay->Stop();
+}
+
+void TGUITestRunner::CheckStopSignal()
+{
+    // The signal's handler has asked every result to stop and ended the running script;
+    // a window left open would only show runs that stop before their first test.
+    if (Sys::StopSignal() != 0)
+        ExitActionExecute();
+}
+
 // --- run commands ---
 
 void TGUITestRunner::RunActionExecute()
@@ -376,6 +391,8 @@ void TGUITestRunner::SaveConfigurationActionExecute()
 void TGUITestRunner::RestoreSavedActionExecute()
 {
     LoadSettings();
+    // The restored check boxes change the count of enabled tests.
+    FRunDisplay->RefreshStatus(true);
 }
 
 // --- update handlers ---

@@ -85,6 +85,13 @@ public:
     void GoToPrevSelectedTestActionExecute();
     void CopyProcnameToClipboardActionExecute();
     void ExitActionExecute();
+    // The window is closing, by the window manager or a key: a run still going stops
+    // before its next test, so that the program does not go on running out of sight.
+    void FormClose();
+    // Called on an idle clock and after each run: after a stop signal the window closes
+    // as Exit does, with its settings saved as at any close; the host then exits as the
+    // signal asks.
+    void CheckStopSignal();
     void RunActionExecute();
     void RunSelectedTestActionExecute();
     void StopActionExecute();

@@ -220,6 +220,9 @@ public:
     virtual bool WindowMaximized() = 0;
     // Before the window is shown: it then opens maximized.
     virtual void MaximizeWindow() = 0;
+    // The screens' area a window may take (without panels and docks); empty when no
+    // screen is known.
+    virtual TBounds ScreenArea() = 0;
 
 protected:
     ~IPlacementView() = default;

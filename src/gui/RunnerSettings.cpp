@@ -4,7 +4,6 @@
 #include "platform/Process.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <exception>
 
 namespace GUITestRunner {
@@ -35,7 +34,28 @@ constexpr TOptionKey StoredOptions[] = {
     {"ReportMemoryLeakTypes", TActionId::ReportMemoryLeakTypeOnShutdownAction},
     {"SelectTestedNode", TActionId::ShowTestedNodeAction},
     {"WarnOnFailTestOverride", TActionId::WarnOnFailTestOverrideAction},
+    {"ShowTestCasesWithRunTimeProperties", TActionId::ShowTestCasesWithRunTimePropertiesAction},
 };
+
+// The smallest window that still shows its panels; anything stored is clamped to this
+// and to the screens' available area, so that a hostile or stale file cannot open the
+// window off-screen or at a size the window system cannot back.
+constexpr int MinWindowWidth = 200;
+constexpr int MinWindowHeight = 150;
+
+TBounds ClampToArea(TBounds bounds, const TBounds& area)
+{
+    if (area.Width <= 0 || area.Height <= 0)
+        return bounds; // no screen known: nothing to clamp to
+    bounds.Width = std::clamp(bounds.Width, std::min(MinWindowWidth, area.Width), area.Width);
+    bounds.Height = std::clamp(bounds.Height, std::min(MinWindowHeight, area.Height), area.Height);
+    // In 64 bits, so that stored extremes cannot overflow.
+    const long long left = std::clamp<long long>(bounds.Left, area.Left, 0LL + area.Left + area.Width - bounds.Width);
+    const long long top = std::clamp<long long>(bounds.Top, area.Top, 0LL + area.Top + area.Height - bounds.Height);
+    bounds.Left = static_cast<int>(left);
+    bounds.Top = static_cast<int>(top);
+    return bounds;
+}
 
 std::string ColumnWidthKey(int column)
 {
@@ -131,7 +151,7 @@ void TRunnerSettings::LoadWindowPlacement(const TCustomIniFile& store)
     bounds.Height = store.ReadInteger(ConfigSection, "Height", bounds.Height);
     bounds.Top = store.ReadInteger(ConfigSection, "Top", bounds.Top);
     bounds.Left = store.ReadInteger(ConfigSection, "Left", bounds.Left);
-    layer.SetWindowBounds(bounds);
+    layer.SetWindowBounds(ClampToArea(bounds, layer.ScreenArea()));
     if (store.ReadBool(ConfigSection, "Maximized", false))
         layer.MaximizeWindow();
 }
@@ -162,30 +182,40 @@ void TRunnerSettings::AutoSaveSettings()
 
 void TRunnerSettings::WriteSettings()
 {
-    const TActionList& actions = FForm.Actions;
-    ILayoutView& layer = FForm.Layout;
-    if (FForm.Suite)
-        WriteTestStates();
-    // Opened after the tests' states are in the file, so that writing it keeps them.
-    const auto store = OpenSettingsStore(FPath, UseRegistry());
-    SaveWindowPlacement(*store);
-    if (!UseRegistry())
-        SaveStoreChoice(*store);
-
-    store->WriteInteger(ConfigSection, "ResultsPanel.Height", layer.ResultsPanelHeight());
-    store->WriteInteger(ConfigSection, "ErrorMessage.Height", layer.ErrorBoxPanelHeight());
-    store->WriteBool(ConfigSection, "ErrorMessage.Visible", actions.GetChecked(TActionId::ErrorBoxVisibleAction));
-    for (int column = 0, count = layer.FailureColumnCount(); column < count; ++column)
-        store->WriteInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
-    for (const TOptionKey& option : StoredOptions)
-        store->WriteBool(ConfigSection, option.Key, actions.GetChecked(option.Action));
-    store->WriteInteger(ConfigSection, "PopupX", FForm.PopupX);
-    store->WriteInteger(ConfigSection, "PopupY", FForm.PopupY);
-    store->UpdateFile();
+    // One read-modify-write per file, so that two windows closing together leave one
+    // window's settings whole: the tests' check boxes and the window's keys in one edit.
+    const bool inFile = !UseRegistry();
+    const TestFramework::TIniEdit edit = [this, inFile](TCustomIniFile& store) {
+        if (FForm.Suite)
+            FForm.Suite->SaveConfiguration(store, "Tests");
+        WriteWindowKeys(store, inFile);
+    };
+    if (inFile) {
+        TestFramework::UpdateIniFile(FPath, edit);
+        return;
+    }
+    TestFramework::UpdateRegistryIniFile(TestFramework::GetRegistryKeyBase() + FPath, edit);
     // Last, so that an ini file that cannot be written costs nothing of what the
     // per-user store has taken.
-    if (UseRegistry())
-        SaveStoreChoice(*store);
+    TestFramework::UpdateIniFile(FPath, [this](TCustomIniFile& store) { SaveStoreChoice(store); });
+}
+
+void TRunnerSettings::WriteWindowKeys(TCustomIniFile& store, bool withStoreChoice)
+{
+    const TActionList& actions = FForm.Actions;
+    ILayoutView& layer = FForm.Layout;
+    SaveWindowPlacement(store);
+    if (withStoreChoice)
+        SaveStoreChoice(store);
+    store.WriteInteger(ConfigSection, "ResultsPanel.Height", layer.ResultsPanelHeight());
+    store.WriteInteger(ConfigSection, "ErrorMessage.Height", layer.ErrorBoxPanelHeight());
+    store.WriteBool(ConfigSection, "ErrorMessage.Visible", actions.GetChecked(TActionId::ErrorBoxVisibleAction));
+    for (int column = 0, count = layer.FailureColumnCount(); column < count; ++column)
+        store.WriteInteger(ConfigSection, ColumnWidthKey(column), layer.FailureColumnWidth(column));
+    for (const TOptionKey& option : StoredOptions)
+        store.WriteBool(ConfigSection, option.Key, actions.GetChecked(option.Action));
+    store.WriteInteger(ConfigSection, "PopupX", FForm.PopupX);
+    store.WriteInteger(ConfigSection, "PopupY", FForm.PopupY);
 }
 
 void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
@@ -195,7 +225,7 @@ void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
     // A maximized window's bounds are the screen's; the ones to restore to stay stored.
     const bool maximized = layer.WindowMaximized();
     if (!maximized) {
-        const TBounds bounds = layer.WindowBounds();
+        const TBounds bounds = ClampToArea(layer.WindowBounds(), layer.ScreenArea());
         store.WriteInteger(ConfigSection, "Left", bounds.Left);
         store.WriteInteger(ConfigSection, "Top", bounds.Top);
         store.WriteInteger(ConfigSection, "Width", bounds.Width);
@@ -206,16 +236,8 @@ void TRunnerSettings::SaveWindowPlacement(TCustomIniFile& store)
 
 void TRunnerSettings::SaveStoreChoice(TCustomIniFile& store)
 {
-    if (!UseRegistry()) {
-        store.WriteBool(ConfigSection, UseRegistryKey, false);
-        return;
-    }
-    // Whatever else the file held now lives in the per-user store; a file that is not
-    // there (or cannot go) changes nothing here.
-    std::remove(FPath.c_str());
-    TestFramework::TMemIniFile ini(FPath);
-    ini.WriteBool(ConfigSection, UseRegistryKey, true);
-    ini.UpdateFile();
+    // The file keeps other programs' sections and comments in either mode.
+    store.WriteBool(ConfigSection, UseRegistryKey, UseRegistry());
 }
 
 void TRunnerSettings::SaveTestStates()
@@ -238,8 +260,9 @@ void TRunnerSettings::ToggleOption(TActionId id)
     actions.SetChecked(id, checked);
     switch (id) {
     case TActionId::AutoSaveAction:
-        // Checking saves at once; unchecking leaves the stored AutoSave=1 in place.
-        AutoSaveSettings();
+        // Either way at once: unchecking is itself a choice to keep, and no later
+        // automatic save would write it.
+        SaveSettings();
         break;
     case TActionId::ErrorBoxVisibleAction:
         FForm.Layout.SetErrorBoxVisible(checked);

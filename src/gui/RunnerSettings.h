@@ -56,9 +56,7 @@ public:
     void LoadWindowPlacement(const TestFramework::TCustomIniFile& store);
     void SaveWindowPlacement(TestFramework::TCustomIniFile& store);
     void LoadStoreChoice();
-    // The choice is always kept in the ini file: in file mode that is the store itself,
-    // which the caller writes; in registry mode the file is replaced by one holding the
-    // choice alone.
+    // The choice is always kept in the ini file, beside whatever else the file holds.
     void SaveStoreChoice(TestFramework::TCustomIniFile& store);
 
     // An Options command: toggles the action, with the command's further effects.
@@ -71,6 +69,7 @@ private:
     // Raise when the store does; the public operations report.
     void ReadSettings();
     void WriteSettings();
+    void WriteWindowKeys(TestFramework::TCustomIniFile& store, bool withStoreChoice);
     void ReadTestStates();
     void WriteTestStates();
 

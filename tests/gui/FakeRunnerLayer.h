@@ -193,6 +193,8 @@ public:
     void SetWindowBounds(const TBounds& bounds) override { Bounds = bounds; }
     bool WindowMaximized() override { return Maximized; }
     void MaximizeWindow() override { Maximized = true; }
+    TBounds Screen{0, 0, 1920, 1080};
+    TBounds ScreenArea() override { return Screen; }
     int ResultsPanelHeight() override { return ResultsHeight; }
     void SetResultsPanelHeight(int height) override { ResultsHeight = height; }
     int ErrorBoxPanelHeight() override { return ErrorBoxHeight; }

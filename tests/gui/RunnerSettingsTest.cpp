@@ -9,9 +9,11 @@
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "platform/IniFiles.h"
+#include "platform/Signals.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -54,7 +56,8 @@ const std::string DefaultConfig = "[GUITestRunner Config]\r\n"
                                   "FailureList.ColumnWidth[2]=200\r\nFailureList.ColumnWidth[3]=50\r\n"
                                   "HideTestNodesOnOpen=0\r\nBreakOnFailures=0\r\nFailOnNoChecksExecuted=0\r\n"
                                   "FailOnMemoryLeaked=0\r\nIgnoreSetUpTearDownLeaks=0\r\nReportMemoryLeakTypes=0\r\n"
-                                  "SelectTestedNode=1\r\nWarnOnFailTestOverride=0\r\nPopupX=350\r\nPopupY=30\r\n";
+                                  "SelectTestedNode=1\r\nWarnOnFailTestOverride=0\r\n"
+                                  "ShowTestCasesWithRunTimeProperties=0\r\nPopupX=350\r\nPopupY=30\r\n";
 
 class WindowSettings : public ::testing::Test {
 protected:
@@ -142,29 +145,32 @@ TEST_F(WindowSettings, MaximizedKeepsTheBoundsToReturnTo)
     EXPECT_TRUE(Layer->Maximized);
 }
 
-TEST_F(WindowSettings, AutoSaveUncheckedWritesNothingAndCheckedSavesAtOnce)
+TEST_F(WindowSettings, AutoSaveUncheckedIsKeptAndLaterChangesAreNot)
 {
     Open();
     Execute(A::RunAction); // the start of a run saves
     EXPECT_TRUE(std::filesystem::exists(Path));
-    Close();
+    Execute(A::AutoSaveAction); // unchecking is written at once
     const std::string saved = ReadFile(Path);
-    Open();
-    Execute(A::AutoSaveAction);
+    EXPECT_NE(saved.find("AutoSave=0\r\n"), std::string::npos) << saved;
     Toggle("Add");
     Execute(A::BreakOnFailuresAction);
     Close();
     EXPECT_EQ(ReadFile(Path), saved);
 
     Open();
-    EXPECT_TRUE(Actions().GetChecked(A::AutoSaveAction));
-    Execute(A::AutoSaveAction); // unchecked: nothing
+    EXPECT_FALSE(Actions().GetChecked(A::AutoSaveAction));
+    EXPECT_TRUE(Enabled("Add"));
     Toggle("Add");
     Execute(A::AutoSaveAction); // checked again: saved at once
     EXPECT_NE(ReadFile(Path).find("[Tests.WexelRunner.so.Calc]\r\nAdd=0\r\n"), std::string::npos);
+    Toggle("Add");
+    Execute(A::RestoreSavedAction);
+    EXPECT_FALSE(Enabled("Add"));
+    EXPECT_EQ(Layer->Statistics[StatCell::Tests], "3");
 }
 
-TEST_F(WindowSettings, UseRegistryLeavesOnlyTheChoiceInTheFile)
+TEST_F(WindowSettings, UseRegistryKeepsTheFilesOtherSectionsAndComments)
 {
     WriteFile(Path, "; another program's\r\n[Other]\r\nk=v\r\n");
     Open();
@@ -172,7 +178,7 @@ TEST_F(WindowSettings, UseRegistryLeavesOnlyTheChoiceInTheFile)
     Execute(A::BreakOnFailuresAction);
     Toggle("Discount");
     Execute(A::SaveConfigurationAction);
-    EXPECT_EQ(ReadFile(Path), "[GUITestRunner Config]\r\nUseRegistry=1\r\n");
+    EXPECT_EQ(ReadFile(Path), "; another program's\r\n[Other]\r\nk=v\r\n\r\n[GUITestRunner Config]\r\nUseRegistry=1\r\n");
     const std::string registry = ReadFile(RegistryFile());
     EXPECT_NE(registry.find("[Tests.WexelRunner.so.Orders.Pricing]\r\nDiscount=0\r\n"), std::string::npos);
     EXPECT_NE(registry.find("BreakOnFailures=1\r\n"), std::string::npos);
@@ -183,6 +189,22 @@ TEST_F(WindowSettings, UseRegistryLeavesOnlyTheChoiceInTheFile)
     EXPECT_TRUE(Actions().GetChecked(A::UseRegistryAction));
     EXPECT_TRUE(Actions().GetChecked(A::BreakOnFailuresAction));
     EXPECT_FALSE(Enabled("Discount"));
+}
+
+TEST_F(WindowSettings, StoredPlacesAndSizesAreClampedToTheScreen)
+{
+    WriteFile(Path, "[GUITestRunner Config]\r\nLeft=-99999\r\nTop=-99999\r\nWidth=2147483647\r\nHeight=2\r\n"
+                    "ShowTestCasesWithRunTimeProperties=1\r\n");
+    Open();
+    EXPECT_EQ(Layer->Bounds.Left, 0);
+    EXPECT_EQ(Layer->Bounds.Top, 0);
+    EXPECT_EQ(Layer->Bounds.Width, 1920);
+    EXPECT_EQ(Layer->Bounds.Height, 150);
+    EXPECT_TRUE(Actions().GetChecked(A::ShowTestCasesWithRunTimePropertiesAction));
+    Layer->Bounds = {5000, 900, 800, 16777215}; // as the window system may report it
+    Close();
+    const std::string text = ReadFile(Path);
+    EXPECT_NE(text.find("Left=1120\r\nTop=0\r\nWidth=800\r\nHeight=1080\r\n"), std::string::npos) << text;
 }
 
 TEST_F(WindowSettings, StoredValuesAreCheckedAsTheyLoad)
@@ -239,6 +261,22 @@ TEST_F(WindowSettings, AnotherProgramsSectionsAndCommentsSurviveASave)
     const std::string text = ReadFile(Path);
     EXPECT_EQ(text.substr(0, foreign.size()), foreign);
     EXPECT_NE(text.find("[Tests.WexelRunner.so.Calc]\nAdd=0\n"), std::string::npos) << text;
+}
+
+TEST_F(WindowSettings, AStopSignalClosesTheWindowWithItsSettingsSaved)
+{
+    Open();
+    Toggle("Add");
+    Form->CheckStopSignal();
+    EXPECT_FALSE(Layer->Closed);
+    {
+        const Sys::TStopSignals signals([](int) {});
+        std::raise(SIGTERM);
+        Form->CheckStopSignal();
+    }
+    EXPECT_TRUE(Layer->Closed);
+    Close();
+    EXPECT_NE(ReadFile(Path).find("[Tests.WexelRunner.so.Calc]\r\nAdd=0\r\n"), std::string::npos);
 }
 
 TEST_F(WindowSettings, AStoreThatCannotBeWrittenOrReadIsOneLineOnStandardError)

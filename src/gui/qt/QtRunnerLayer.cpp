@@ -30,6 +30,8 @@ namespace GUITestRunner::QtLayer {
 
 namespace {
 
+constexpr int StopSignalPollMs = 50;
+
 // The form's font height in pixels.
 constexpr int FormFontPixels = 11;
 
@@ -443,6 +445,13 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
 void TQtRunnerLayer::ShowModal()
 {
     setWindowModality(Qt::ApplicationModal);
+    // Stop signals only set flags (their handler can do nothing else safely), so the
+    // idle window looks for them on a clock of its own; during a run the same clock
+    // ticks whenever the run lets events through. It ends with the modal loop, before
+    // the form goes.
+    QTimer signalClock;
+    connect(&signalClock, &QTimer::timeout, this, [this] { Dispatch([this] { FForm->CheckStopSignal(); }); });
+    signalClock.start(StopSignalPollMs);
     show();
     if (isVisible())
         FModalLoop.exec();
@@ -464,8 +473,10 @@ void TQtRunnerLayer::showEvent(QShowEvent* event)
 void TQtRunnerLayer::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
-        FModalLoop.quit();
+    if (!event->isAccepted())
+        return;
+    Dispatch([this] { FForm->FormClose(); });
+    FModalLoop.quit();
 }
 
 void TQtRunnerLayer::ProcessMessages()

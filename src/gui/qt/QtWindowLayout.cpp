@@ -1,6 +1,8 @@
 #include "gui/qt/QtWindowLayout.h"
 
+#include <QGuiApplication>
 #include <QHeaderView>
+#include <QScreen>
 #include <QMainWindow>
 #include <QSplitter>
 #include <QTreeWidget>
@@ -64,6 +66,17 @@ bool TQtWindowLayout::WindowMaximized()
 void TQtWindowLayout::MaximizeWindow()
 {
     FWindow.setWindowState(FWindow.windowState() | Qt::WindowMaximized);
+}
+
+TBounds TQtWindowLayout::ScreenArea()
+{
+    // The primary screen's neighbours included, so that a window kept on a second
+    // screen stays there.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {};
+    const QRect area = screen->availableVirtualGeometry();
+    return {area.left(), area.top(), area.width(), area.height()};
 }
 
 int TQtWindowLayout::ResultsPanelHeight()

@@ -36,6 +36,7 @@ public:
     void SetWindowBounds(const TBounds& bounds) override;
     bool WindowMaximized() override;
     void MaximizeWindow() override;
+    TBounds ScreenArea() override;
 
     // ILayoutView
     int ResultsPanelHeight() override;
