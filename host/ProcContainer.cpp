@@ -426,8 +426,9 @@ struct TProcContainer::TImpl {
     // touched again, only kept where a leak checker still sees it.
     void Abandon()
     {
-        static std::vector<lua_State*> abandoned;
-        abandoned.push_back(State.release());
+        // Never destroyed, so that the states stay reachable to the very end.
+        static auto* abandoned = new std::vector<lua_State*>;
+        abandoned->push_back(State.release());
         Libraries.clear();
         Loading.clear();
         Depth = 0;

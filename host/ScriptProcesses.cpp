@@ -19,6 +19,7 @@ int Execute(lua_State* L)
 {
     // Without a command the question is whether a shell exists: Lua's own answer will do.
     if (lua_isnoneornil(L, 1)) {
+        lua_settop(L, 0);
         lua_pushvalue(L, lua_upvalueindex(1));
         lua_call(L, 0, LUA_MULTRET);
         return lua_gettop(L);

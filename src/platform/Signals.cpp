@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include <pthread.h>
@@ -278,12 +277,13 @@ void PrepareScriptCalls(pid_t self)
     event._sigev_un._tid = self;
     if (::timer_create(CLOCK_MONOTONIC, &event, &PokeTimer) == 0)
         PokeTimerThread = self;
-    static thread_local std::unique_ptr<char[]> altStack;
+    // Kept for the life of the process: a signal may still come while it ends.
+    static thread_local char* altStack = nullptr;
     if (!altStack) {
         constexpr std::size_t size = 256 * 1024;
-        altStack = std::make_unique<char[]>(size);
+        altStack = new char[size];
         stack_t stack{};
-        stack.ss_sp = altStack.get();
+        stack.ss_sp = altStack;
         stack.ss_size = size;
         ::sigaltstack(&stack, nullptr);
     }

@@ -115,3 +115,27 @@ TEST_F(ScriptHooksTest, AStoppedCallGivesTheScriptItsOwnHookBack)
         EXPECT_STREQ(e.what(), "was interrupted by SIGTERM");
     }
 }
+
+TEST_F(ScriptHooksTest, CommandsAnswerAsLuasOwnFunctions)
+{
+    const std::string library =
+        "function Run()\n"
+        "  local results = {}\n"
+        "  local function add(...)\n"
+        "    for i = 1, select('#', ...) do results[#results + 1] = tostring((select(i, ...))) end\n"
+        "  end\n"
+        "  add(os.execute())\n"
+        "  add(os.execute('exit 3'))\n"
+        "  add(os.execute('kill -TERM $$'))\n"
+        "  local f = io.popen('echo hi; exit 2')\n"
+        "  add(f:read('l'))\n"
+        "  add(f:close())\n"
+        "  local w = io.popen('cat > /dev/null', 'w')\n"
+        "  add(w:write('x') == w)\n"
+        "  add(w:close())\n"
+        "  add(pcall(io.popen, 'true', 'rw'))\n"
+        "  return table.concat(results, ' ')\n"
+        "end\n";
+    EXPECT_EQ(Call(library, "Run"), "true nil exit 3 nil signal 15 hi nil exit 2 true true exit 0 false "
+                                    "bad argument #2 to 'io.popen' (invalid mode)");
+}
