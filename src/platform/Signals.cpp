@@ -201,12 +201,12 @@ pid_t ThisThread() { return static_cast<pid_t>(::syscall(SYS_gettid)); }
 
 void SetPokeTimer(std::int64_t first, std::int64_t interval)
 {
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(first / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(first % 1000000000);
-    spec.it_interval.tv_sec = static_cast<time_t>(interval / 1000000000);
-    spec.it_interval.tv_nsec = static_cast<long>(interval % 1000000000);
-    ::timer_settime(PokeTimer, 0, &spec, nullptr);
+    itimerspec timing{};
+    timing.it_value.tv_sec = static_cast<time_t>(first / 1000000000);
+    timing.it_value.tv_nsec = static_cast<long>(first % 1000000000);
+    timing.it_interval.tv_sec = static_cast<time_t>(interval / 1000000000);
+    timing.it_interval.tv_nsec = static_cast<long>(interval % 1000000000);
+    ::timer_settime(PokeTimer, 0, &timing, nullptr);
 }
 
 [[noreturn]] void Abandon(int cause)
