@@ -2,6 +2,7 @@
 
 #include "bridge/HostPlatform.h"
 #include "platform/Process.h"
+#include "platform/TextUtils.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -33,29 +34,7 @@ const std::string& SystemDir()
     return dir;
 }
 
-bool MatchesMask(const std::string& name, const std::string& mask)
-{
-    // Iterative matching with one backtrack point: linear in practice, and a mask full of
-    // stars cannot make it explode the way naive recursion does.
-    std::size_t n = 0, m = 0, starMask = std::string::npos, starName = 0;
-    while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == '?' || mask[m] == name[n])) {
-            ++n;
-            ++m;
-        } else if (m < mask.size() && mask[m] == '*') {
-            starMask = m++;
-            starName = n;
-        } else if (starMask != std::string::npos) {
-            m = starMask + 1;
-            n = ++starName;
-        } else {
-            return false;
-        }
-    }
-    while (m < mask.size() && mask[m] == '*')
-        ++m;
-    return m == mask.size();
-}
+bool MatchesMask(const std::string& name, const std::string& mask) { return Sys::MatchesWildcards(mask, name); }
 
 std::vector<std::string> ListLibraries(const std::string& mask, const std::string& baseDir)
 {

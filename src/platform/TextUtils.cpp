@@ -42,4 +42,28 @@ bool StartsWithTextAscii(std::string_view text, std::string_view prefix)
     return text.size() >= prefix.size() && SameTextAscii(text.substr(0, prefix.size()), prefix);
 }
 
+bool MatchesWildcards(std::string_view pattern, std::string_view text)
+{
+    // Greedy with one step back to the last "*": linear in practice, and a pattern full of
+    // stars cannot make it explode the way naive recursion does.
+    std::size_t p = 0, t = 0, starP = std::string_view::npos, starT = 0;
+    while (t < text.size()) {
+        if (p < pattern.size() && pattern[p] == '*') {
+            starP = p++;
+            starT = t;
+        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
+            ++p;
+            ++t;
+        } else if (starP != std::string_view::npos) {
+            p = starP + 1;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*')
+        ++p;
+    return p == pattern.size();
+}
+
 } // namespace Sys

@@ -21,4 +21,7 @@ std::string LowerAscii(std::string_view text);
 bool SameTextAscii(std::string_view a, std::string_view b);
 bool StartsWithTextAscii(std::string_view text, std::string_view prefix);
 
+// Whether the whole text matches the pattern, byte by byte: "*" any run of bytes, "?" one.
+bool MatchesWildcards(std::string_view pattern, std::string_view text);
+
 } // namespace Sys

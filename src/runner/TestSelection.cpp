@@ -161,28 +161,7 @@ TFailedTests ReadFailedTests(const std::string& reportFile)
     return failed;
 }
 
-bool MatchesGlob(std::string_view pattern, std::string_view text)
-{
-    // Greedy with one step back to the last "*": linear in practice, never exponential.
-    std::size_t p = 0, t = 0, starP = std::string_view::npos, starT = 0;
-    while (t < text.size()) {
-        if (p < pattern.size() && pattern[p] == '*') {
-            starP = p++;
-            starT = t;
-        } else if (p < pattern.size() && (pattern[p] == '?' || pattern[p] == text[t])) {
-            ++p;
-            ++t;
-        } else if (starP != std::string_view::npos) {
-            p = starP + 1;
-            t = ++starT;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == '*')
-        ++p;
-    return p == pattern.size();
-}
+bool MatchesGlob(std::string_view pattern, std::string_view text) { return Sys::MatchesWildcards(pattern, text); }
 
 bool PassesFilters(const std::vector<std::string>& filters, std::string_view path)
 {
