@@ -5,8 +5,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <unordered_map>
 
 namespace WexelHost {
@@ -58,22 +57,32 @@ int AppendBytes(lua_State*, const void* bytes, std::size_t size, void* target) n
     }
 }
 
-std::string ReadWholeFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error("cannot open " + path);
-    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad())
-        throw std::runtime_error("cannot read " + path);
-    return bytes;
-}
+// Feeds lua_load from the file in blocks, so that a library never sits in memory whole
+// beside its compiled form.
+struct TFileReader {
+    std::FILE* File = nullptr;
+    std::unique_ptr<char[]> Block = std::make_unique<char[]>(BlockSize);
+    static constexpr std::size_t BlockSize = 64 * 1024;
+
+    ~TFileReader()
+    {
+        if (File)
+            std::fclose(File);
+    }
+    static const char* Read(lua_State*, void* data, std::size_t* size) noexcept
+    {
+        auto* self = static_cast<TFileReader*>(data);
+        *size = std::fread(self->Block.get(), 1, BlockSize, self->File);
+        return *size > 0 ? self->Block.get() : nullptr;
+    }
+};
 
 } // namespace
 
-int LoadFileChunk(lua_State* L, const std::string& path, const std::string& chunkName,
-                  const std::function<std::string(const std::string&)>& read)
+int LoadFileChunk(lua_State* L, const std::string& path, const std::string& chunkName, bool* opened)
 {
+    if (opened)
+        *opened = true;
     TFileIdentity identity;
     const bool identified = Identify(path, identity);
     if (identified) {
@@ -82,9 +91,25 @@ int LoadFileChunk(lua_State* L, const std::string& path, const std::string& chun
             return luaL_loadbufferx(L, found->second.Bytecode.data(), found->second.Bytecode.size(),
                                     chunkName.c_str(), "b");
     }
-    const std::string bytes = read(path);
-    const int status = luaL_loadbufferx(L, bytes.data(), bytes.size(), chunkName.c_str(), "bt");
-    if (status != LUA_OK || !identified)
+    TFileReader reader;
+    reader.File = std::fopen(path.c_str(), "rb");
+    if (!reader.File) {
+        if (opened)
+            *opened = false;
+        return LUA_ERRFILE;
+    }
+    const int first = std::fgetc(reader.File);
+    const bool compiled = first == LUA_SIGNATURE[0];
+    if (first != EOF)
+        std::ungetc(first, reader.File);
+    const int status = lua_load(L, &TFileReader::Read, &reader, chunkName.c_str(), "bt");
+    if (std::ferror(reader.File)) {
+        lua_pop(L, 1);
+        return LUA_ERRFILE;
+    }
+    // A compiled library is read as fast as a kept copy would be; only source is worth
+    // keeping, as its compilation is what a reload would repeat.
+    if (status != LUA_OK || !identified || compiled)
         return status;
     TKeptChunk chunk{identity, chunkName, {}};
     // Debug information stays: messages name the library's lines as before.
@@ -108,7 +133,10 @@ int HostLoadFile(lua_State* L)
     int status = LUA_ERRFILE;
     try {
         const std::string file = path;
-        status = LoadFileChunk(L, file, name ? std::string(name) : "@" + file, ReadWholeFile);
+        bool opened = true;
+        status = LoadFileChunk(L, file, name ? std::string(name) : "@" + file, &opened);
+        if (status == LUA_ERRFILE)
+            std::snprintf(message, sizeof message, "cannot %s %s", opened ? "read" : "open", path);
     } catch (const std::exception& e) {
         std::snprintf(message, sizeof message, "%s", e.what());
     } catch (...) {

@@ -15,8 +15,6 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -150,7 +148,8 @@ std::string ErrorText(lua_State* L, int status)
     return message;
 }
 
-std::string ReadLibraryFile(const std::string& path)
+// Says why a library cannot be loaded before its file is opened.
+void CheckLibraryFile(const std::string& path)
 {
     namespace fs = std::filesystem;
     std::error_code ec;
@@ -159,19 +158,6 @@ std::string ReadLibraryFile(const std::string& path)
         throw EHostError("the library does not exist");
     if (fs::is_directory(status))
         throw EHostError("the library is a directory");
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw EHostError("the library cannot be read");
-    // The stream library raises its own error for a failed read, which names no file.
-    std::string bytes;
-    try {
-        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    } catch (const std::exception&) {
-        in.setstate(std::ios::badbit);
-    }
-    if (in.bad())
-        throw EHostError("the library cannot be read");
-    return bytes;
 }
 
 // The protected steps. Each takes its request as light user data in slot 1.
@@ -401,8 +387,12 @@ struct TProcContainer::TImpl {
         TLoadRequest req{path.c_str()};
         lua_pushlightuserdata(L, &req);
         // An unchanged library is not compiled again after a reset, only executed.
-        if (int compiled = LoadFileChunk(L, path, chunkName, ReadLibraryFile); compiled != LUA_OK)
+        CheckLibraryFile(path);
+        if (int compiled = LoadFileChunk(L, path, chunkName); compiled != LUA_OK) {
+            if (compiled == LUA_ERRFILE)
+                throw EHostError("the library cannot be read");
             throw EHostError("the library does not compile: " + ErrorText(L, compiled));
+        }
         ++Depth;
         int status = lua_pcall(L, 2, 0, handler);
         --Depth;

@@ -42,8 +42,8 @@ local test_sources = {}
 -- nothing.
 local checks = 0
 
--- The test running now and its name, for naming its frame in a chain of calls.
-local current_fn, current_name, current_fixtures = nil, nil, nil
+-- The test running now and its path, for naming its frame in a chain of calls.
+local current_fn, current_path, current_fixtures = nil, nil, nil
 
 ---------------------------------------------------------------------------------------
 -- Positions
@@ -93,7 +93,7 @@ end
 
 local function frame_name(info)
   local fn = info.func
-  if fn == current_fn then return current_name end
+  if fn == current_fn then return match(current_path, "[^/]*$") end
   if current_fixtures then
     for _, f in ipairs(current_fixtures.setups) do
       if f == fn then return "setup" end
@@ -548,9 +548,9 @@ end
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
 --
--- Declaring is the hot path of discovery, so no per-test path string is built: a suite
--- keeps its tests by name, and the listing is made of runs of tests declared one after
--- another in the same suite, each joined in one table.concat.
+-- Declaring is the hot path of discovery. Each test's path is made once, here: the
+-- library keeps its tests by path, so that running one is a single table lookup, and the
+-- listing is made of runs of paths declared one after another in the same suite.
 
 local declaring = nil
 
@@ -571,8 +571,8 @@ local function not_loading(kind)
 end
 
 -- Suites whose paths differ only in letter case share one table of their tests' names
--- folded to lower case: the runner merges such suites, so two such tests would become one
--- name twice.
+-- folded to lower case (to the path of the first such test): the runner merges such
+-- suites, so two such tests would become one name twice.
 local function new_suite(library, path, parent)
   local folded = lower(path)
   local group = library.folded[folded]
@@ -580,7 +580,7 @@ local function new_suite(library, path, parent)
     group = {}
     library.folded[folded] = group
   end
-  return { path = path, parent = parent, tests = {}, group = group }
+  return { path = path, parent = parent, group = group }
 end
 
 function api.suite(name, body)
@@ -602,40 +602,42 @@ function api.suite(name, body)
   library.current = parent
 end
 
-local function case_twin(suite, name, other)
-  local folded = lower(name)
-  for first in next, other.tests do
-    if lower(first) == folded then
-      error("test " .. suite.path .. "/" .. name .. " is declared twice: " .. other.path .. "/" ..
-        first .. " and " .. suite.path .. "/" .. name .. " differ only in letter case", 3)
-    end
-  end
-end
-
 function api.test(name, fn)
   local library = declaring
   if not library then not_loading("test") end
-  if bad_name(name) then name_error("test", name) end
+  -- Libraries reuse test names from suite to suite; a name seen before is known good
+  -- and its folded form known.
+  local known = library.known_names
+  local folded = known[name]
+  if not folded then
+    if bad_name(name) then name_error("test", name) end
+    folded = lower(name)
+    known[name] = folded
+  end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
   end
   local suite = library.current
-  local tests = suite.tests
-  if tests[name] then
-    error("test " .. suite.path .. "/" .. name .. " is declared twice", 2)
+  local tests = library.tests
+  local path = suite.path .. "/" .. name
+  if tests[path] then
+    error("test " .. path .. " is declared twice", 2)
   end
-  local folded, group = lower(name), suite.group
+  local group = suite.group
   local other = group[folded]
-  if other then case_twin(suite, name, other) end
-  group[folded] = suite
-  tests[name] = fn
+  if other then
+    error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
+      " differ only in letter case", 2)
+  end
+  group[folded] = path
+  tests[path] = fn
   local run = library.run
   if run == nil or run.suite ~= suite then
     run = { suite = suite }
     library.runs[#library.runs + 1] = run
     library.run = run
   end
-  run[#run + 1] = name
+  run[#run + 1] = path
 end
 
 local function add_fixture(kind, field, fn)
@@ -667,6 +669,10 @@ end
 local libraries = {}
 local by_name = {}
 
+-- The library of the test run last: tests run library by library, so the next test is
+-- almost always found in it without looking at its path.
+local last_run = nil
+
 local function remembered_file(name)
   return host_recall("Wexel.qlx library " .. name)
 end
@@ -674,6 +680,7 @@ end
 local function index_by_name(library, path)
   if by_name[library.name] ~= library then
     by_name[library.name] = library
+    last_run = nil
     host_remember("Wexel.qlx library " .. library.name, path)
   end
 end
@@ -716,13 +723,21 @@ local function collect_fixtures(library)
       suite.fixtures = { setups = setups, teardowns = teardowns }
     end
   end
+  -- By test path, so that running a test finds them with the test.
+  local fixtures_of = {}
+  for _, run in ipairs(library.runs) do
+    local fixtures = run.suite.fixtures
+    if fixtures then
+      for _, path in ipairs(run) do fixtures_of[path] = fixtures end
+    end
+  end
+  library.fixtures_of = fixtures_of
 end
 
 local function make_listing(runs)
   local parts = {}
   for i, run in ipairs(runs) do
-    local run_prefix = run.suite.path .. "/"
-    parts[i] = run_prefix .. concat(run, "\n" .. run_prefix)
+    parts[i] = concat(run, "\n")
   end
   return concat(parts, "\n")
 end
@@ -738,7 +753,7 @@ local function read_file(path)
 end
 
 local function new_library(name)
-  local library = { name = name, suites = {}, runs = {}, folded = {} }
+  local library = { name = name, suites = {}, tests = {}, runs = {}, folded = {}, known_names = {} }
   local root = new_suite(library, name, nil)
   library.suites[name] = root
   library.current = root
@@ -781,14 +796,14 @@ local function load_library(path)
   if not ok then
     local message = error_text(err)
     library = new_library(name)
-    library.suites[name].tests["(load)"] = function() error(message, 0) end
-    library.runs = { { suite = library.suites[name], "(load)" } }
+    local load_path = name .. "/(load)"
+    library.tests[load_path] = function() error(message, 0) end
+    library.runs = { { suite = library.suites[name], load_path } }
   elseif library.has_fixtures then
     collect_fixtures(library)
   end
-  library.listing = make_listing(library.runs)
   for _, suite in next, library.suites do suite.group = nil end
-  library.run, library.current, library.folded = nil, nil, nil
+  library.run, library.current, library.folded, library.known_names = nil, nil, nil, nil
 
   libraries[path] = library
   index_by_name(library, path)
@@ -849,8 +864,8 @@ end
 function FindTests(mask)
   local listings = {}
   for _, library in ipairs(libraries_of(mask)) do
-    if library.listing ~= "" then
-      listings[#listings + 1] = library.listing
+    if library.runs[1] then
+      listings[#listings + 1] = make_listing(library.runs)
     end
   end
   return concat(listings, "\n")
@@ -865,15 +880,14 @@ function GetTestPositions(mask)
     -- A library compiled without line information (luac -s) has no positions to give.
     local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
     for _, run in ipairs(runs) do
-      local suite = run.suite
-      for _, test_name in ipairs(run) do
-        local info = getinfo(suite.tests[test_name], "S")
+      for _, path in ipairs(run) do
+        local info = getinfo(library.tests[path], "S")
         if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
             and not find(info.short_src, "%c") then
           -- A test of the library's own source is placed by the library's path, so that a
           -- report or an editor finds it; a compiled library names the source it came from.
           local file = info.source == "@" .. file_name(library.file) and library.file or info.short_src
-          lines[#lines + 1] = suite.path .. "/" .. test_name .. "\t" .. file .. "\t" ..
+          lines[#lines + 1] = path .. "\t" .. file .. "\t" ..
             info.linedefined
         end
       end
@@ -882,11 +896,12 @@ function GetTestPositions(mask)
   return concat(lines, "\n")
 end
 
-function RunTest(path)
-  local suite_path, name, test_name = match(path, "^(([^/]*).*)/(.*)$")
-  if not suite_path then
-    return "##notfound"
-  end
+-- The library that holds the test at path, loaded if this state has not loaded it yet.
+local function library_of(path)
+  if type(path) ~= "string" then return nil end
+  local slash = find(path, "/", 1, true)
+  if not slash then return nil end
+  local name = sub(path, 1, slash - 1)
   local library = by_name[name]
   if not library and name ~= "" and not find(name, "%c") then
     -- No discovery in this state (the container was reset): the library is where the
@@ -896,13 +911,23 @@ function RunTest(path)
       library = load_library(file)
     end
   end
-  local suite = library and library.suites[suite_path]
-  local fn = suite and suite.tests[test_name]
+  return library
+end
+
+function RunTest(path)
+  local library = last_run
+  local fn = library and library.tests[path]
   if not fn then
-    return "##notfound"
+    library = library_of(path)
+    fn = library and library.tests[path]
+    if not fn then
+      return "##notfound"
+    end
+    last_run = library
   end
   checks = 0
-  current_fn, current_name, current_fixtures = fn, test_name, suite.fixtures
+  local fixtures_of = library.fixtures_of
+  current_fn, current_path, current_fixtures = fn, path, fixtures_of and fixtures_of[path]
   local ok, err
   if current_fixtures then
     ok, err = run_with_fixtures(fn, current_fixtures)

@@ -79,6 +79,8 @@ public:
         FAssigned = true;
     }
     const std::string& GetAsString() const { return FValue; }
+    // Hands the value over, leaving the parameter empty: a large answer is not copied.
+    std::string TakeString() { return std::move(FValue); }
     bool IsAssigned() const { return FAssigned; }
 
 private:

@@ -12,11 +12,26 @@ namespace {
 
 constexpr const char* WexelUnit = "Wexel";
 
-std::string TestNameOf(const std::string& fullName)
+// The bytes of name that a cut to MaxNameLength characters keeps (never inside a UTF-8
+// character), as CutName cuts.
+std::size_t CutLength(std::string_view name)
 {
-    Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
-    auto slash = fullName.rfind('/');
-    return CutName(slash == std::string::npos ? fullName : fullName.substr(slash + 1));
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80) {
+            if (chars == MaxNameLength)
+                return i;
+            ++chars;
+        }
+    }
+    return name.size();
+}
+
+std::shared_ptr<const TDiscoveryText> OwnText(std::string fullName)
+{
+    auto text = std::make_shared<TDiscoveryText>();
+    text->Listing = std::move(fullName);
+    return text;
 }
 
 // Clears the expected-exception class on every way out of the body.
@@ -31,11 +46,21 @@ private:
 
 } // namespace
 
-// The path is taken over, not copied: discovery makes one per test.
-TTestCaseQuill::TTestCaseQuill(std::string fullName)
-    : TAbstractTest(TestNameOf(fullName)), FFullName(std::move(fullName))
+TTestCaseQuill::TTestCaseQuill(std::string fullName) : TTestCaseQuill(OwnText(std::move(fullName))) {}
+
+TTestCaseQuill::TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text) : TTestCaseQuill(text, text->Listing) {}
+
+// The name is not stored apart: it is the end of the path.
+TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName)
+    : TAbstractTest(std::string()), FText(std::move(text)), FFullName(fullName)
 {
+    Sys::Assert(!FFullName.empty(), WexelUnit, __LINE__);
+    const auto slash = FFullName.rfind('/');
+    FNameStart = static_cast<std::uint32_t>(slash == std::string_view::npos ? 0 : slash + 1);
+    FNameLength = static_cast<std::uint32_t>(CutLength(FFullName.substr(FNameStart)));
 }
+
+std::string TTestCaseQuill::GetName() { return std::string(FFullName.substr(FNameStart, FNameLength)); }
 
 void TTestCaseQuill::Invoke()
 {

@@ -6,8 +6,10 @@
 
 #include "core/AbstractTest.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace TestFramework {
 class TTestSuite;
@@ -15,12 +17,25 @@ class TTestSuite;
 
 namespace Wexel {
 
+// The answers of one discovery, shared by the script tests made from them: a test's path
+// and the file it is declared in are views into these texts, so that a tree of a million
+// tests holds no string of its own per test.
+struct TDiscoveryText {
+    std::string Listing;
+    std::string Positions;
+};
+
 class TTestCaseQuill : public TestFramework::TAbstractTest {
 public:
     WEXEL_CLASS(TTestCaseQuill, TestFramework::TAbstractTest)
 
     // The full path must not be empty; the test's name is the part after the last "/".
     explicit TTestCaseQuill(std::string fullName);
+    // The same for a path that lies in text, which the test keeps alive.
+    TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName);
+
+    // The part of the path after the last "/", cut to MaxNameLength characters.
+    std::string GetName() override;
 
     void Invoke() override;
     // From the library's answer (see MapRunTestAnswer).
@@ -34,21 +49,28 @@ public:
     // A suite built from the class; the class publishes no test methods.
     static std::shared_ptr<TestFramework::TTestSuite> Suite();
 
-    const std::string& FullName() const { return FFullName; }
+    std::string FullName() const { return std::string(FFullName); }
+    std::string_view FullNameView() const { return FFullName; }
 
     // Where the library declares the test, as Lua names it in messages ("Orders.lua"),
     // and the line; "" and 0 when the library does not say.
-    const std::string& DeclFile() const { return FDeclFile; }
+    std::string DeclFile() const { return std::string(FDeclFile); }
     int DeclLine() const { return FDeclLine; }
-    void SetDeclaration(std::string file, int line)
+    // file must lie in the test's text (its Positions, for a test of a discovery).
+    void SetDeclaration(std::string_view file, int line)
     {
-        FDeclFile = std::move(file);
+        FDeclFile = file;
         FDeclLine = line;
     }
 
 private:
-    std::string FFullName;
-    std::string FDeclFile;
+    explicit TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text);
+
+    std::shared_ptr<const TDiscoveryText> FText;
+    std::string_view FFullName;
+    std::string_view FDeclFile;
+    std::uint32_t FNameStart = 0;
+    std::uint32_t FNameLength = 0;
     int FDeclLine = 0;
 };
 

@@ -169,21 +169,17 @@ void CheckLine(std::string_view line)
     try {
         if (static_cast<std::size_t>(std::count(line.begin(), line.end(), '/')) >= MaxPathLevels)
             Sys::AssertionFailure(TestFramework::FrameworkUnit, __LINE__);
-        TSuiteCache::CheckLevels(BeforeLastSlash(line));
+        // The common case without the list of levels that CheckLevels makes.
+        const std::string_view suitePath = BeforeLastSlash(line);
+        if (suitePath.empty() || suitePath.front() == '/' || suitePath.back() == '/' ||
+            suitePath.find("//") != std::string_view::npos)
+            TSuiteCache::CheckLevels(suitePath);
     } catch (Sys::EAssertionFailed& e) {
         e.SetMessage(e.Message() + ": test path \"" + LineForMessage(line) +
                      "\" must name a test inside a suite, with no empty level and at most " +
                      std::to_string(MaxPathLevels) + " levels");
         throw;
     }
-}
-
-TRegistrationPlan EveryLineOnce(std::size_t count)
-{
-    TRegistrationPlan plan(1);
-    for (std::size_t i = 0; i < count; ++i)
-        plan[0].push_back(i);
-    return plan;
 }
 
 std::string_view LibraryOf(std::string_view line) { return line.substr(0, line.find('/')); }
@@ -260,14 +256,29 @@ bool TWexelAdapter::CheckProtocol() { return Caller->GetProtocolVersion() == Pro
 
 void TWexelAdapter::RegisterTests()
 {
-    std::string answer = Caller->FindTests(FileMask);
+    // The tests' paths and declaration files stay in these texts, shared by the tree.
+    auto text = std::make_shared<TDiscoveryText>();
+    text->Listing = Caller->FindTests(FileMask);
     for (const std::string& mask : MoreMasks)
-        AppendNewLibraries(answer, Caller->FindTests(mask));
-    const std::vector<std::string_view> lines = SplitLines(answer);
-    const std::string positionAnswer = TestPositions();
-    const TPositions positions = ParsePositions(positionAnswer);
-    const TRegistrationPlan plan =
-        Plan ? Plan(std::vector<std::string>(lines.begin(), lines.end())) : EveryLineOnce(lines.size());
+        AppendNewLibraries(text->Listing, Caller->FindTests(mask));
+    text->Positions = TestPositions();
+    const TPositions positions = ParsePositions(text->Positions);
+    auto addTest = [&](TSuiteCache& cache, std::string_view line) {
+        auto test = std::make_shared<TTestCaseQuill>(text, line);
+        if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
+            test->SetDeclaration(found->second.first, found->second.second);
+        cache.FindSuite(BeforeLastSlash(line)).AddTest(std::move(test));
+    };
+    if (!Plan) {
+        TSuiteCache cache;
+        ForEachLine(text->Listing, [&](std::string_view line) {
+            CheckLine(line);
+            addTest(cache, line);
+        });
+        return;
+    }
+    const std::vector<std::string_view> lines = SplitLines(text->Listing);
+    const TRegistrationPlan plan = Plan(std::vector<std::string>(lines.begin(), lines.end()));
     // Lines that are not registered are still checked, up to each registered one: a bad
     // line fails every selection of a run alike.
     std::size_t checked = 0;
@@ -276,18 +287,14 @@ void TWexelAdapter::RegisterTests()
         for (std::size_t position : pass) {
             for (; checked <= position; ++checked)
                 CheckLine(lines.at(checked));
-            const std::string_view line = lines[position];
-            auto test = std::make_shared<TTestCaseQuill>(std::string(line));
-            if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
-                test->SetDeclaration(std::string(found->second.first), found->second.second);
-            cache.FindSuite(BeforeLastSlash(line)).AddTest(test);
+            addTest(cache, lines[position]);
         }
     }
     for (; checked < lines.size(); ++checked)
         CheckLine(lines[checked]);
 }
 
-bool TWexelAdapter::RunTest(const std::string& fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }
+bool TWexelAdapter::RunTest(std::string_view fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }
 
 bool MapRunTestAnswer(const std::string& answer)
 {

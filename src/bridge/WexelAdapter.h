@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Wexel {
@@ -41,7 +42,7 @@ public:
     void RegisterTests();
     // Runs one script test: returns for a pass (true when the test ran at least one check),
     // raises ETestFailure for a failure and Sys::Exception for anything else.
-    bool RunTest(const std::string& fullName);
+    bool RunTest(std::string_view fullName);
 
     // The library's declaration positions for the mask, or "" when it gives none.
     std::string TestPositions();

@@ -79,7 +79,7 @@ std::string TWexelCaller::GetTestPositions(const std::string& mask)
     return Call(proc, &mask);
 }
 
-std::string TWexelCaller::RunTest(const std::string& fullName)
+std::string TWexelCaller::RunTest(std::string_view fullName)
 {
     if (!FRunCall) {
         FRunCall = std::make_unique<WexelHost::TExtCall>();
@@ -91,7 +91,7 @@ std::string TWexelCaller::RunTest(const std::string& fullName)
     FRunCall->CallData.GetParam(0).AssignString(fullName);
     FRunCall->TimeLimit = TestTimeLimit;
     Execute(*FRunCall, RunTestProc, &fullName);
-    return FRunCall->CallData.ResultParam.GetAsString();
+    return FRunCall->CallData.ResultParam.TakeString();
 }
 
 std::string TWexelCaller::Call(const std::string& proc, const std::string* argument)
@@ -108,11 +108,13 @@ std::string TWexelCaller::Call(const std::string& proc, const std::string* argum
         call.TimeLimit = TestTimeLimit;
     else
         call.LibraryTimeLimit = TestTimeLimit;
-    Execute(call, proc, isTest ? argument : nullptr);
-    return call.CallData.ResultParam.GetAsString();
+    std::string_view testPath = argument ? std::string_view(*argument) : std::string_view();
+    Execute(call, proc, isTest ? &testPath : nullptr);
+    // A listing holds a line per test: handed on, not copied.
+    return call.CallData.ResultParam.TakeString();
 }
 
-void TWexelCaller::Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string* testPath)
+void TWexelCaller::Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string_view* testPath)
 {
     const bool isTest = testPath != nullptr;
     try {
@@ -123,7 +125,7 @@ void TWexelCaller::Execute(WexelHost::TExtCall& call, const std::string& proc, c
         TestFramework::RequestStop();
         if (!isTest)
             throw Sys::Exception("Call of " + proc + " " + e.Message());
-        const std::string message = "Test " + testPath->substr(0, 2000) + " " + e.Message();
+        const std::string message = "Test " + std::string(testPath->substr(0, 2000)) + " " + e.Message();
         if (e.Signal != 0 || !Sys::StopSignal()) {
             Sys::WriteRaw(Sys::TStdHandle::Error, "Error: " + message + "\r\n");
             Sys::SetExitCode(1);

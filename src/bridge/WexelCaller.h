@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace WexelHost {
 class TExtCall;
@@ -51,14 +52,14 @@ public:
     // could not be stopped, or it crashed) raises Sys::Exception after stopping the run,
     // and leaves the exit code to match: 1 with one "Error: " line after the time limit,
     // none after a stop signal, one line naming the signal for a crash.
-    std::string RunTest(const std::string& fullName);
+    std::string RunTest(std::string_view fullName);
 
 private:
     // One external call on a fresh call object, freed whatever happens; nothing caught.
     std::string Call(const std::string& proc, const std::string* argument);
     // Runs the prepared call; a stop is said as what the user was running.
     // testPath: the test a RunTest call runs, nullptr for the other procedures.
-    static void Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string* testPath);
+    static void Execute(WexelHost::TExtCall& call, const std::string& proc, const std::string_view* testPath);
 
     std::string FLibraryPath;
     // The call of RunTest, prepared once and used for every test.
