@@ -52,22 +52,37 @@ TTestCaseQuill::TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text
 
 // The name is not stored apart: it is the end of the path.
 TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName)
-    : TAbstractTest(std::string()), FText(std::move(text)), FFullName(fullName)
+    : TAbstractTest(std::string()), FText(std::move(text)), FPath(SpanOf(FText->Listing, fullName))
 {
-    Sys::Assert(!FFullName.empty(), WexelUnit, __LINE__);
-    const auto slash = FFullName.rfind('/');
-    FNameStart = static_cast<std::uint32_t>(slash == std::string_view::npos ? 0 : slash + 1);
-    FNameLength = static_cast<std::uint32_t>(CutLength(FFullName.substr(FNameStart)));
+    Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
+    const auto slash = fullName.rfind('/');
+    FName.Start = static_cast<std::uint32_t>(slash == std::string_view::npos ? 0 : slash + 1);
+    FName.Length = static_cast<std::uint32_t>(CutLength(fullName.substr(FName.Start)));
 }
 
-std::string TTestCaseQuill::GetName() { return std::string(FFullName.substr(FNameStart, FNameLength)); }
+TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)
+{
+    const auto at = reinterpret_cast<std::uintptr_t>(part.data());
+    const auto base = reinterpret_cast<std::uintptr_t>(text.data());
+    const std::size_t start = at - base;
+    Sys::Assert(at >= base && start + part.size() <= text.size() && text.size() <= UINT32_MAX, WexelUnit, __LINE__);
+    return {static_cast<std::uint32_t>(start), static_cast<std::uint32_t>(part.size())};
+}
+
+void TTestCaseQuill::SetDeclaration(std::string_view file, int line)
+{
+    FDeclFile = SpanOf(FText->Positions, file);
+    FDeclLine = line;
+}
+
+std::string TTestCaseQuill::GetName() { return std::string(FName.In(FullNameView())); }
 
 void TTestCaseQuill::Invoke()
 {
     TAbstractTest::Invoke();
     if (!WexelAdapter)
         throw Sys::Exception("No script test library is connected");
-    SetCheckCalled(WexelAdapter->RunTest(FFullName));
+    SetCheckCalled(WexelAdapter->RunTest(FullNameView()));
 }
 
 void TTestCaseQuill::RunWithFixture(TestFramework::TTestResult* testResult)

@@ -49,28 +49,31 @@ public:
     // A suite built from the class; the class publishes no test methods.
     static std::shared_ptr<TestFramework::TTestSuite> Suite();
 
-    std::string FullName() const { return std::string(FFullName); }
-    std::string_view FullNameView() const { return FFullName; }
+    std::string FullName() const { return std::string(FullNameView()); }
+    std::string_view FullNameView() const { return FPath.In(FText->Listing); }
 
     // Where the library declares the test, as Lua names it in messages ("Orders.lua"),
     // and the line; "" and 0 when the library does not say.
-    std::string DeclFile() const { return std::string(FDeclFile); }
+    std::string DeclFile() const { return std::string(FDeclFile.In(FText->Positions)); }
     int DeclLine() const { return FDeclLine; }
-    // file must lie in the test's text (its Positions, for a test of a discovery).
-    void SetDeclaration(std::string_view file, int line)
-    {
-        FDeclFile = file;
-        FDeclLine = line;
-    }
+    // file must lie in the Positions of the test's text.
+    void SetDeclaration(std::string_view file, int line);
 
 private:
     explicit TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text);
 
+    // A part of one of the texts, by place: half the size of a view.
+    struct TSpan {
+        std::uint32_t Start = 0;
+        std::uint32_t Length = 0;
+        std::string_view In(std::string_view text) const { return text.substr(Start, Length); }
+    };
+    static TSpan SpanOf(const std::string& text, std::string_view part);
+
     std::shared_ptr<const TDiscoveryText> FText;
-    std::string_view FFullName;
-    std::string_view FDeclFile;
-    std::uint32_t FNameStart = 0;
-    std::uint32_t FNameLength = 0;
+    TSpan FPath;
+    TSpan FName; // within the path
+    TSpan FDeclFile;
     int FDeclLine = 0;
 };
 

@@ -5,11 +5,31 @@
 #include "core/TestResult.h"
 #include "platform/Clock.h"
 
+#include <cstring>
 #include <utility>
 
 namespace TestFramework {
 
-TAbstractTest::TAbstractTest(std::string name) : FTestName(std::move(name))
+TTestName::TTestName(std::string_view text)
+{
+    if (text.empty())
+        return;
+    const std::size_t size = text.size();
+    FData = std::make_unique_for_overwrite<char[]>(sizeof size + size);
+    std::memcpy(FData.get(), &size, sizeof size);
+    std::memcpy(FData.get() + sizeof size, text.data(), size);
+}
+
+std::string_view TTestName::View() const
+{
+    if (!FData)
+        return {};
+    std::size_t size = 0;
+    std::memcpy(&size, FData.get(), sizeof size);
+    return {FData.get() + sizeof size, size};
+}
+
+TAbstractTest::TAbstractTest(std::string name) : FTestName(name)
 {
     FAllowedLeakList.fill(0);
 }
@@ -35,7 +55,7 @@ std::int64_t TAbstractTest::GetStartTime() { return FStartTime; }
 void TAbstractTest::SetStopTime(std::int64_t value) { FStopTime = value; }
 std::int64_t TAbstractTest::GetStopTime() { return FStopTime; }
 
-std::string TAbstractTest::GetName() { return FTestName; }
+std::string TAbstractTest::GetName() { return std::string(FTestName.View()); }
 bool TAbstractTest::GetEnabled() { return FEnabled; }
 void TAbstractTest::SetEnabled(bool value) { FEnabled = value; }
 

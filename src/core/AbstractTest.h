@@ -12,10 +12,25 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
 namespace TestFramework {
+
+// A test's name in one allocation of its own, one pointer wide (nothing for the empty
+// name): a run holds an object per test, and a std::string is four pointers.
+class TTestName {
+public:
+    TTestName() = default;
+    explicit TTestName(std::string_view text);
+    std::string_view View() const;
+    bool empty() const { return FData == nullptr; }
+
+private:
+    // The length (a std::size_t), then the bytes.
+    std::unique_ptr<char[]> FData;
+};
 
 class TAbstractTest : public virtual ITest, public Sys::TObject {
 public:
@@ -242,7 +257,7 @@ public:
 protected:
     // The small fields sit together: a run holds one object per test, and the padding
     // between them would be paid a million times.
-    std::string FTestName;
+    TTestName FTestName;
     std::int64_t FStartTime = 0;
     std::int64_t FStopTime = 0;
     IStatusListenerPtr FStatusListener;
