@@ -1,8 +1,10 @@
 -- The least a runner must do, in plain Lua, as the yardstick for bench/run-bench: load
 -- the same test libraries, keep every test under its path, call each in pcall and write
 -- one unbuffered progress character per test. Nothing is reported but the count.
--- With --load-only it stops after loading, the yardstick for discovery.
---   lua5.4 bench/floor.lua [--load-only] Bench00.qlx Bench01.qlx ...
+-- With --load-only it stops after loading, the yardstick for discovery; with --bodies it
+-- calls each test in pcall without writing and prints the seconds that took, the
+-- yardstick for one test's round trip through the runner's bridge.
+--   lua5.4 bench/floor.lua [--load-only | --bodies] Bench00.qlx Bench01.qlx ...
 
 local names, bodies = {}, {}
 local prefix = nil
@@ -26,14 +28,20 @@ function check_equals(expected, actual)
   end
 end
 
-local first, load_only = 1, arg[1] == "--load-only"
-if load_only then first = 2 end
+local load_only, bodies_only = arg[1] == "--load-only", arg[1] == "--bodies"
+local first = (load_only or bodies_only) and 2 or 1
 for i = first, #arg do
   local chunk = assert(loadfile(arg[i]))
   chunk()
 end
 if load_only then
   io.stdout:write(#bodies, " tests loaded\n")
+  os.exit(0)
+end
+if bodies_only then
+  local start = os.clock()
+  for i = 1, #bodies do pcall(bodies[i]) end
+  io.stdout:write(string.format("bodies %.6f %d\n", os.clock() - start, #bodies))
   os.exit(0)
 end
 
