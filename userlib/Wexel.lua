@@ -554,6 +554,19 @@ end
 
 local declaring = nil
 
+-- What declaring a test needs, kept in locals rather than in the library's tables, so
+-- that each declaration touches as few tables as it can: the library's tests and known
+-- names, the suite declared into now, its path with the "/" that ends it, its letter-case
+-- group, and the run being filled and its length.
+local decl_tests, decl_known = nil, nil
+local decl_suite, decl_prefix, decl_group = nil, nil, nil
+local decl_run, decl_run_size = nil, 0
+
+local function declare_into(suite)
+  decl_suite, decl_prefix, decl_group = suite, suite.path .. "/", suite.group
+  decl_run, decl_run_size = nil, 0
+end
+
 local function bad_name(name)
   -- A slash would open another level, a control character (a line break) another test.
   return type(name) ~= "string" or name == "" or find(name, "[/%c]") ~= nil
@@ -590,40 +603,37 @@ function api.suite(name, body)
   if type(body) ~= "function" then
     error("suite " .. name .. " needs a function as its body", 2)
   end
-  local parent = library.current
-  local path = parent.path .. "/" .. name
+  local parent = decl_suite
+  local path = decl_prefix .. name
   local suite = library.suites[path]
   if not suite then
     suite = new_suite(library, path, parent)
     library.suites[path] = suite
   end
-  library.current = suite
+  declare_into(suite)
   body()
-  library.current = parent
+  declare_into(parent)
 end
 
 function api.test(name, fn)
-  local library = declaring
-  if not library then not_loading("test") end
+  if not declaring then not_loading("test") end
   -- Libraries reuse test names from suite to suite; a name seen before is known good
   -- and its folded form known.
-  local known = library.known_names
-  local folded = known[name]
+  local folded = decl_known[name]
   if not folded then
     if bad_name(name) then name_error("test", name) end
     folded = lower(name)
-    known[name] = folded
+    decl_known[name] = folded
   end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
   end
-  local suite = library.current
-  local tests = library.tests
-  local path = suite.path .. "/" .. name
+  local path = decl_prefix .. name
+  local tests = decl_tests
   if tests[path] then
     error("test " .. path .. " is declared twice", 2)
   end
-  local group = suite.group
+  local group = decl_group
   local other = group[folded]
   if other then
     error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
@@ -631,13 +641,16 @@ function api.test(name, fn)
   end
   group[folded] = path
   tests[path] = fn
-  local run = library.run
-  if run == nil or run.suite ~= suite then
-    run = { suite = suite }
-    library.runs[#library.runs + 1] = run
-    library.run = run
+  local run = decl_run
+  if not run then
+    run = { suite = decl_suite }
+    local runs = declaring.runs
+    runs[#runs + 1] = run
+    decl_run = run
   end
-  run[#run + 1] = path
+  local size = decl_run_size + 1
+  run[size] = path
+  decl_run_size = size
 end
 
 local function add_fixture(kind, field, fn)
@@ -646,7 +659,7 @@ local function add_fixture(kind, field, fn)
   if type(fn) ~= "function" then
     error(kind .. " needs a function", 3)
   end
-  local suite = library.current
+  local suite = decl_suite
   suite[field] = suite[field] or {}
   suite[field][#suite[field] + 1] = fn
   library.has_fixtures = true
@@ -790,8 +803,10 @@ local function load_library(path)
     library.source = getinfo(chunk, "S").source
     test_sources[library.source] = true
     declaring = library
+    decl_tests, decl_known = library.tests, library.known_names
+    declare_into(library.suites[name])
     ok, err = run_library(file_name(path), chunk)
-    declaring = nil
+    declaring, decl_tests, decl_known, decl_suite, decl_group, decl_run = nil, nil, nil, nil, nil, nil
   end
   if not ok then
     local message = error_text(err)
