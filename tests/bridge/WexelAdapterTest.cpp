@@ -292,6 +292,39 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
     EXPECT_EQ(positions(), "a=:0 b=:0 c=:0 d=:0 ");
 }
 
+// Script tests hold their paths, names and declaration files in the discovery's shared
+// text: a test that outlives its tree and its adapter still has all of them, runs by its
+// whole path, and a long name is still cut without splitting a character.
+TEST_F(WexelAdapterTest, AScriptTestOutlivesTheDiscoveryItCameFrom)
+{
+    const std::string longName = std::string(9998, 'n') + "\xC3\xA9\xC3\xA9";
+    FTests = "S/T/" + longName + "\r\nS/x";
+    FPositions = "S/x\tS.lua\t7";
+    FAnswers["S/T/" + longName] = "##failure long";
+    ITestPtr kept;
+    ITestPtr other;
+    {
+        TWexelAdapter adapter("*.qlx", "");
+        Wexel::WexelAdapter = &adapter;
+        adapter.RegisterTests();
+        kept = RegisteredTests()->Tests()[0]->Tests()[0]->Tests()[0];
+        other = RegisteredTests()->Tests()[0]->Tests()[1];
+        auto listener = std::make_shared<TOutcomeListener>();
+        RunTest(kept, {listener});
+        EXPECT_EQ(listener->Log, std::string(9998, 'n') + "\xC3\xA9:failure(long) ");
+        Wexel::WexelAdapter = nullptr;
+    }
+    ClearRegistry();
+    auto& quill = dynamic_cast<TTestCaseQuill&>(*kept);
+    EXPECT_EQ(quill.FullName(), "S/T/" + longName);
+    EXPECT_EQ(quill.GetName(), std::string(9998, 'n') + "\xC3\xA9");
+    EXPECT_EQ(quill.DeclFile(), "");
+    auto& second = dynamic_cast<TTestCaseQuill&>(*other);
+    EXPECT_EQ(second.FullName() + " " + second.GetName() + " " + second.DeclFile() + ":" +
+                  std::to_string(second.DeclLine()),
+              "S/x x S.lua:7");
+}
+
 TEST_F(WexelAdapterTest, ScriptTestNeedsAPathAndAnAdapter)
 {
     EXPECT_THROW(TTestCaseQuill(""), Sys::EAssertionFailed);

@@ -430,3 +430,31 @@ TEST_F(WexelLibraryTest, TheRunnerKeepsDeclarationsAndJudgesChecks)
     EXPECT_EQ(result.ErrorCount(), 0);
     TestFramework::ClearRegistry();
 }
+
+// A test runs from the library that the last discovery found under its name, also when
+// the one before held the same path and ran just before; a suite interrupted by one of
+// its own keeps every test runnable, and fixtures follow their tests into later runs.
+TEST_F(WexelLibraryTest, TestsRunFromTheLibraryLastFoundUnderTheirName)
+{
+    TestSupport::TTempDir first;
+    TestSupport::TTempDir second;
+    TestSupport::WriteFile(first.File("Same.qlx"),
+                           "suite('S', function()\n"
+                           "  setup(function() ready = true end)\n"
+                           "  teardown(function() ready = false end)\n"
+                           "  test('t', function() check(ready) end)\n"
+                           "  suite('In', function() test('u', function() check(ready) end) end)\n"
+                           "  test('v', function() check(ready) end)\n"
+                           "end)\n");
+    TestSupport::WriteFile(second.File("Same.qlx"), "suite('S', function() test('t', function() fail('second') end) end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(first.Path() + "/Same.qlx"), "Same/S/t\nSame/S/In/u\nSame/S/v");
+    EXPECT_EQ(caller.RunTest("Same/S/t"), "##pass");
+    EXPECT_EQ(caller.RunTest("Same/S/In/u"), "##pass");
+    EXPECT_EQ(caller.RunTest("Same/S/v"), "##pass");
+    EXPECT_EQ(caller.RunTest("Same/S"), "##notfound");
+    EXPECT_EQ(caller.RunTest("Same/S/t/"), "##notfound");
+    EXPECT_EQ(caller.FindTests(second.Path() + "/Same.qlx"), "Same/S/t");
+    EXPECT_EQ(caller.RunTest("Same/S/t"), "##failure Same.qlx:1: second");
+    EXPECT_EQ(caller.RunTest("Same/S/v"), "##notfound");
+}
