@@ -14,6 +14,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
@@ -274,6 +275,24 @@ int HostLibraries(lua_State* L)
     return 1;
 }
 
+// host.declared(fn, source): the line where the function fn is defined, as debug.getinfo
+// tells it, when fn's chunk has that source; else nil. No table is made and no string
+// pushed: positions are asked for every test.
+int HostDeclared(lua_State* L)
+{
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    std::size_t size = 0;
+    const char* source = luaL_checklstring(L, 2, &size);
+    lua_Debug ar;
+    lua_pushvalue(L, 1);
+    lua_getinfo(L, ">S", &ar);
+    if (ar.srclen == size && std::memcmp(ar.source, source, size) == 0)
+        lua_pushinteger(L, ar.linedefined);
+    else
+        lua_pushnil(L);
+    return 1;
+}
+
 int HostLoad(lua_State* L);
 int HostRemember(lua_State* L);
 int HostRecall(lua_State* L);
@@ -301,7 +320,7 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "path");
     lua_pop(L, 1);
 
-    lua_createtable(L, 0, 7);
+    lua_createtable(L, 0, 10);
     lua_pushlstring(L, UserDir().data(), UserDir().size());
     lua_setfield(L, -2, "user_dir");
     lua_pushlstring(L, SystemDir().data(), SystemDir().size());
@@ -322,6 +341,8 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "run_library");
     lua_pushcfunction(L, HostLoadFile);
     lua_setfield(L, -2, "loadfile");
+    lua_pushcfunction(L, HostDeclared);
+    lua_setfield(L, -2, "declared");
     lua_setglobal(L, "host");
     return 0;
 }

@@ -28,6 +28,12 @@ local io_open = io.open
 local host_libraries, host_remember, host_recall = host.libraries, host.remember, host.recall
 local user_dir = host.user_dir
 local host_loadfile = host.loadfile
+-- The line where a function is defined when its chunk's source is source, else nil;
+-- without the table that debug.getinfo makes (positions are asked for every test).
+local host_declared = host.declared or function(fn, source)
+  local info = getinfo(fn, "S")
+  if info.source == source then return info.linedefined end
+end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
 local globals = _G
 
@@ -894,16 +900,31 @@ function GetTestPositions(mask)
   for _, library in ipairs(libraries_of(mask)) do
     -- A library compiled without line information (luac -s) has no positions to give.
     local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
+    local tests, own_file = library.tests, library.file
+    local own_source = own_file and "@" .. file_name(own_file)
+    -- Whether the library's own source may be named, found once from its first test.
+    local own_usable = nil
     for _, run in ipairs(runs) do
       for _, path in ipairs(run) do
-        local info = getinfo(library.tests[path], "S")
-        if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
-            and not find(info.short_src, "%c") then
+        local fn = tests[path]
+        local line = own_source and host_declared(fn, own_source)
+        if line then
           -- A test of the library's own source is placed by the library's path, so that a
-          -- report or an editor finds it; a compiled library names the source it came from.
-          local file = info.source == "@" .. file_name(library.file) and library.file or info.short_src
-          lines[#lines + 1] = path .. "\t" .. file .. "\t" ..
-            info.linedefined
+          -- report or an editor finds it.
+          if own_usable == nil then
+            local info = getinfo(fn, "S")
+            own_usable = info.source ~= SELF and sub(info.source, 1, 1) == "@" and not find(info.short_src, "%c")
+          end
+          if own_usable and line > 0 then
+            lines[#lines + 1] = path .. "\t" .. own_file .. "\t" .. line
+          end
+        else
+          -- A compiled library names the source it came from.
+          local info = getinfo(fn, "S")
+          if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
+              and not find(info.short_src, "%c") then
+            lines[#lines + 1] = path .. "\t" .. info.short_src .. "\t" .. info.linedefined
+          end
         end
       end
     end
