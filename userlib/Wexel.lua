@@ -21,7 +21,7 @@ local setmetatable, getmetatable, rawget, rawequal, next = setmetatable, getmeta
 local pairs, ipairs, load, select = pairs, ipairs, load, select
 local find, match, gsub, format = string.find, string.match, string.gsub, string.format
 local sub, byte, lower, rep, gmatch = string.sub, string.byte, string.lower, string.rep, string.gmatch
-local concat, insert, sort = table.concat, table.insert, table.sort
+local concat, insert, sort, move = table.concat, table.insert, table.sort, table.move
 local math_type, abs = math.type, math.abs
 local getinfo, raw_getmetatable = debug.getinfo, debug.getmetatable
 local io_open = io.open
@@ -753,14 +753,6 @@ local function collect_fixtures(library)
   library.fixtures_of = fixtures_of
 end
 
-local function make_listing(runs)
-  local parts = {}
-  for i, run in ipairs(runs) do
-    parts[i] = concat(run, "\n")
-  end
-  return concat(parts, "\n")
-end
-
 local function read_file(path)
   local file, err = io_open(path, "rb")
   if not file then
@@ -882,14 +874,19 @@ function GetProtocolVersion()
   return PROTOCOL_VERSION
 end
 
+-- The listing is joined once from all paths: joining runs and libraries first would leave
+-- each intermediate text behind, as garbage as large as the listing, until the collector
+-- next comes round.
 function FindTests(mask)
-  local listings = {}
+  local paths, count = {}, 0
   for _, library in ipairs(libraries_of(mask)) do
-    if library.runs[1] then
-      listings[#listings + 1] = make_listing(library.runs)
+    for _, run in ipairs(library.runs) do
+      local size = #run
+      move(run, 1, size, count + 1, paths)
+      count = count + size
     end
   end
-  return concat(listings, "\n")
+  return concat(paths, "\n")
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a

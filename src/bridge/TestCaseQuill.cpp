@@ -27,6 +27,12 @@ std::size_t CutLength(std::string_view name)
     return name.size();
 }
 
+std::size_t NameStart(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? 0 : slash + 1;
+}
+
 std::shared_ptr<const TDiscoveryText> OwnText(std::string fullName)
 {
     auto text = std::make_shared<TDiscoveryText>();
@@ -55,9 +61,7 @@ TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::
     : TAbstractTest(std::string()), FText(std::move(text)), FPath(SpanOf(FText->Listing, fullName))
 {
     Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
-    const auto slash = fullName.rfind('/');
-    FName.Start = static_cast<std::uint32_t>(slash == std::string_view::npos ? 0 : slash + 1);
-    FName.Length = static_cast<std::uint32_t>(CutLength(fullName.substr(FName.Start)));
+    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(NameStart(fullName))));
 }
 
 TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)
@@ -75,7 +79,11 @@ void TTestCaseQuill::SetDeclaration(std::string_view file, int line)
     FDeclLine = line;
 }
 
-std::string TTestCaseQuill::GetName() { return std::string(FName.In(FullNameView())); }
+std::string TTestCaseQuill::GetName()
+{
+    const std::string_view path = FullNameView();
+    return std::string(path.substr(NameStart(path), FNameLength));
+}
 
 void TTestCaseQuill::Invoke()
 {

@@ -70,11 +70,12 @@ private:
     };
     static TSpan SpanOf(const std::string& text, std::string_view part);
 
+    // Packed: a test object per test, and the allocator rounds up in steps of 16 bytes.
     std::shared_ptr<const TDiscoveryText> FText;
     TSpan FPath;
-    TSpan FName; // within the path
     TSpan FDeclFile;
     int FDeclLine = 0;
+    std::uint32_t FNameLength = 0; // of the path's end after its last "/", cut
 };
 
 } // namespace Wexel
