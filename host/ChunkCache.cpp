@@ -1,5 +1,7 @@
 #include "host/ChunkCache.h"
 
+#include "bridge/HostPlatform.h"
+
 #include <lua.hpp>
 
 #include <sys/stat.h>
@@ -30,6 +32,8 @@ struct TKeptChunk {
     std::string ChunkName;
     std::string Bytecode;
 };
+
+bool KeepChunks = true;
 
 std::unordered_map<std::string, TKeptChunk>& Kept()
 {
@@ -109,7 +113,7 @@ int LoadFileChunk(lua_State* L, const std::string& path, const std::string& chun
     }
     // A compiled library is read as fast as a kept copy would be; only source is worth
     // keeping, as its compilation is what a reload would repeat.
-    if (status != LUA_OK || !identified || compiled)
+    if (status != LUA_OK || !identified || compiled || !KeepChunks)
         return status;
     TKeptChunk chunk{identity, chunkName, {}};
     // Debug information stays: messages name the library's lines as before.
@@ -121,6 +125,13 @@ int LoadFileChunk(lua_State* L, const std::string& path, const std::string& chun
 }
 
 void ForgetFileChunks() { Kept().clear(); }
+
+void KeepCompiledLibraries(bool keep) noexcept
+{
+    KeepChunks = keep;
+    if (!keep)
+        Kept().clear();
+}
 
 int HostLoadFile(lua_State* L)
 {

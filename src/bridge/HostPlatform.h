@@ -178,6 +178,11 @@ std::string EndOutputCapture();
 // Drops every loaded script library, so that the next call loads it from its file again.
 void ResetProcContainer();
 
+// Whether libraries compiled from source are kept, so that loading an unchanged one into a
+// later state is not compiling it again (on until said otherwise). Keeping costs time and
+// memory per library; it pays only where the state is reset and the libraries loaded again.
+void KeepCompiledLibraries(bool keep) noexcept;
+
 // Closes the scripts' state, running their finalizers, within the time limit (0: none)
 // and the stop signals. False when a finalizer could not be stopped (the state is then
 // dropped unclosed); the next call starts a fresh state.

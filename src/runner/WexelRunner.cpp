@@ -246,6 +246,9 @@ void RunWithAdapter(Wexel::TWexelAdapter& adapter, const TRunSettings& settings,
     }
     // The tree is named after this library, whichever module holds the registry.
     TestFramework::NameRootAfterModule(reinterpret_cast<const void*>(&Main));
+    // Only the window loads the libraries again (before each run); elsewhere a kept
+    // compiled library would never be used.
+    WexelHost::KeepCompiledLibraries(settings.RunMode == "gui" && !settings.List);
     adapter.RegisterTests();
     if (settings.List) {
         for (const std::string& line : ListRegisteredTests())

@@ -75,6 +75,8 @@ THostTable* TLContainer::GetLanguagesTable(const std::string& name) { return Nam
 void THostTable::Refresh() { State().Journal.push_back("Refresh " + FName); }
 
 void ResetProcContainer() { State().Journal.push_back("ResetProcContainer"); }
+
+void KeepCompiledLibraries(bool) noexcept {}
 bool CloseScriptEngine(double) noexcept { return true; }
 
 TExtCall::TExtCall() { ++State().Live; }

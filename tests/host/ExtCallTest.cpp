@@ -187,6 +187,28 @@ TEST_F(ExtCallTest, AnUnchangedLibraryIsNotCompiledAgainAfterAReset)
     EXPECT_EQ(Call(counter, "Next"), "1");
 }
 
+// Where nothing loads the libraries again, nothing is kept: a reset then compiles even a
+// library that looks unchanged.
+TEST_F(ExtCallTest, NothingIsKeptWhenKeepingIsOff)
+{
+    struct TKeepAgain {
+        ~TKeepAgain() { KeepCompiledLibraries(true); }
+    } keepAgain;
+    KeepCompiledLibraries(false);
+    auto lib = Library("Fresh.qlx", "function Run() return 'one' end\n");
+    EXPECT_EQ(Call(lib, "Run"), "one");
+    struct stat before {};
+    ASSERT_EQ(::stat(lib.c_str(), &before), 0);
+    std::FILE* f = std::fopen(lib.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fputs("function Run() return 'two' end\n", f);
+    std::fclose(f);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, lib.c_str(), times, 0), 0);
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Run"), "two");
+}
+
 TEST_F(ExtCallTest, ScriptsLoadFilesThroughTheKeptChunks)
 {
     auto helper = Library("Helper.lua", "x = (x or 0) + 1\nreturn Base .. x\n");
