@@ -554,22 +554,24 @@ end
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
 --
--- Declaring is the hot path of discovery. Each test's path is made once, here: the
--- library keeps its tests by path, so that running one is a single table lookup, and the
--- listing is made of runs of paths declared one after another in the same suite.
+-- Declaring is the hot path of discovery. Each test's path is made once, here: a suite
+-- keeps its tests by path, so that running one is a single table lookup (tests run suite
+-- by suite), and the listing is made of runs of paths declared one after another in the
+-- same suite. Tables per suite stay small: one table of a library's every test would be
+-- grown and rehashed again and again while it loads.
 
 local declaring = nil
 
 -- What declaring a test needs, kept in locals rather than in the library's tables, so
--- that each declaration touches as few tables as it can: the library's tests and known
--- names, the suite declared into now, its path with the "/" that ends it, its letter-case
+-- that each declaration touches as few tables as it can: the library's known names, the
+-- suite declared into now, its tests, its path with the "/" that ends it, its letter-case
 -- group, and the run being filled and its length.
-local decl_tests, decl_known = nil, nil
-local decl_suite, decl_prefix, decl_group = nil, nil, nil
+local decl_known = nil
+local decl_suite, decl_tests, decl_prefix, decl_group = nil, nil, nil, nil
 local decl_run, decl_run_size = nil, 0
 
 local function declare_into(suite)
-  decl_suite, decl_prefix, decl_group = suite, suite.path .. "/", suite.group
+  decl_suite, decl_tests, decl_prefix, decl_group = suite, suite.tests, suite.path .. "/", suite.group
   decl_run, decl_run_size = nil, 0
 end
 
@@ -599,7 +601,7 @@ local function new_suite(library, path, parent)
     group = {}
     library.folded[folded] = group
   end
-  return { path = path, parent = parent, group = group }
+  return { path = path, parent = parent, tests = {}, group = group }
 end
 
 function api.suite(name, body)
@@ -688,9 +690,9 @@ end
 local libraries = {}
 local by_name = {}
 
--- The library of the test run last: tests run library by library, so the next test is
--- almost always found in it without looking at its path.
-local last_run = nil
+-- The suite of the test run last: tests run suite by suite, so the next test is almost
+-- always found there without looking at its path.
+local last_suite = nil
 
 local function remembered_file(name)
   return host_recall("Wexel.qlx library " .. name)
@@ -699,7 +701,7 @@ end
 local function index_by_name(library, path)
   if by_name[library.name] ~= library then
     by_name[library.name] = library
-    last_run = nil
+    last_suite = nil
     host_remember("Wexel.qlx library " .. library.name, path)
   end
 end
@@ -742,15 +744,6 @@ local function collect_fixtures(library)
       suite.fixtures = { setups = setups, teardowns = teardowns }
     end
   end
-  -- By test path, so that running a test finds them with the test.
-  local fixtures_of = {}
-  for _, run in ipairs(library.runs) do
-    local fixtures = run.suite.fixtures
-    if fixtures then
-      for _, path in ipairs(run) do fixtures_of[path] = fixtures end
-    end
-  end
-  library.fixtures_of = fixtures_of
 end
 
 local function read_file(path)
@@ -764,7 +757,7 @@ local function read_file(path)
 end
 
 local function new_library(name)
-  local library = { name = name, suites = {}, tests = {}, runs = {}, folded = {}, known_names = {} }
+  local library = { name = name, suites = {}, runs = {}, folded = {}, known_names = {} }
   local root = new_suite(library, name, nil)
   library.suites[name] = root
   library.current = root
@@ -801,7 +794,7 @@ local function load_library(path)
     library.source = getinfo(chunk, "S").source
     test_sources[library.source] = true
     declaring = library
-    decl_tests, decl_known = library.tests, library.known_names
+    decl_known = library.known_names
     declare_into(library.suites[name])
     ok, err = run_library(file_name(path), chunk)
     declaring, decl_tests, decl_known, decl_suite, decl_group, decl_run = nil, nil, nil, nil, nil, nil
@@ -810,7 +803,7 @@ local function load_library(path)
     local message = error_text(err)
     library = new_library(name)
     local load_path = name .. "/(load)"
-    library.tests[load_path] = function() error(message, 0) end
+    library.suites[name].tests[load_path] = function() error(message, 0) end
     library.runs = { { suite = library.suites[name], load_path } }
   elseif library.has_fixtures then
     collect_fixtures(library)
@@ -897,11 +890,12 @@ function GetTestPositions(mask)
   for _, library in ipairs(libraries_of(mask)) do
     -- A library compiled without line information (luac -s) has no positions to give.
     local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
-    local tests, own_file = library.tests, library.file
+    local own_file = library.file
     local own_source = own_file and "@" .. file_name(own_file)
     -- Whether the library's own source may be named, found once from its first test.
     local own_usable = nil
     for _, run in ipairs(runs) do
+      local tests = run.suite.tests
       for _, path in ipairs(run) do
         local fn = tests[path]
         local line = own_source and host_declared(fn, own_source)
@@ -948,19 +942,19 @@ local function library_of(path)
 end
 
 function RunTest(path)
-  local library = last_run
-  local fn = library and library.tests[path]
+  local suite = last_suite
+  local fn = suite and suite.tests[path]
   if not fn then
-    library = library_of(path)
-    fn = library and library.tests[path]
+    local library = library_of(path)
+    suite = library and library.suites[match(path, "^(.*)/")]
+    fn = suite and suite.tests[path]
     if not fn then
       return "##notfound"
     end
-    last_run = library
+    last_suite = suite
   end
   checks = 0
-  local fixtures_of = library.fixtures_of
-  current_fn, current_path, current_fixtures = fn, path, fixtures_of and fixtures_of[path]
+  current_fn, current_path, current_fixtures = fn, path, suite.fixtures
   local ok, err
   if current_fixtures then
     ok, err = run_with_fixtures(fn, current_fixtures)
