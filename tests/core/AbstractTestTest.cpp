@@ -38,6 +38,19 @@ TEST(AbstractTest, StartsEnabledIdleAndUncounted)
     EXPECT_EQ(t->CountTestCases(), 1);
 }
 
+// A test keeps its name in a block of its own: every byte comes back, NULs and all, for
+// the empty name, a one-byte one and one far longer than a string keeps inline.
+TEST(AbstractTest, KeepsItsNameByteForByte)
+{
+    const std::string withNul("a\0b", 3);
+    const std::string longName = std::string(70000, 'x') + "\xC3\xA9";
+    for (const std::string& name : {std::string(), std::string("T"), withNul, longName})
+        EXPECT_EQ(NewTest(name)->GetName(), name);
+    EXPECT_TRUE(TTestName().empty());
+    EXPECT_TRUE(TTestName("").empty());
+    EXPECT_EQ(TTestName(withNul).View(), withNul);
+}
+
 TEST(AbstractTest, ElapsedTimeGrowsWhileRunningAndFreezesAtStop)
 {
     auto t = NewTest();

@@ -209,6 +209,30 @@ TEST_F(ExtCallTest, NothingIsKeptWhenKeepingIsOff)
     EXPECT_EQ(Call(lib, "Run"), "two");
 }
 
+// Libraries are read in blocks: source and compiled ones larger than a block load whole,
+// and a file that opens but cannot be read says so.
+TEST_F(ExtCallTest, LibrariesLargerThanAReadLoadWhole)
+{
+    std::string big = "local parts = {}\n";
+    for (int i = 0; i < 4000; ++i)
+        big += "parts[#parts + 1] = '" + std::string(60, static_cast<char>('a' + i % 26)) + "'\n";
+    big += "function Run() return #parts .. ':' .. parts[4000]:sub(1, 3) end\n";
+    ASSERT_GT(big.size(), 3u * 64 * 1024);
+    auto source = Library("Big.qlx", big);
+    EXPECT_EQ(Call(source, "Run"), "4000:vvv");
+    auto maker = Library("Maker.qlx", "function Make(from, to)\n"
+                                      "  local f = assert(io.open(from, 'rb')); local text = f:read('a'); f:close()\n"
+                                      "  local out = assert(io.open(to, 'wb')); out:write(string.dump(assert(load(text))))\n"
+                                      "  out:close(); return 'made'\n"
+                                      "end\n"
+                                      "function Read(path) local chunk, err = host.loadfile(path); return chunk and 'chunk' or err end\n");
+    const std::string compiled = Dir.File("BigCompiled.qlx");
+    ASSERT_EQ(Call(maker, "Make", {source, compiled}), "made");
+    EXPECT_EQ(Call(compiled, "Run"), "4000:vvv");
+    EXPECT_EQ(Call(maker, "Read", {compiled}), "chunk");
+    EXPECT_EQ(Call(maker, "Read", {Dir.Path()}), "cannot read " + Dir.Path());
+}
+
 TEST_F(ExtCallTest, ScriptsLoadFilesThroughTheKeptChunks)
 {
     auto helper = Library("Helper.lua", "x = (x or 0) + 1\nreturn Base .. x\n");
