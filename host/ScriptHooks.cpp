@@ -132,7 +132,7 @@ void CallScriptHook(lua_State* L, lua_Debug* ar)
 std::atomic<ScriptHooks::TPulse> Pulse{nullptr};
 std::atomic<void*> PulseContext{nullptr};
 std::atomic<bool> PulseDue{false};
-bool InPulse = false;
+std::atomic<bool> InPulse{false}; // read by the timer's handler too
 
 void RaiseStop(lua_State* L)
 {

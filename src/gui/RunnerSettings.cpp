@@ -70,7 +70,13 @@ void Reporting(const char* what, TAction action)
     try {
         action();
     } catch (const std::exception& e) {
-        Sys::WriteRaw(Sys::TStdHandle::Error, std::string("The settings were not ") + what + ": " + e.what() + "\r\n");
+        // The options and the check boxes are read from the same file, one after the
+        // other: one problem is said once.
+        static std::string lastLine;
+        std::string line = std::string("The settings were not ") + what + ": " + e.what() + "\r\n";
+        if (line != lastLine)
+            Sys::WriteRaw(Sys::TStdHandle::Error, line);
+        lastLine = std::move(line);
     }
 }
 

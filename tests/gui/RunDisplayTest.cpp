@@ -19,6 +19,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -368,6 +369,7 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
     };
 
     bool nextRan = false;
+    bool pressed = false;
     ITestPtr longTest = Pass("long", [&](TTestResult&) {
         layer.OnEvents = [&] {
             TActionList& actions = form.Actions();
@@ -384,7 +386,11 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
         };
         tick();
         EXPECT_EQ(testStops, 0);
-        layer.OnEvents = [&] { form.ExecuteAction(TActionId::StopAction); };
+        // Stop pressed once; the events between tests may come after it.
+        layer.OnEvents = [&] {
+            if (!std::exchange(pressed, true))
+                form.ExecuteAction(TActionId::StopAction);
+        };
         tick();
         // As the host answers a stopped script test.
         if (testStops > 0)
