@@ -127,8 +127,9 @@ void CallScriptHook(lua_State* L, lua_Debug* ar)
 }
 
 // The pulse: set while a run in a window goes. PulseDue is raised by the timer's handler,
-// which also gives the innermost running thread a hook of every instruction; the
-// dispatcher takes the pulse there, on the script's own thread.
+// which also gives the innermost running thread a count hook of every instruction; the
+// dispatcher takes the pulse there, on the script's own thread, and gives the thread its
+// own hook back.
 std::atomic<ScriptHooks::TPulse> Pulse{nullptr};
 std::atomic<void*> PulseContext{nullptr};
 std::atomic<bool> PulseDue{false};
@@ -491,7 +492,9 @@ void OnPulseSignal(int)
     const int count = std::min(RunningCount.load(), MaxRunning);
     if (count > 0)
         if (lua_State* T = Running[count - 1].load())
-            lua_sethook(T, Dispatch, LUA_MASKCOUNT, 1);
+            // The thread's own events go on (a line counter misses no line); the count
+            // event of the next instruction brings the pulse.
+            lua_sethook(T, Dispatch, lua_gethookmask(T) | LUA_MASKCOUNT, 1);
 }
 
 void SetPulseTimer(double intervalSeconds)
