@@ -37,6 +37,7 @@ protected:
     }
     void TearDown() override
     {
+        SetScriptPulse(nullptr, nullptr, 0);
         SetLineCounter(nullptr);
         ResumeScripts();
         ResetProcContainer();
