@@ -82,6 +82,8 @@ void ThrowIfStopped()
                              " s");
     if (const char* cause = ScriptHooks::StopCause())
         throw EScriptStopped(std::string("was interrupted by ") + cause);
+    if (ScriptHooks::UserStopped())
+        throw EScriptStopped("was stopped");
 }
 
 // The library that host.run_library is loading, for the message of a call abandoned

@@ -1,5 +1,7 @@
 #include "host/ScriptHooks.h"
 
+#include "bridge/HostPlatform.h"
+
 #include "platform/Process.h"
 #include "platform/Signals.h"
 
@@ -11,6 +13,10 @@
 #include <csignal>
 #include <cstdint>
 #include <cstddef>
+#include <ctime>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 // A signal handler may only set flags and hooks (lua_sethook is safe there, as the
 // stand-alone interpreter relies on); everything that needs the state's tables happens
@@ -25,6 +31,7 @@ std::atomic<TLineCounter> LineCounter{nullptr};
 
 std::atomic<const char*> Cause{nullptr}; // sticky: every later call is stopped too
 std::atomic<bool> LimitPassed{false};     // the current call only
+std::atomic<bool> CallStopped{false};     // the current call only, stopped by StopCall
 std::atomic<bool> CallRunning{false};
 double LimitSeconds = 0;
 bool LimitActive = false;
@@ -119,12 +126,50 @@ void CallScriptHook(lua_State* L, lua_Debug* ar)
     lua_call(L, 2, 0);
 }
 
+// The pulse: set while a run in a window goes. PulseDue is raised by the timer's handler,
+// which also gives the innermost running thread a count hook of every instruction; the
+// dispatcher takes the pulse there, on the script's own thread, and gives the thread its
+// own hook back.
+std::atomic<ScriptHooks::TPulse> Pulse{nullptr};
+std::atomic<void*> PulseContext{nullptr};
+std::atomic<bool> PulseDue{false};
+std::atomic<bool> InPulse{false}; // read by the timer's handler too
+
+void RaiseStop(lua_State* L)
+{
+    // The hook stays set, so a script that catches this meets it again at once.
+    lua_pushliteral(L, "the procedure was stopped");
+    lua_error(L);
+}
+
+void TakePulse(lua_State* L) noexcept
+{
+    // Back to the hook the thread wants, so that the pulse costs nothing until the next.
+    Apply(L, L);
+    ScriptHooks::TPulse pulse = Pulse.load();
+    if (!pulse || InPulse)
+        return;
+    InPulse = true;
+    // The window may wait in a menu or a dialog for a while: the call is not running,
+    // so its give-up clock must not count that time.
+    Sys::PauseScriptCall(true);
+    pulse(PulseContext.load());
+    Sys::PauseScriptCall(false);
+    InPulse = false;
+}
+
 void Dispatch(lua_State* L, lua_Debug* ar)
 {
-    if (ScriptHooks::StopInForce()) {
-        // The hook stays set, so a script that catches this meets it again at once.
-        lua_pushliteral(L, "the procedure was stopped");
-        lua_error(L);
+    if (ScriptHooks::StopInForce())
+        return RaiseStop(L);
+    if (PulseDue.load() && PulseDue.exchange(false)) {
+        TakePulse(L);
+        if (ScriptHooks::StopInForce())
+            return RaiseStop(L);
+        // The event came for the pulse alone; a script's own count hook has not had
+        // its count yet.
+        if (ar->event == LUA_HOOKCOUNT)
+            return;
     }
     if (ar->event == LUA_HOOKLINE)
         if (TLineCounter counter = LineCounter.load())
@@ -339,6 +384,7 @@ void Install(lua_State* L)
 void BeginCall(lua_State* L)
 {
     LimitPassed = false;
+    CallStopped = false;
     RunningCount = 0;
     CallRunning = true;
     PushRunning(L);
@@ -353,6 +399,7 @@ void EndCall(lua_State* L)
     CallRunning = false;
     RunningCount = 0;
     LimitPassed = false;
+    CallStopped = false;
     // The script's own hook goes on as it was before the stop; an abandoned state (L
     // null) is not touched again.
     if (L)
@@ -414,7 +461,90 @@ bool TimeLimitActive() noexcept { return LimitActive; }
 
 void Refresh(lua_State* L) noexcept { Apply(L, L); }
 
-bool StopInForce() noexcept { return CallRunning.load() && (Cause.load() != nullptr || LimitPassed.load()); }
+bool StopInForce() noexcept
+{
+    return CallRunning.load() && (Cause.load() != nullptr || LimitPassed.load() || CallStopped.load());
+}
+
+void StopCall() noexcept
+{
+    if (!CallRunning.load())
+        return;
+    CallStopped = true;
+    StopRunning();
+}
+
+bool UserStopped() noexcept { return CallStopped.load(); }
+
+namespace {
+
+timer_t PulseTimer{};
+pid_t PulseTimerThread = 0;
+
+int PulseSignal() { return SIGRTMIN + 5; }
+
+void OnPulseSignal(int)
+{
+    // Between calls there is nothing to interrupt: the window keeps its own clock there.
+    if (!Pulse.load() || !CallRunning.load() || InPulse)
+        return;
+    PulseDue = true;
+    const int count = std::min(RunningCount.load(), MaxRunning);
+    if (count > 0)
+        if (lua_State* T = Running[count - 1].load())
+            // The thread's own events go on (a line counter misses no line); the count
+            // event of the next instruction brings the pulse.
+            lua_sethook(T, Dispatch, lua_gethookmask(T) | LUA_MASKCOUNT, 1);
+}
+
+void SetPulseTimer(double intervalSeconds)
+{
+    const auto ns = static_cast<long long>(intervalSeconds * 1e9);
+    itimerspec timing{};
+    timing.it_interval.tv_sec = static_cast<time_t>(ns / 1000000000);
+    timing.it_interval.tv_nsec = static_cast<long>(ns % 1000000000);
+    timing.it_value = timing.it_interval;
+    ::timer_settime(PulseTimer, 0, &timing, nullptr);
+}
+
+} // namespace
+
+void SetPulse(TPulse pulse, void* context, double intervalSeconds)
+{
+    static const bool installed = [] {
+        struct sigaction action {};
+        action.sa_handler = OnPulseSignal;
+        sigemptyset(&action.sa_mask);
+        // A pulse must never make a script's read or a report's write fail.
+        action.sa_flags = SA_RESTART;
+        return ::sigaction(PulseSignal(), &action, nullptr) == 0;
+    }();
+    if (!installed)
+        return;
+    if (!pulse) {
+        if (PulseTimerThread != 0)
+            SetPulseTimer(0);
+        Pulse = nullptr;
+        PulseDue = false;
+        return;
+    }
+    const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
+    if (PulseTimerThread != self) {
+        if (PulseTimerThread != 0)
+            ::timer_delete(PulseTimer);
+        PulseTimerThread = 0;
+        sigevent event{};
+        event.sigev_notify = SIGEV_THREAD_ID;
+        event.sigev_signo = PulseSignal();
+        event._sigev_un._tid = self;
+        if (::timer_create(CLOCK_MONOTONIC, &event, &PulseTimer) != 0)
+            return;
+        PulseTimerThread = self;
+    }
+    PulseContext = context;
+    Pulse = pulse;
+    SetPulseTimer(std::max(intervalSeconds, 0.001));
+}
 
 std::string SecondsText(double seconds)
 {
@@ -424,5 +554,16 @@ std::string SecondsText(double seconds)
 }
 
 } // namespace ScriptHooks
+
+} // namespace WexelHost
+
+namespace WexelHost {
+
+void SetScriptPulse(TScriptPulse pulse, void* context, double intervalSeconds)
+{
+    ScriptHooks::SetPulse(pulse, context, intervalSeconds);
+}
+
+void StopRunningScript() noexcept { ScriptHooks::StopCall(); }
 
 } // namespace WexelHost

@@ -6,6 +6,10 @@
 // debug.sethook and debug.gethook are replaced so that a script sets and sees only its
 // own part, and can never take away a stop.
 //
+// The window's pulse comes between the stop and the line counter: a timer signal asks for
+// it, the dispatcher makes the call on the script's own thread, and a stop asked for there
+// takes effect as the pulse returns.
+//
 // Stops reach every thread: the threads running when a stop comes (the call's main
 // thread and every coroutine resumed inside it) get the stop at once, and any coroutine
 // resumed while the stop is pending gets it before it runs.
@@ -58,6 +62,17 @@ void Refresh(lua_State* L) noexcept;
 double TimeLimitSeconds() noexcept;
 // Whether the running code is being stopped and must not go on.
 bool StopInForce() noexcept;
+
+// Stops the running call alone (later calls run as usual); UserStopped says so until the
+// next call begins. Not for a signal handler: it runs on the script's thread.
+void StopCall() noexcept;
+bool UserStopped() noexcept;
+
+// While pulse is set, a timer on the calling thread asks every interval for a call of
+// pulse(context) from inside the running script call; nullptr removes it and stops the
+// timer. Between calls the timer asks nothing.
+using TPulse = void (*)(void* context);
+void SetPulse(TPulse pulse, void* context, double intervalSeconds);
 
 // The text of a number of seconds as the time-limit messages show it ("0.5", "30").
 std::string SecondsText(double seconds);

@@ -169,6 +169,18 @@ extern TLContainer* const LContainer;
 void StopScripts(const char* cause) noexcept;
 void ResumeScripts() noexcept;
 
+// A window's chance to handle its events during a long test: while pulse is set, it is
+// called about every intervalSeconds from inside the running script procedure, on the
+// thread that set it, never from a signal handler or another thread; between procedures it
+// is not called. It must not throw or call a script procedure; a stop it asks for
+// (StopRunningScript) takes effect as it returns. nullptr removes it; without one nothing
+// is timed at all.
+using TScriptPulse = void (*)(void* context);
+void SetScriptPulse(TScriptPulse pulse, void* context, double intervalSeconds);
+// Stops the script procedure running now, if any, with EScriptStopped "was stopped";
+// later calls run as usual. On the thread that runs the scripts, not in a signal handler.
+void StopRunningScript() noexcept;
+
 // Output capture for the reports: from BeginOutputCapture on, what scripts write to
 // standard output is also kept (up to 1 MB, then a line saying how much was left out);
 // EndOutputCapture ends the capture and answers the text.

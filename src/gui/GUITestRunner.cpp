@@ -147,10 +147,12 @@ void TGUITestRunner::TestTreeChange(TTreeNode* node)
 
 bool TGUITestRunner::TestTreeKeyPress(char key)
 {
-    // Unlike a click, the space is not blocked during a run.
     TTreeNode* selected = FTree.Selected();
     if (key != ' ' || !selected)
         return false;
+    // As a click, the space changes no check box during a run: the run reads them.
+    if (FRunDisplay->Running())
+        return true;
     FTree.ToggleTestEnabled(*selected);
     RefreshStatus(true);
     return true;
@@ -230,6 +232,7 @@ void TGUITestRunner::UpdateActions()
     CopyMessageToClipboardActionUpdate();
     CopyProcnameToClipboardActionUpdate();
     RescanUserlibUpdate();
+    RunLockUpdate();
 }
 
 // --- tree commands ---
@@ -390,6 +393,8 @@ void TGUITestRunner::SaveConfigurationActionExecute()
 
 void TGUITestRunner::RestoreSavedActionExecute()
 {
+    if (FRunDisplay->Running())
+        return;
     LoadSettings();
     // The restored check boxes change the count of enabled tests.
     FRunDisplay->RefreshStatus(true);
@@ -427,6 +432,17 @@ void TGUITestRunner::CopyMessageToClipboardActionUpdate()
 void TGUITestRunner::RescanUserlibUpdate()
 {
     FActions.SetEnabled(TActionId::RescanUserlib, !FRunDisplay->Running());
+}
+
+void TGUITestRunner::RunLockUpdate()
+{
+    // The window handles its events during a run; what would start another run or
+    // change the test list waits for its end.
+    if (!FRunDisplay->Running())
+        FActions.SetEnabled(TActionId::RestoreSavedAction, true);
+    else
+        for (TActionId id : {TActionId::RunSelectedTestAction, TActionId::RestoreSavedAction})
+            FActions.SetEnabled(id, false);
 }
 
 void TGUITestRunner::CopyProcnameToClipboardActionUpdate()

@@ -109,6 +109,8 @@ public:
     void CopyMessageToClipboardActionUpdate();
     void CopyProcnameToClipboardActionUpdate();
     void RescanUserlibUpdate();
+    // Disables during a run what the other update handlers leave to their own rules.
+    void RunLockUpdate();
 
     // --- run display ---
     TRunDisplay& RunDisplay() { return *FRunDisplay; }

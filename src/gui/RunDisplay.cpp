@@ -3,6 +3,7 @@
 #include "core/TestFailure.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "platform/Clock.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -89,8 +90,35 @@ TRunDisplay::~TRunDisplay() = default;
 
 void TRunDisplay::Stop()
 {
-    if (FTestResult)
-        FTestResult->Stop();
+    if (!FTestResult)
+        return;
+    FTestResult->Stop();
+    // Without this a long test would run on to its end, out of the user's control.
+    if (FRunning && FLibrary.StopTest)
+        FLibrary.StopTest();
+}
+
+void TRunDisplay::Pulse()
+{
+    // Events handled here may lead back here (a handler that refreshes and so handles
+    // events); one level is enough.
+    if (FInPulse)
+        return;
+    FInPulse = true;
+    TFinally leave([this] {
+        FInPulse = false;
+        FLastPulse = Sys::GetTickCount();
+    });
+    FViews.Window.ProcessMessages();
+    // A long test is no reason for stale statistics: the update timer asks for them.
+    if (FTimerExpired && FTestResult)
+        Refresh(false, false);
+}
+
+void TRunDisplay::PulseIfDue()
+{
+    if (FRunning && static_cast<std::uint32_t>(Sys::GetTickCount() - FLastPulse) >= PulseIntervalMs)
+        Pulse();
 }
 
 void TRunDisplay::DropResult()
@@ -262,7 +290,8 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
     if (!test)
         return;
     if (FRunning) {
-        Result(__LINE__).Stop();
+        Result(__LINE__);
+        Stop();
         return;
     }
     TActionList& actions = FActions;
@@ -271,6 +300,9 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
     actions.SetEnabled(TActionId::Alt_R_RunAction, false);
     actions.SetEnabled(TActionId::CopyMessageToClipboardAction, false);
     actions.SetEnabled(TActionId::RescanUserlib, false);
+    // Both would start another run or change the test list from inside this one.
+    actions.SetEnabled(TActionId::RunSelectedTestAction, false);
+    actions.SetEnabled(TActionId::RestoreSavedAction, false);
     actions.SetEnabled(TActionId::StopAction, true);
     actions.SetEnabled(TActionId::Alt_S_StopAction, true);
     FHost.EnableTreeCommands(false);
@@ -287,8 +319,25 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
     result.FailsIfMemoryLeaked = actions.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
     result.IgnoresMemoryLeakInSetUpTearDown = actions.GetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction);
 
+    // The window answers during the run: from inside a long test through the pulse, and
+    // between tests through PulseIfDue. Run, Rescan and the tree commands are disabled
+    // meanwhile, and a close only stops the run; the window goes once this has returned.
+    FLastPulse = Sys::GetTickCount();
+    if (FLibrary.SetPulse)
+        FLibrary.SetPulse(
+            [](void* display) {
+                // Called from inside the script's interpreter, which nothing may unwind.
+                try {
+                    static_cast<TRunDisplay*>(display)->Pulse();
+                } catch (...) {
+                }
+            },
+            this);
+
     // Whatever the run does, the window must come back idle.
     TFinally runEnd([this] {
+        if (FLibrary.SetPulse)
+            FLibrary.SetPulse(nullptr, nullptr);
         FTestResult.reset();
         FRunning = false;
         FTimerExpired = false;
@@ -491,6 +540,7 @@ void TRunDisplay::EndTest(const ITestPtr& test)
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     Result(__LINE__);
     RefreshStatus(false);
+    PulseIfDue();
 }
 
 void TRunDisplay::EndSuite(const ITestPtr& suite)

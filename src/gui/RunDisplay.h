@@ -38,7 +38,16 @@ struct TScriptLibrary {
     std::function<void()> Refresh;
     // Registers the library's tests anew in the registry.
     std::function<void()> Rescan;
+    // Sets the pulse of a run (null removes it): a call of pulse(context) about every
+    // PulseInterval from inside a long script test, on the window's thread.
+    std::function<void(void (*pulse)(void* context), void* context)> SetPulse{};
+    // Ends the script test running now, if any, as an error "Test was stopped".
+    std::function<void()> StopTest{};
 };
+
+// How often a run lets the window handle its events, from inside a long test or between
+// short ones.
+inline constexpr int PulseIntervalMs = 25;
 
 // The views the display writes to.
 struct TRunDisplayViews {
@@ -62,8 +71,11 @@ public:
 
     bool Running() const { return FRunning; }
     bool HasResult() const { return FTestResult != nullptr; }
-    // Asks the run in progress, if any, to stop after the running test.
+    // Stops the run in progress, if any: the running test ends as an error and no
+    // other test starts.
     void Stop();
+    // The run's pulse: handles the window's pending events, unless it is doing so already.
+    void Pulse();
     // Frees the last run's result (and its details in the error box).
     void DropResult();
 
@@ -142,6 +154,12 @@ private:
     std::int64_t FLastTotalTime = 0;
     bool FTimerExpired = false;
     int FTotalEnabled = 0;
+
+    // --- events during a run ---
+    // Between tests: the events are handled when a pulse is due.
+    void PulseIfDue();
+    bool FInPulse = false;
+    std::uint32_t FLastPulse = 0;
 };
 
 } // namespace GUITestRunner

@@ -63,14 +63,20 @@ std::string ColumnWidthKey(int column)
 }
 
 // The window must open and close whatever the files are like, and a dialog box would
-// stop an unattended session, so a failure is one line on standard error.
+// stop an unattended session, so a failure is one line on standard error. The options and
+// the check boxes are read from the same file one after the other: a problem is said once.
+std::string LastReported;
+
 template <class TAction>
 void Reporting(const char* what, TAction action)
 {
     try {
         action();
     } catch (const std::exception& e) {
-        Sys::WriteRaw(Sys::TStdHandle::Error, std::string("The settings were not ") + what + ": " + e.what() + "\r\n");
+        std::string line = std::string("The settings were not ") + what + ": " + e.what() + "\r\n";
+        if (line != LastReported)
+            Sys::WriteRaw(Sys::TStdHandle::Error, line);
+        LastReported = std::move(line);
     }
 }
 

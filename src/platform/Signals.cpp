@@ -194,6 +194,7 @@ std::atomic<void (*)()> PokeAction{nullptr};
 std::atomic<bool> PokeArmed{false};
 std::atomic<int> AbandonedBy{0}; // -1: not stopped in time; a signal: crashed
 std::atomic<int> CaughtFatal{0};
+std::atomic<bool> CallPaused{false};
 timer_t PokeTimer{};
 pid_t PokeTimerThread = 0;
 
@@ -223,7 +224,7 @@ void OnPoke(int)
         if (auto action = PokeAction.load())
             action();
         const std::int64_t stopped = CallStoppedAt.load();
-        if (stopped != 0 && MonotonicNow() - stopped >= static_cast<std::int64_t>(GiveUpSeconds * 1e9))
+        if (stopped != 0 && !CallPaused.load() && MonotonicNow() - stopped >= static_cast<std::int64_t>(GiveUpSeconds * 1e9))
             Abandon(-1);
     }
     errno = savedErrno;
@@ -239,7 +240,7 @@ void WriteSignalLine(const char* before, int signal, const char* after)
 
 void OnFatal(int signal)
 {
-    if (CallActive.load() && CallThread.load() == ThisThread()) {
+    if (CallActive.load() && !CallPaused.load() && CallThread.load() == ThisThread()) {
         CaughtFatal = signal;
         Abandon(signal);
     }
@@ -298,6 +299,7 @@ void EndPokes()
 void FinishCall()
 {
     CallActive = false;
+    CallPaused = false;
     EndPokes();
     CallStoppedAt = 0;
 }
@@ -348,6 +350,15 @@ void StopScriptCall() noexcept
         return;
     PokeArmed = true;
     SetPokeTimer(1000000, static_cast<std::int64_t>(PokeInterval * 1e9));
+}
+
+void PauseScriptCall(bool paused) noexcept
+{
+    if (!CallActive.load())
+        return;
+    CallPaused = paused;
+    if (!paused && CallStoppedAt.load() != 0)
+        CallStoppedAt = MonotonicNow();
 }
 
 bool ScriptCallStopped() noexcept { return CallActive.load() && CallStoppedAt.load() != 0; }

@@ -58,6 +58,10 @@ TScriptCallEnd RunScriptCall(void (*body)(void*), void* arg, void (*onPoke)());
 // Safe in a signal handler. Starts the give-up clock and the pokes of the running call;
 // nothing when no call runs or it was stopped already.
 void StopScriptCall() noexcept;
+// While paused, the running call has handed the thread to code of its caller's (a window
+// handling its events from inside a hook): the give-up clock does not count, and a crash
+// there is not the script's. Resuming restarts the clock of a stopped call.
+void PauseScriptCall(bool paused) noexcept;
 // Whether the running call has been stopped (false when none runs).
 bool ScriptCallStopped() noexcept;
 // The signal that abandoned the last crashed call; 0 when none did. The host exits with

@@ -19,6 +19,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -330,6 +331,83 @@ TEST_F(RunDisplayTest, AnExceptionEscapingTheRunLeavesTheWindowIdle)
     EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::SelectAllAction));
     EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::RunAction));
     EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::StopAction));
+}
+
+// The run as a long script test sees it: the host calls the pulse from inside the test,
+// and the window handles its events there.
+class TPulsedLayer : public TFakeRunnerLayer {
+public:
+    std::function<void()> OnEvents;
+    int Depth = 0;
+    int MaxDepth = 0;
+    void ProcessMessages() override
+    {
+        MaxDepth = std::max(MaxDepth, ++Depth);
+        if (OnEvents)
+            OnEvents();
+        --Depth;
+    }
+};
+
+TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
+{
+    TestSupport::TTempDir dir;
+    TPulsedLayer layer;
+    void (*pulse)(void*) = nullptr;
+    void* context = nullptr;
+    int testStops = 0;
+    TScriptLibrary library;
+    library.SetPulse = [&](void (*p)(void*), void* c) {
+        pulse = p;
+        context = c;
+    };
+    library.StopTest = [&] { ++testStops; };
+    TGUITestRunner form(layer, dir.File("roved.ini"), library);
+    auto tick = [&] {
+        ASSERT_NE(pulse, nullptr);
+        pulse(context);
+    };
+
+    bool nextRan = false;
+    bool pressed = false;
+    ITestPtr longTest = Pass("long", [&](TTestResult&) {
+        layer.OnEvents = [&] {
+            TActionList& actions = form.Actions();
+            for (TActionId id : {TActionId::RunAction, TActionId::Alt_R_RunAction, TActionId::RunSelectedTestAction,
+                                 TActionId::RescanUserlib, TActionId::RestoreSavedAction, TActionId::SelectAllAction})
+                EXPECT_FALSE(actions.GetEnabled(id)) << ActionDefs()[static_cast<std::size_t>(id)].Name;
+            // What gets through anyway starts nothing and changes no check box.
+            form.ExecuteAction(TActionId::RestoreSavedAction);
+            layer.Selected = form.NodeOfTest(longTest);
+            EXPECT_TRUE(form.TestTreeKeyPress(' '));
+            EXPECT_TRUE(form.TestOfNode(layer.Selected)->GetEnabled());
+            // A refresh that handles events does not handle them inside themselves.
+            pulse(context);
+        };
+        tick();
+        EXPECT_EQ(testStops, 0);
+        // Stop pressed once; the events between tests may come after it.
+        layer.OnEvents = [&] {
+            if (!std::exchange(pressed, true))
+                form.ExecuteAction(TActionId::StopAction);
+        };
+        tick();
+        // As the host answers a stopped script test.
+        if (testStops > 0)
+            throw Sys::Exception("Test was stopped");
+    });
+    form.RunModal(Suite("Root", {longTest, Pass("next", [&](TTestResult&) { nextRan = true; })}));
+    form.ExecuteAction(TActionId::RunAction);
+
+    EXPECT_EQ(testStops, 1);
+    EXPECT_FALSE(nextRan);
+    EXPECT_EQ(layer.MaxDepth, 1);
+    ASSERT_EQ(layer.FailureCount(), 1);
+    EXPECT_EQ(layer.FailureRow(0).Message, "Test was stopped");
+    // The pulse is the run's alone.
+    EXPECT_EQ(pulse, nullptr);
+    EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RunAction));
+    EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RestoreSavedAction));
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include <lua.hpp>
 
 #include <set>
+#include <thread>
 
 using namespace WexelHost;
 
@@ -36,6 +37,7 @@ protected:
     }
     void TearDown() override
     {
+        SetScriptPulse(nullptr, nullptr, 0);
         SetLineCounter(nullptr);
         ResumeScripts();
         ResetProcContainer();
@@ -138,4 +140,68 @@ TEST_F(ScriptHooksTest, CommandsAnswerAsLuasOwnFunctions)
         "end\n";
     EXPECT_EQ(Call(library, "Run"), "true nil exit 3 nil signal 15 hi nil exit 2 true true exit 0 false "
                                     "bad argument #2 to 'io.popen' (invalid mode)");
+}
+
+namespace {
+
+struct TPulseProbe {
+    int Calls = 0;
+    int StopAt = 0; // stops the running script at this call; 0: never
+    bool OtherThread = false;
+    std::thread::id Thread = std::this_thread::get_id();
+};
+
+void Pulse(void* context)
+{
+    auto& probe = *static_cast<TPulseProbe*>(context);
+    ++probe.Calls;
+    probe.OtherThread |= std::this_thread::get_id() != probe.Thread;
+    if (probe.Calls == probe.StopAt)
+        StopRunningScript();
+}
+
+const std::string Spins = "function Spin(seconds)\n"
+                          "  local t = os.clock()\n"
+                          "  local co = coroutine.wrap(function() while os.clock() - t < seconds do end end)\n"
+                          "  co()\n"
+                          "  return 'done'\n"
+                          "end\n"
+                          "function Spin02() return Spin(0.2) end\n"
+                          "function SpinLong() return Spin(30) end\n"
+                          "function Caught()\n"
+                          "  local ok = pcall(Spin, 30)\n"
+                          "  while true do end\n"
+                          "end\n";
+
+} // namespace
+
+// The window's pulse comes on the script's own thread, also inside a coroutine; a stop it
+// asks for ends that call alone, also one that catches errors, and the next call runs.
+TEST_F(ScriptHooksTest, APulseComesFromInsideTheCallAndCanStopIt)
+{
+    TPulseProbe probe;
+    SetScriptPulse(Pulse, &probe, 0.02);
+    EXPECT_EQ("done", Call(Spins, "Spin02"));
+    EXPECT_GE(probe.Calls, 3);
+    EXPECT_FALSE(probe.OtherThread);
+
+    for (const char* proc : {"SpinLong", "Caught"}) {
+        probe = TPulseProbe{};
+        probe.StopAt = 2;
+        try {
+            Call(Spins, proc);
+            ADD_FAILURE() << proc << " was not stopped";
+        } catch (const EScriptStopped& e) {
+            EXPECT_EQ("was stopped", e.Message()) << proc;
+        }
+        EXPECT_EQ(2, probe.Calls) << proc;
+    }
+    EXPECT_EQ("done", Call(Spins, "Spin02"));
+
+    // Removed, it is not called, and a stop between calls stops nothing.
+    SetScriptPulse(nullptr, nullptr, 0);
+    probe = TPulseProbe{};
+    StopRunningScript();
+    EXPECT_EQ("done", Call(Spins, "Spin02"));
+    EXPECT_EQ(0, probe.Calls);
 }

@@ -1,5 +1,6 @@
 #include "gui/qt/GuiEntry.h"
 
+#include "bridge/HostPlatform.h"
 #include "bridge/HostTables.h"
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
@@ -16,7 +17,11 @@ TScriptLibrary BridgeScriptLibrary()
                 TestFramework::ClearRegistry();
                 if (Wexel::WexelAdapter)
                     Wexel::WexelAdapter->RegisterTests();
-            }};
+            },
+            [](void (*pulse)(void*), void* context) {
+                WexelHost::SetScriptPulse(pulse, context, PulseIntervalMs / 1000.0);
+            },
+            [] { WexelHost::StopRunningScript(); }};
 }
 
 void RunTestsInWindow(const TestFramework::ITestPtr& suite)

@@ -17,6 +17,7 @@
 #include <QMap>
 #include <QSignalSpy>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -289,6 +290,44 @@ private slots:
         QCOMPARE(Node("c").ImageIndex, RunImage::Failed);
         QCOMPARE(Node("b").ImageIndex, RunImage::NotRun);
         QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("Scan.qlx:2: fresh"));
+
+        Form->AssignSuite(nullptr);
+        TestFramework::ClearRegistry();
+        Wexel::WexelAdapter = nullptr;
+    }
+
+    // A script test that spins in Lua: the window still handles its events (a timer, a
+    // resize, Alt+S), and Alt+S ends that test at once and runs no other.
+    void aLongScriptTestAnswersAndStopsAtOnce()
+    {
+        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
+        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
+        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
+        WriteLibrary(R"(suite("S", function()
+                          test("spins", function() local t = os.clock() while os.clock() - t < 30 do end end)
+                          test("after", function() check(true) end) end))");
+        Wexel::TWexelAdapter adapter(QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx").toStdString(), "");
+        QVERIFY(adapter.Ready);
+        Wexel::WexelAdapter = &adapter;
+        TestFramework::ClearRegistry();
+        adapter.RegisterTests();
+        Form->AssignSuite(TestFramework::RegisteredTests());
+        Form->FormShow();
+
+        bool resized = false;
+        QTimer::singleShot(200, Window.get(), [&] {
+            Window->resize(Window->width() + 40, Window->height());
+            resized = true;
+            QTimer::singleShot(100, Window.get(), [&] { QTest::keyClick(Window.get(), Qt::Key_S, Qt::AltModifier); });
+        });
+        QElapsedTimer clock;
+        clock.start();
+        Form->ExecuteAction(TActionId::RunAction);
+        QVERIFY2(clock.elapsed() < 10000, "the stop came only after the test");
+        QVERIFY(resized);
+        QCOMPARE(Window->RunView().FailureCount(), 1);
+        QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("Test was stopped"));
+        QCOMPARE(Node("after").ImageIndex, RunImage::NotRun);
 
         Form->AssignSuite(nullptr);
         TestFramework::ClearRegistry();
