@@ -14,6 +14,8 @@ void TTreeNodes::Clear()
         FObserver->StructureChanging();
     FRoots.clear();
     FNodes.clear();
+    FFiltered = false;
+    FShownRoots.clear();
 }
 
 TTreeNode& TTreeNodes::AddChild(TTreeNode* parent, std::string caption)
@@ -82,6 +84,44 @@ void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
     node.StateIndex = index;
     if (FObserver)
         FObserver->NodeChanged(node);
+}
+
+// --- filter ---
+
+void TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
+{
+    if (FObserver)
+        FObserver->StructureChanging();
+    FShownRoots.clear();
+    for (TTreeNode& node : FNodes)
+        node.ShownChildren.clear();
+    FFiltered = static_cast<bool>(accept);
+    if (!FFiltered) {
+        for (TTreeNode& node : FNodes)
+            node.Shown = true;
+        return;
+    }
+    // The store holds its nodes in pre-order, so backwards every child comes before its
+    // parent and forwards the children come in order.
+    for (TTreeNode& node : FNodes)
+        node.Shown = !node.HasChildren() && accept(node);
+    for (auto it = FNodes.rbegin(); it != FNodes.rend(); ++it)
+        if (it->Shown && it->Parent)
+            it->Parent->Shown = true;
+    for (TTreeNode& node : FNodes) {
+        if (!node.Shown)
+            continue;
+        std::vector<TTreeNode*>& siblings = node.Parent ? node.Parent->ShownChildren : FShownRoots;
+        node.ShownIndex = static_cast<int>(siblings.size());
+        siblings.push_back(&node);
+    }
+}
+
+const std::vector<TTreeNode*>& TTreeNodes::ShownChildren(const TTreeNode* parent) const
+{
+    if (!FFiltered)
+        return parent ? parent->Children : FRoots;
+    return parent ? parent->ShownChildren : FShownRoots;
 }
 
 } // namespace GUITestRunner
