@@ -518,7 +518,8 @@ void TGUITestRunner::ShowFilteredTree()
 {
     TTreeNode* selected = FTree.Selected();
     TTreeUpdate update(FViews.Tree);
-    FTree.ApplyFilter();
+    if (!FTree.ApplyFilter())
+        return;
     if (!FTree.Filter().Active() && FActions.GetChecked(TActionId::HideTestNodesOnOpenAction))
         HideTestNodesActionExecute();
     else

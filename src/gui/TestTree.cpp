@@ -294,10 +294,10 @@ void TTestTree::CopyTestName()
 
 // --- filter and run sets ---
 
-void TTestTree::ApplyFilter()
+bool TTestTree::ApplyFilter()
 {
     TTreeUpdate update(FLayer);
-    FFilter.Apply(FNodes);
+    return FFilter.Apply(FNodes);
 }
 
 TTreeNode* TTestTree::FirstShown() const

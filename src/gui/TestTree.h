@@ -100,8 +100,9 @@ public:
 
     // --- filter and run sets ---
     TTreeFilter& Filter() { return FFilter; }
-    // Shows what the filter lets through, in one update of the view.
-    void ApplyFilter();
+    // Shows what the filter lets through, in one update of the view; true when the nodes
+    // shown changed.
+    bool ApplyFilter();
     // The first node shown, nullptr when the filter lets nothing through.
     TTreeNode* FirstShown() const;
     // The test cases under the given nodes (each node's whole subtree) with their suites.

@@ -84,15 +84,13 @@ bool TTreeFilter::MatchesText(const TTreeNode& node)
     return FText.empty() || PathOf(node).find(FText) != std::string_view::npos;
 }
 
-void TTreeFilter::Apply(TTreeNodes& nodes)
+bool TTreeFilter::Apply(TTreeNodes& nodes)
 {
-    if (!Active()) {
-        nodes.Filter({});
-        return;
-    }
+    if (!Active())
+        return nodes.Filter({});
     if (FLearnt != &nodes)
         LearnPaths(nodes);
-    nodes.Filter([this](const TTreeNode& node) {
+    return nodes.Filter([this](const TTreeNode& node) {
         if (FOnlyFailures && node.ImageIndex < RunImage::Failed)
             return false;
         return MatchesText(node);

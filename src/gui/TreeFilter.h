@@ -24,8 +24,9 @@ public:
 
     // The nodes were rebuilt: the paths kept so far no longer hold.
     void Forget();
-    // Shows the matching nodes of the store (all of them when the filter is not active).
-    void Apply(TTreeNodes& nodes);
+    // Shows the matching nodes of the store (all of them when the filter is not active);
+    // true when the nodes shown changed.
+    bool Apply(TTreeNodes& nodes);
     // Whether the node's full path contains the text; the failures view aside.
     bool MatchesText(const TTreeNode& node);
 

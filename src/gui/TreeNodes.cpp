@@ -88,26 +88,39 @@ void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
 
 // --- filter ---
 
-void TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
+bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
 {
-    if (FObserver)
-        FObserver->StructureChanging();
-    FShownRoots.clear();
-    for (TTreeNode& node : FNodes)
-        node.ShownChildren.clear();
-    FFiltered = static_cast<bool>(accept);
-    if (!FFiltered) {
-        for (TTreeNode& node : FNodes)
-            node.Shown = true;
-        return;
-    }
+    if (!accept && !FFiltered)
+        return false;
+    std::vector<char> before;
+    before.reserve(FNodes.size());
+    for (const TTreeNode& node : FNodes)
+        before.push_back(IsShown(node));
     // The store holds its nodes in pre-order, so backwards every child comes before its
     // parent and forwards the children come in order.
     for (TTreeNode& node : FNodes)
-        node.Shown = !node.HasChildren() && accept(node);
-    for (auto it = FNodes.rbegin(); it != FNodes.rend(); ++it)
-        if (it->Shown && it->Parent)
-            it->Parent->Shown = true;
+        node.Shown = !accept || (!node.HasChildren() && accept(node));
+    if (accept)
+        for (auto it = FNodes.rbegin(); it != FNodes.rend(); ++it)
+            if (it->Shown && it->Parent)
+                it->Parent->Shown = true;
+    // A keystroke that keeps the same rows ("S", "Su", ... over names that all start with
+    // "Suite") is no change for a view at all, however many rows there are.
+    std::size_t i = 0;
+    bool same = true;
+    for (const TTreeNode& node : FNodes)
+        if (node.Shown != static_cast<bool>(before[i++])) {
+            same = false;
+            break;
+        }
+    if (!same && FObserver)
+        FObserver->StructureChanging();
+    FFiltered = static_cast<bool>(accept);
+    FShownRoots.clear();
+    for (TTreeNode& node : FNodes)
+        node.ShownChildren.clear();
+    if (!FFiltered)
+        return !same;
     for (TTreeNode& node : FNodes) {
         if (!node.Shown)
             continue;
@@ -115,6 +128,7 @@ void TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
         node.ShownIndex = static_cast<int>(siblings.size());
         siblings.push_back(&node);
     }
+    return !same;
 }
 
 const std::vector<TTreeNode*>& TTreeNodes::ShownChildren(const TTreeNode* parent) const

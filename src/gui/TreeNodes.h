@@ -73,8 +73,9 @@ public:
 
     // --- filter ---
     // Shows the leaves the predicate accepts with their ancestors; an empty predicate
-    // shows every node again. Views see it as a change of structure.
-    void Filter(const std::function<bool(const TTreeNode&)>& accept);
+    // shows every node again. Views see it as a change of structure; true when the nodes
+    // shown changed.
+    bool Filter(const std::function<bool(const TTreeNode&)>& accept);
     bool Filtered() const { return FFiltered; }
     bool IsShown(const TTreeNode& node) const { return !FFiltered || node.Shown; }
     // The shown children of the parent, or the shown roots for no parent.

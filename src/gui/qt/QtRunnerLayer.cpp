@@ -600,7 +600,7 @@ void TQtRunnerLayer::TreeSetSelected(TTreeNode* node)
     // Selecting a node reveals it, as a native tree does.
     for (TTreeNode* ancestor = node->Parent; ancestor; ancestor = ancestor->Parent)
         FTestTree->expand(FModel->IndexOf(ancestor));
-    selection->setCurrentIndex(FModel->IndexOf(node), QItemSelectionModel::ClearAndSelect);
+    selection->setCurrentIndex(FModel->IndexOf(node), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 TPoint TQtRunnerLayer::TreeCursorPos()
