@@ -14,6 +14,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QFile>
+#include <QLineEdit>
 #include <QMap>
 #include <QSignalSpy>
 #include <QDir>
@@ -305,6 +306,51 @@ private slots:
         Form->AssignSuite(std::make_shared<TestFramework::TTestSuite>("Other"));
         QCOMPARE(Window->TreeModel()->rowCount(), 1);
         QCOMPARE(Window->TreeModel()->rowCount(Window->TreeModel()->index(0, 0)), 0);
+    }
+
+    void filterBoxTakesCtrlLSlashAndEscape()
+    {
+        QTreeView* tree = Window->TestTree();
+        QLineEdit* filter = Window->FilterEdit();
+        QTest::keyClick(tree, Qt::Key_Slash);
+        QVERIFY(filter->hasFocus());
+        QTest::keyClicks(filter, "B1");
+        const QAbstractItemModel* model = tree->model();
+        QCOMPARE(model->rowCount(), 1);
+        const QModelIndex b = model->index(0, 0, model->index(0, 0));
+        QCOMPARE(b.data().toString(), QString("B"));
+        QCOMPARE(model->rowCount(b), 1);
+        QVERIFY(tree->isExpanded(b));
+        // Esc clears the box, and in an empty box goes back to the tree; the window stays.
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QVERIFY(filter->text().isEmpty());
+        QCOMPARE(model->rowCount(model->index(0, 0)), 2);
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QVERIFY(tree->hasFocus());
+        QVERIFY(Window->isVisible());
+        QTest::keyClick(Window.get(), Qt::Key_L, Qt::ControlModifier);
+        QVERIFY(filter->hasFocus());
+    }
+
+    void modelPassesQtsTesterThroughFiltersAndRunsAndShowsTimes()
+    {
+        QAbstractItemModelTester tester(Window->TreeModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QAbstractItemModel* model = Window->TreeModel();
+        Form->FilterChanged("a");
+        Form->FilterChanged("a2");
+        Form->ExecuteAction(TActionId::RunAction);
+        QTest::qWait(50);
+        const QModelIndex a = model->index(0, 0, model->index(0, 0));
+        const QModelIndex a2 = model->index(0, QtLayer::TTestTreeModel::TimeColumn, a);
+        QCOMPARE(model->rowCount(a), 1);
+        QVERIFY(a2.data().toString().startsWith("0:00:00."));
+        Form->ExecuteAction(TActionId::ShowOnlyFailuresAction);
+        QCOMPARE(model->rowCount(), 0);
+        Form->ExecuteAction(TActionId::ShowOnlyFailuresAction);
+        Form->FilterChanged("");
+        QCOMPARE(model->rowCount(model->index(0, 0)), 2);
+        // Only what ran in the run shown has a time.
+        QVERIFY(model->index(1, QtLayer::TTestTreeModel::TimeColumn, model->index(0, 0)).data().toString().isEmpty());
     }
 
     void storedLayoutReachesTheWidgetsAndIsSavedAgain()
