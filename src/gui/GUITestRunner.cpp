@@ -425,8 +425,7 @@ void TGUITestRunner::RunActionUpdate()
 void TGUITestRunner::RunSelectedTestActionUpdate()
 {
     TTreeNode* selected = FTree.Selected();
-    FActions.SetEnabled(TActionId::RunSelectedTestAction,
-                        selected && FTree.TestOfNode(selected)->CountTestCases() >= 1);
+    FActions.SetEnabled(TActionId::RunSelectedTestAction, selected && FTree.HasTestCase(*selected));
 }
 
 void TGUITestRunner::StopActionUpdate()

@@ -300,6 +300,14 @@ bool TTestTree::ApplyFilter()
     return FFilter.Apply(FNodes);
 }
 
+bool TTestTree::HasTestCase(TTreeNode& node)
+{
+    for (TTreeNode* n = &node; n; n = NextInSubtree(FNodes, *n, node, true))
+        if (!n->HasChildren() && TestOfNode(n)->CountTestCases() > 0)
+            return true;
+    return false;
+}
+
 TTreeNode* TTestTree::FirstShown() const
 {
     const std::vector<TTreeNode*>& roots = FNodes.ShownChildren(nullptr);

@@ -103,6 +103,9 @@ public:
     // Shows what the filter lets through, in one update of the view; true when the nodes
     // shown changed.
     bool ApplyFilter();
+    // Whether the node's subtree holds a test case; stops at the first one, where counting
+    // would walk a hundred thousand tests under the root.
+    bool HasTestCase(TTreeNode& node);
     // The first node shown, nullptr when the filter lets nothing through.
     TTreeNode* FirstShown() const;
     // The test cases under the given nodes (each node's whole subtree) with their suites.
