@@ -14,6 +14,7 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QFile>
+#include <QFont>
 #include <QLineEdit>
 #include <QMap>
 #include <QSignalSpy>
@@ -407,8 +408,13 @@ private slots:
 
     void aRunReachesTheModelAsDataChangesAndTheLastStateIsShown()
     {
+        // The running test stands out while it runs, in both columns.
+        bool highlighted = false;
         auto suite = std::make_shared<TestFramework::TTestSuite>("S");
-        suite->AddTest(std::make_shared<TProbe>("p1", nullptr));
+        suite->AddTest(std::make_shared<TProbe>("p1", [this, &highlighted] {
+            const QModelIndex time = Window->TreeModel()->IndexOf(&Node("p1")).siblingAtColumn(1);
+            highlighted = time.data(Qt::BackgroundRole).isValid() && time.data(Qt::FontRole).value<QFont>().bold();
+        }));
         suite->AddTest(std::make_shared<TProbe>("p2", [] { throw std::runtime_error("boom"); }));
         Form->AssignSuite(suite);
         Form->FormShow();
@@ -431,6 +437,8 @@ private slots:
         QCOMPARE(image("p1"), RunImage::Passed);
         QCOMPARE(image("p2"), RunImage::Error);
         QCOMPARE(image("S"), RunImage::Error);
+        QVERIFY(highlighted);
+        QVERIFY(!model->data(model->IndexOf(&Node("p1")), Qt::BackgroundRole).isValid());
         QCOMPARE(Window->findChild<QTreeWidget*>("FailureListView")->topLevelItemCount(), 1);
         QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("boom"));
     }
