@@ -94,12 +94,12 @@ bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
         return false;
     std::vector<char> before;
     before.reserve(FNodes.size());
-    for (const TTreeNode& node : FNodes)
-        before.push_back(IsShown(node));
     // The store holds its nodes in pre-order, so backwards every child comes before its
     // parent and forwards the children come in order.
-    for (TTreeNode& node : FNodes)
+    for (TTreeNode& node : FNodes) {
+        before.push_back(IsShown(node));
         node.Shown = !accept || (!node.HasChildren() && accept(node));
+    }
     if (accept)
         for (auto it = FNodes.rbegin(); it != FNodes.rend(); ++it)
             if (it->Shown && it->Parent)
@@ -117,12 +117,10 @@ bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
         FObserver->StructureChanging();
     FFiltered = static_cast<bool>(accept);
     FShownRoots.clear();
-    for (TTreeNode& node : FNodes)
-        node.ShownChildren.clear();
-    if (!FFiltered)
-        return !same;
+    // A parent comes before its children, so its list is emptied before they join it.
     for (TTreeNode& node : FNodes) {
-        if (!node.Shown)
+        node.ShownChildren.clear();
+        if (!FFiltered || !node.Shown)
             continue;
         std::vector<TTreeNode*>& siblings = node.Parent ? node.Parent->ShownChildren : FShownRoots;
         node.ShownIndex = static_cast<int>(siblings.size());

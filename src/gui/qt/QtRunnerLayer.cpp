@@ -451,6 +451,8 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
     connect(FModel.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FRunView->ForgetScroll(); });
     connect(FTestTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
+                if (FFilterKeeps && TTestTreeModel::NodeOf(current) == FFilterKeeps)
+                    return;
                 Dispatch([this, &current] {
                     FForm->TestTreeChange(TTestTreeModel::NodeOf(current));
                     FForm->UpdateActions();
@@ -777,10 +779,12 @@ QLineEdit* TQtRunnerLayer::BuildFilterEdit(QWidget* parent)
     // Each keystroke filters at once: a hundred thousand tests take well under the time
     // a debounce would wait.
     connect(FFilterEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
-        Dispatch([this, &text] {
-            FForm->FilterChanged(text.toStdString());
-            FForm->UpdateActions();
-        });
+        // A new selection brings its own update of the actions; the filter changes none.
+        // The node selected before, selected again after the view's reset, is no change:
+        // telling the form would count a hundred thousand tests three times per key.
+        FFilterKeeps = TreeSelected();
+        Dispatch([this, &text] { FForm->FilterChanged(text.toStdString()); });
+        FFilterKeeps = nullptr;
     });
     connect(Action(TActionId::FilterAction), &QAction::triggered, this, [this] { FocusFilterEdit(); });
     return FFilterEdit;

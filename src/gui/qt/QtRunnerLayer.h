@@ -129,6 +129,8 @@ private:
     bool FilterEditEvent(QEvent& event);
     void FocusFilterEdit();
     QLineEdit* FFilterEdit = nullptr;
+    // While the filter changes: the node that was selected before.
+    TTreeNode* FFilterKeeps = nullptr;
     std::unique_ptr<TQtRunView> FRunView;
     std::unique_ptr<TQtWindowLayout> FLayout;
 };

@@ -169,7 +169,14 @@ QVariant TTestTreeModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags TTestTreeModel::flags(const QModelIndex& index) const
 {
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    const TTreeNode* node = NodeOf(index);
+    if (!node)
+        return Qt::NoItemFlags;
+    // A test never gets children (a new tree is a new model state), and saying so keeps
+    // the view from remembering each of a hundred thousand tests as expanded when it
+    // expands everything.
+    const Qt::ItemFlags leaf = node->HasChildren() ? Qt::NoItemFlags : Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | leaf;
 }
 
 } // namespace GUITestRunner::QtLayer
