@@ -779,6 +779,8 @@ QLineEdit* TQtRunnerLayer::BuildFilterEdit(QWidget* parent)
     // Each keystroke filters at once: a hundred thousand tests take well under the time
     // a debounce would wait.
     connect(FFilterEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!FForm)
+            return;
         // A new selection brings its own update of the actions; the filter changes none.
         // The node selected before, selected again after the view's reset, is no change:
         // telling the form would count a hundred thousand tests three times per key.
