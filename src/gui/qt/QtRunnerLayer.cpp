@@ -539,8 +539,12 @@ int TQtRunnerLayer::ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TP
 
 void TQtRunnerLayer::FlushTree()
 {
-    if (FModel)
-        FModel->Flush();
+    if (!FModel || !FModel->Dirty())
+        return;
+    FModel->Flush();
+    // The model reports changed images for the first column only; the time column beside
+    // them changes with them.
+    FTestTree->viewport()->update();
 }
 
 void TQtRunnerLayer::TreeBeginUpdate()
