@@ -319,6 +319,7 @@ void TGUITestRunner::CheckStopSignal()
 
 void TGUITestRunner::RunActionExecute()
 {
+    TreeRunStarting();
     // With a filter Run takes the checked tests the filter box lets through.
     if (FTree.Filter().Text().empty() || FRunDisplay->Running())
         FRunDisplay->RunAll();
@@ -331,6 +332,7 @@ void TGUITestRunner::RunSelectedTestActionExecute()
 {
     // The selected node whatever it is: a suite runs its whole subtree, as far as the
     // filter box lets it through.
+    TreeRunStarting();
     TTreeNode* selected = FTree.Selected();
     if (FRunDisplay->Running() || !selected)
         FRunDisplay->RunSelected();
@@ -541,6 +543,7 @@ void TGUITestRunner::RunFailedActionExecute()
     const int rows = FViews.Failures.FailureCount();
     for (int row = 0; row < rows; ++row)
         failed.push_back(FViews.Failures.FailureNode(row));
+    TreeRunStarting();
     FRunDisplay->RunOnly(FTree.RunSetOf(failed, false, false));
     TreeRunEnded();
 }
@@ -557,6 +560,13 @@ void TGUITestRunner::RunFailedActionUpdate()
 {
     FActions.SetEnabled(TActionId::RunFailedAction,
                         !FRunDisplay->Running() && FSuite && FViews.Failures.FailureCount() > 0);
+}
+
+void TGUITestRunner::TreeRunStarting()
+{
+    // The run's own start disables Run; Run Failed goes with it until the run is over.
+    if (!FRunDisplay->Running())
+        FActions.SetEnabled(TActionId::RunFailedAction, false);
 }
 
 void TGUITestRunner::TreeRunEnded()

@@ -144,7 +144,9 @@ private:
     void FormDestroy();
     // Shows what the filter lets through, expanded, keeping the selection where it can.
     void ShowFilteredTree();
-    // After a run command: the failures view follows the run's outcome.
+    // Around a run command: Run Failed is off during the run, and the failures view
+    // follows the run's outcome.
+    void TreeRunStarting();
     void TreeRunEnded();
 
     TRunnerViews FViews;

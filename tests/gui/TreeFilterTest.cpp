@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <set>
@@ -29,7 +30,10 @@ using TestFramework::TTestResult;
 // A single test that counts as run the way a script test does, and fails when asked.
 class TProbe : public TestFramework::TAbstractTest {
 public:
-    TProbe(std::string name, bool fails) : TAbstractTest(std::move(name)), FFails(fails) {}
+    TProbe(std::string name, bool fails, std::function<void()> body = {})
+        : TAbstractTest(std::move(name)), FFails(fails), FBody(std::move(body))
+    {
+    }
     void RunWithFixture(TTestResult* result) override
     {
         if (result->ShouldRunTest(shared_from_this())) {
@@ -39,12 +43,15 @@ public:
     }
     void RunTest(TTestResult*) override
     {
+        if (FBody)
+            FBody();
         if (FFails)
             throw TestFramework::ETestFailure("expected 1");
     }
 
 private:
     bool FFails;
+    std::function<void()> FBody;
 };
 
 ITestPtr Pass(std::string name) { return std::make_shared<TProbe>(std::move(name), false); }
@@ -132,6 +139,10 @@ TEST_F(TreeFilterTest, FilterShowsMatchingPathsWithSuitesAndRunTakesTheCheckedOn
 
     Form->FilterChanged("csv/reads");
     EXPECT_EQ(Shown(), "Root Csv ReadsQuotes");
+    // A rebuild (as after a rescan) keeps what the box says.
+    Form->RebuildTree();
+    Form->FormShow();
+    EXPECT_EQ(Shown(), "Root Csv ReadsQuotes");
     Form->FilterChanged("nothing");
     EXPECT_EQ(Shown(), "");
 
@@ -148,7 +159,12 @@ TEST_F(TreeFilterTest, FilterShowsMatchingPathsWithSuitesAndRunTakesTheCheckedOn
 
 TEST_F(TreeFilterTest, RunFailedRunsTheLastFailuresAndLeavesChecksAndSettingsAlone)
 {
-    Show(Suite("Root", {Suite("A", {Fail("a1"), Pass("a2"), Fail("a3")}), Suite("B", {Pass("b1"), Fail("b2")}),
+    // Run Failed is off while a run goes, like Run.
+    bool offDuringRun = false;
+    auto watch = std::make_shared<TProbe>("a3", true, [this, &offDuringRun] {
+        offDuringRun = !Form->Actions().GetEnabled(TActionId::RunFailedAction);
+    });
+    Show(Suite("Root", {Suite("A", {Fail("a1"), Pass("a2"), watch}), Suite("B", {Pass("b1"), Fail("b2")}),
                         Pass("c")}));
     Form->UpdateActions();
     EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::RunFailedAction)) << "no run yet";
@@ -159,6 +175,7 @@ TEST_F(TreeFilterTest, RunFailedRunsTheLastFailuresAndLeavesChecksAndSettingsAlo
     ASSERT_NE(settings.find("c=0"), std::string::npos) << settings;
 
     Do(TActionId::RunFailedAction);
+    EXPECT_TRUE(offDuringRun);
     EXPECT_EQ(Cell(StatCell::Run), "3");
     EXPECT_EQ(Ran(), (std::set<std::string>{"a1", "a3", "b2"}));
     EXPECT_EQ(Form->RunDisplay().BarMax(TBar::Score), 3);
