@@ -214,6 +214,10 @@ void TGUITestRunner::ExecuteAction(TActionId id)
     case TActionId::RunSelectedTestAltAction: RunSelectedTestAltActionExecute(); break;
     case TActionId::SaveConfigurationAction: SaveConfigurationActionExecute(); break;
     case TActionId::RestoreSavedAction: RestoreSavedActionExecute(); break;
+    case TActionId::RunFailedAction: RunFailedActionExecute(); break;
+    case TActionId::ShowOnlyFailuresAction: ShowOnlyFailuresActionExecute(); break;
+    // The widget layer focuses its filter box; the logic has nothing to do.
+    case TActionId::FilterAction:
     case TActionId::PropertyPopUpAction:
     case TActionId::None: break;
     default:
@@ -232,6 +236,7 @@ void TGUITestRunner::UpdateActions()
     CopyMessageToClipboardActionUpdate();
     CopyProcnameToClipboardActionUpdate();
     RescanUserlibUpdate();
+    RunFailedActionUpdate();
     RunLockUpdate();
 }
 
@@ -317,12 +322,26 @@ void TGUITestRunner::CheckStopSignal()
 
 void TGUITestRunner::RunActionExecute()
 {
-    FRunDisplay->RunAll();
+    TreeRunStarting();
+    // With a filter Run takes the checked tests the filter box lets through.
+    if (FTree.Filter().Text().empty() || FRunDisplay->Running())
+        FRunDisplay->RunAll();
+    else
+        FRunDisplay->RunOnly(FTree.RunSetOf(FTree.Nodes().Roots(), true, true));
+    TreeRunEnded();
 }
 
 void TGUITestRunner::RunSelectedTestActionExecute()
 {
-    FRunDisplay->RunSelected();
+    // The selected node whatever it is: a suite runs its whole subtree, as far as the
+    // filter box lets it through.
+    TreeRunStarting();
+    TTreeNode* selected = FTree.Selected();
+    if (FRunDisplay->Running() || !selected)
+        FRunDisplay->RunSelected();
+    else
+        FRunDisplay->RunOnly(FTree.RunSetOf({selected}, false, true));
+    TreeRunEnded();
 }
 
 void TGUITestRunner::StopActionExecute()
@@ -413,8 +432,7 @@ void TGUITestRunner::RunActionUpdate()
 void TGUITestRunner::RunSelectedTestActionUpdate()
 {
     TTreeNode* selected = FTree.Selected();
-    FActions.SetEnabled(TActionId::RunSelectedTestAction,
-                        selected && FTree.TestOfNode(selected)->CountTestCases() == 1);
+    FActions.SetEnabled(TActionId::RunSelectedTestAction, selected && FTree.HasTestCase(*selected));
 }
 
 void TGUITestRunner::StopActionUpdate()
@@ -441,7 +459,8 @@ void TGUITestRunner::RunLockUpdate()
     if (!FRunDisplay->Running())
         FActions.SetEnabled(TActionId::RestoreSavedAction, true);
     else
-        for (TActionId id : {TActionId::RunSelectedTestAction, TActionId::RestoreSavedAction})
+        for (TActionId id : {TActionId::RunSelectedTestAction, TActionId::RunFailedAction,
+                             TActionId::RestoreSavedAction})
             FActions.SetEnabled(id, false);
 }
 
@@ -503,6 +522,76 @@ void TGUITestRunner::ErrorBoxSplitterMoved()
 void TGUITestRunner::ErrorBoxPanelResize()
 {
     FSettings.PlaceErrorBoxSplitter();
+}
+
+// --- the tree's filter and runs of chosen tests ---
+
+void TGUITestRunner::FilterChanged(const std::string& text)
+{
+    if (FTree.Filter().SetText(text))
+        ShowFilteredTree();
+}
+
+void TGUITestRunner::ShowFilteredTree()
+{
+    TTreeNode* selected = FTree.Selected();
+    TTreeUpdate update(FViews.Tree);
+    if (!FTree.ApplyFilter())
+        return;
+    if (!FTree.Filter().Active() && FActions.GetChecked(TActionId::HideTestNodesOnOpenAction))
+        HideTestNodesActionExecute();
+    else
+        FViews.Tree.TreeExpandAll();
+    if (!selected || !FTree.Nodes().IsShown(*selected))
+        selected = FTree.FirstShown();
+    FViews.Tree.TreeSetSelected(selected);
+    if (selected)
+        FViews.Tree.TreeScrollIntoView(*selected);
+}
+
+void TGUITestRunner::RunFailedActionExecute()
+{
+    if (FRunDisplay->Running()) {
+        FRunDisplay->RunAll();
+        return;
+    }
+    // The failure list is the last run's; the run about to start clears it.
+    std::vector<TTreeNode*> failed;
+    const int rows = FViews.Failures.FailureCount();
+    for (int row = 0; row < rows; ++row)
+        failed.push_back(FViews.Failures.FailureNode(row));
+    TreeRunStarting();
+    FRunDisplay->RunOnly(FTree.RunSetOf(failed, false, false));
+    TreeRunEnded();
+}
+
+void TGUITestRunner::ShowOnlyFailuresActionExecute()
+{
+    const bool only = !FActions.GetChecked(TActionId::ShowOnlyFailuresAction);
+    FActions.SetChecked(TActionId::ShowOnlyFailuresAction, only);
+    FTree.Filter().SetOnlyFailures(only);
+    ShowFilteredTree();
+}
+
+void TGUITestRunner::RunFailedActionUpdate()
+{
+    FActions.SetEnabled(TActionId::RunFailedAction,
+                        !FRunDisplay->Running() && FSuite && FViews.Failures.FailureCount() > 0);
+}
+
+void TGUITestRunner::TreeRunStarting()
+{
+    // The run's own start disables Run; Run Failed goes with it until the run is over.
+    if (!FRunDisplay->Running())
+        FActions.SetEnabled(TActionId::RunFailedAction, false);
+}
+
+void TGUITestRunner::TreeRunEnded()
+{
+    // During a run the tree keeps its rows: the run's listener holds on to them. A run
+    // command that only stopped the run in progress ends up here too.
+    if (!FRunDisplay->Running() && FTree.Filter().OnlyFailures())
+        ShowFilteredTree();
 }
 
 } // namespace GUITestRunner

@@ -115,6 +115,13 @@ public:
     // --- run display ---
     TRunDisplay& RunDisplay() { return *FRunDisplay; }
 
+    // --- the tree's filter and runs of chosen tests ---
+    // The filter box's text changed: the tree shows the tests whose path contains it.
+    void FilterChanged(const std::string& text);
+    void RunFailedActionExecute();
+    void ShowOnlyFailuresActionExecute();
+    void RunFailedActionUpdate();
+
     // --- settings ---
     const std::string& ConfigFile() const { return FSettings.ConfigFile(); }
     // Both keep the error box's splitter directly above its panel.
@@ -137,6 +144,12 @@ protected:
 private:
     void FormCreate();
     void FormDestroy();
+    // Shows what the filter lets through, expanded, keeping the selection where it can.
+    void ShowFilteredTree();
+    // Around a run command: Run Failed is off during the run, and the failures view
+    // follows the run's outcome.
+    void TreeRunStarting();
+    void TreeRunEnded();
 
     TRunnerViews FViews;
     TActionList FActions;

@@ -641,4 +641,25 @@ void TRunDisplay::ShowFailureDetails(int row)
     }
 }
 
+// --- runs of chosen tests ---
+
+void TRunDisplay::RunOnly(const TRunSet& set)
+{
+    if (FRunning) {
+        RunTestTree(FHost.Suite());
+        return;
+    }
+    if (!FHost.Suite() || set.Tests.empty())
+        return;
+    Reset();
+    FSelectedPath = set.Tests;
+    FSelectedOnly = true;
+    SetBars(set.Count, FProgressPos, set.Count, FScorePos);
+    TFinally dropPath([this] {
+        FSelectedOnly = false;
+        FSelectedPath.clear();
+    });
+    RunTestTree(FHost.Suite());
+}
+
 } // namespace GUITestRunner

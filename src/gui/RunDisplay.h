@@ -119,6 +119,11 @@ public:
     const std::string& ScoreLabel() const { return FScoreLabel; }
     std::int64_t LastTotalTime() const { return FLastTotalTime; }
 
+    // --- runs of chosen tests (Run Failed, Run Selected on any node, a filtered Run) ---
+    // Runs the suite admitting the set's tests only, by membership, whatever their check
+    // boxes; the bars count the set's test cases. An empty set runs nothing.
+    void RunOnly(const TRunSet& set);
+
 private:
     TestFramework::TTestResult& Result(int line);
     // A full refresh that takes the enabled count from the last full one unless recount.

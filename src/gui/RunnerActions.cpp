@@ -47,6 +47,9 @@ constexpr TActionDef Actions[] = {
     {A::ReportMemoryLeakTypeOnShutdownAction, "ReportMemoryLeakTypeOnShutdownAction", "Options", "Report Memory Leak Type on Shutdown", "", Glyph::None, "", Off, On},
     {A::ShowTestCasesWithRunTimePropertiesAction, "ShowTestCasesWithRunTimePropertiesAction", "Options", "Show TestCases with RunTime Properties", "", Glyph::None, "", Off, On},
     {A::WarnOnFailTestOverrideAction, "WarnOnFailTestOverrideAction", "Options", "Warn if Fail Test Overridden", "", Glyph::None, "", Off, On},
+    {A::FilterAction, "FilterAction", "TestTree", "&Filter Tests", "Show only the tests whose path contains the text", Glyph::None, "Ctrl+L", Off, On},
+    {A::RunFailedAction, "RunFailedAction", "Commands", "Run &Failed", "Run the tests that failed in the last run", Glyph::RunFailed, "Ctrl+Shift+F", Off, Off},
+    {A::ShowOnlyFailuresAction, "ShowOnlyFailuresAction", "TestTree", "Show &Only Failures", "Hide the tests that did not fail in the last run", Glyph::None, "Ctrl+Shift+O", Off, On},
 };
 static_assert(std::size(Actions) == ActionCount);
 
@@ -73,6 +76,9 @@ constexpr TMenuItemDef TestTreeItems[] = {
     {"Copytestnametoclipboard1", A::CopyProcnameToClipboardAction},
     Separator,
     {"Runcurrenttest1", A::RunSelectedTestAction},
+    Separator,
+    {"FilterItem", A::FilterAction},
+    {"ShowOnlyFailuresItem", A::ShowOnlyFailuresAction},
 };
 constexpr TMenuItemDef OptionsItems[] = {
     {"AutoSaveItem", A::AutoSaveAction},
@@ -94,6 +100,7 @@ constexpr TMenuItemDef OptionsItems[] = {
 constexpr TMenuItemDef ActionsItems[] = {
     {"RunItem", A::RunAction, "F9"},
     {"RunSelectedTestItem", A::RunSelectedTestAction},
+    {"RunFailedItem", A::RunFailedAction},
     {"StopActionItem", A::StopAction, "Ctrl+F2"},
     {"CopyMessagetoCllipboardItem", A::CopyMessageToClipboardAction},
     Separator,
@@ -137,7 +144,7 @@ constexpr TMenuDef ErrorMessagePopup{"ErrorMessagePopup", "", ErrorMessagePopupI
 constexpr TActionId ToolBar[] = {
     A::SelectAllAction, A::DeselectAllAction, A::None, A::SelectFailedAction, A::None,
     A::SelectCurrentAction, A::DeselectCurrentAction, A::None, A::RunAction,
-    A::RunSelectedTestAction, A::StopAction, A::None, A::RescanUserlib,
+    A::RunSelectedTestAction, A::RunFailedAction, A::StopAction, A::None, A::RescanUserlib,
 };
 // clang-format on
 
@@ -156,6 +163,11 @@ const TActionDef& ActionDef(TActionId id)
 bool IsOption(TActionId id)
 {
     return id != TActionId::None && std::string_view(ActionDef(id).Category) == "Options";
+}
+
+bool IsCheckable(TActionId id)
+{
+    return IsOption(id) || id == TActionId::ShowOnlyFailuresAction;
 }
 
 std::span<const TMenuDef> MainMenuDefs()

@@ -48,6 +48,10 @@ enum class TActionId {
     ReportMemoryLeakTypeOnShutdownAction,
     ShowTestCasesWithRunTimePropertiesAction,
     WarnOnFailTestOverrideAction,
+    // The tree's filter and its runs of chosen tests.
+    FilterAction,
+    RunFailedAction,
+    ShowOnlyFailuresAction,
     // Not an action: a separator in menus and on the tool bar.
     None
 };
@@ -65,6 +69,7 @@ inline constexpr int SelectFailed = 4;
 inline constexpr int Exit = 6;
 inline constexpr int Run = 7;
 inline constexpr int Stop = 8;
+inline constexpr int RunFailed = 9;
 inline constexpr int RunSelected = 10;
 inline constexpr int Rescan = 11;
 inline constexpr int Count = 12;
@@ -89,6 +94,8 @@ std::span<const TActionDef> ActionDefs();
 const TActionDef& ActionDef(TActionId id);
 // The Options actions toggle their checked state when executed.
 bool IsOption(TActionId id);
+// Whether the action has a checked state to show: the options and the tree's view toggles.
+bool IsCheckable(TActionId id);
 
 // A menu item: bound to an action, or a separator (Action None). An item's own shortcut
 // or caption, where given, replaces the action's on that item.

@@ -72,6 +72,7 @@ void TTestTree::Clear()
     DetachNodes();
     FNodes.Clear();
     FTests.clear();
+    FFilter.Forget();
 }
 
 void TTestTree::BuildTestTree(const ITestPtr& suite)
@@ -93,6 +94,9 @@ void TTestTree::BuildTestTree(const ITestPtr& suite)
         for (auto child = children.rbegin(); child != children.rend(); ++child)
             pending.emplace_back(*child, &node);
     }
+    // A rescan keeps what the user narrowed the tree to.
+    if (FFilter.Active())
+        FFilter.Apply(FNodes);
 }
 
 void TTestTree::AttachNodes()
@@ -264,7 +268,7 @@ void TTestTree::GoToSelectedTest(TTreeNode* (TTreeNodes::*step)(const TTreeNode&
         return;
     for (TTreeNode* n = (FNodes.*step)(*selected); n; n = (FNodes.*step)(*n)) {
         ITestPtr test = TestOfNode(n);
-        if (test->GetEnabled() && TestFramework::IsTestMethod(test)) {
+        if (test->GetEnabled() && TestFramework::IsTestMethod(test) && FNodes.IsShown(*n)) {
             FLayer.TreeSetSelected(n);
             FLayer.TreeScrollIntoView(*n);
             return;
@@ -286,6 +290,54 @@ void TTestTree::CopyTestName()
 {
     if (TTreeNode* selected = Selected())
         FWindow.SetClipboardText(selected->Caption);
+}
+
+// --- filter and run sets ---
+
+bool TTestTree::ApplyFilter()
+{
+    TTreeUpdate update(FLayer);
+    return FFilter.Apply(FNodes);
+}
+
+bool TTestTree::HasTestCase(TTreeNode& node)
+{
+    for (TTreeNode* n = &node; n; n = NextInSubtree(FNodes, *n, node, true))
+        if (!n->HasChildren() && TestOfNode(n)->CountTestCases() > 0)
+            return true;
+    return false;
+}
+
+TTreeNode* TTestTree::FirstShown() const
+{
+    const std::vector<TTreeNode*>& roots = FNodes.ShownChildren(nullptr);
+    return roots.empty() ? nullptr : roots.front();
+}
+
+TRunSet TTestTree::RunSetOf(const std::vector<TTreeNode*>& tops, bool checkedOnly, bool matchingOnly)
+{
+    TRunSet set;
+    // A suite is admitted only with a test case of its own admitted, so that no suite
+    // runs its set-up for nothing.
+    const auto admit = [this, &set](TTreeNode& leaf) {
+        const ITestPtr test = TestOfNode(&leaf);
+        if (!set.Tests.insert(test.get()).second)
+            return;
+        set.Count += test->CountTestCases();
+        for (TTreeNode* n = leaf.Parent; n && set.Tests.insert(TestOfNode(n).get()).second; n = n->Parent) {
+        }
+    };
+    for (TTreeNode* top : tops) {
+        if (!top)
+            continue;
+        for (TTreeNode* n = top; n;) {
+            const bool checked = !checkedOnly || TestOfNode(n)->GetEnabled();
+            if (checked && !n->HasChildren() && (!matchingOnly || FFilter.MatchesText(*n)))
+                admit(*n);
+            n = NextInSubtree(FNodes, *n, *top, checked);
+        }
+    }
+    return set;
 }
 
 } // namespace GUITestRunner

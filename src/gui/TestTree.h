@@ -5,9 +5,12 @@
 
 #include "core/TestInterfaces.h"
 #include "gui/RunnerLayer.h"
+#include "gui/TreeFilter.h"
 #include "gui/TreeNodes.h"
 
 #include <functional>
+#include <unordered_set>
+#include <vector>
 
 namespace GUITestRunner {
 
@@ -36,6 +39,12 @@ inline constexpr int Count = 6;
 
 // An operation applied to each test of a subtree; false skips the test's children.
 using TTestOperation = std::function<bool(const TestFramework::ITestPtr&)>;
+
+// The tests a run admits, by identity, suites included, and how many test cases they hold.
+struct TRunSet {
+    std::unordered_set<const TestFramework::ITest*> Tests;
+    int Count = 0;
+};
 
 class TTestTree {
 public:
@@ -89,6 +98,22 @@ public:
     // Collapses every node of the subtree whose children are all leaves.
     void CollapseLowestSuiteNodes(TTreeNode& node);
 
+    // --- filter and run sets ---
+    TTreeFilter& Filter() { return FFilter; }
+    // Shows what the filter lets through, in one update of the view; true when the nodes
+    // shown changed.
+    bool ApplyFilter();
+    // Whether the node's subtree holds a test case; stops at the first one, where counting
+    // would walk a hundred thousand tests under the root.
+    bool HasTestCase(TTreeNode& node);
+    // The first node shown, nullptr when the filter lets nothing through.
+    TTreeNode* FirstShown() const;
+    // The test cases under the given nodes (each node's whole subtree) with their suites.
+    // checkedOnly leaves out unchecked tests and everything under an unchecked suite, as
+    // a run of the check boxes does; matchingOnly leaves out tests whose path does not
+    // contain the filter's text.
+    TRunSet RunSetOf(const std::vector<TTreeNode*>& tops, bool checkedOnly, bool matchingOnly);
+
 private:
     // Steps in pre-order until an enabled single test case; stays put when none comes.
     void GoToSelectedTest(TTreeNode* (TTreeNodes::*step)(const TTreeNode&) const);
@@ -100,6 +125,7 @@ private:
     TTreeNodes FNodes;
     // One entry per node; a node's Data is its index here.
     TestFramework::TTestList FTests;
+    TTreeFilter FFilter;
 };
 
 } // namespace GUITestRunner

@@ -14,6 +14,8 @@ void TTreeNodes::Clear()
         FObserver->StructureChanging();
     FRoots.clear();
     FNodes.clear();
+    FFiltered = false;
+    FShownRoots.clear();
 }
 
 TTreeNode& TTreeNodes::AddChild(TTreeNode* parent, std::string caption)
@@ -82,6 +84,56 @@ void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
     node.StateIndex = index;
     if (FObserver)
         FObserver->NodeChanged(node);
+}
+
+// --- filter ---
+
+bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)
+{
+    if (!accept && !FFiltered)
+        return false;
+    std::vector<char> before;
+    before.reserve(FNodes.size());
+    // The store holds its nodes in pre-order, so backwards every child comes before its
+    // parent and forwards the children come in order.
+    for (TTreeNode& node : FNodes) {
+        before.push_back(IsShown(node));
+        node.Shown = !accept || (!node.HasChildren() && accept(node));
+    }
+    if (accept)
+        for (auto it = FNodes.rbegin(); it != FNodes.rend(); ++it)
+            if (it->Shown && it->Parent)
+                it->Parent->Shown = true;
+    // A keystroke that keeps the same rows ("S", "Su", ... over names that all start with
+    // "Suite") is no change for a view at all, however many rows there are.
+    std::size_t i = 0;
+    bool same = true;
+    for (const TTreeNode& node : FNodes)
+        if (node.Shown != static_cast<bool>(before[i++])) {
+            same = false;
+            break;
+        }
+    if (!same && FObserver)
+        FObserver->StructureChanging();
+    FFiltered = static_cast<bool>(accept);
+    FShownRoots.clear();
+    // A parent comes before its children, so its list is emptied before they join it.
+    for (TTreeNode& node : FNodes) {
+        node.ShownChildren.clear();
+        if (!FFiltered || !node.Shown)
+            continue;
+        std::vector<TTreeNode*>& siblings = node.Parent ? node.Parent->ShownChildren : FShownRoots;
+        node.ShownIndex = static_cast<int>(siblings.size());
+        siblings.push_back(&node);
+    }
+    return !same;
+}
+
+const std::vector<TTreeNode*>& TTreeNodes::ShownChildren(const TTreeNode* parent) const
+{
+    if (!FFiltered)
+        return parent ? parent->Children : FRoots;
+    return parent ? parent->ShownChildren : FShownRoots;
 }
 
 } // namespace GUITestRunner

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,12 @@ struct TTreeNode {
     // The node's position among its parent's children (or among the roots).
     int Index = 0;
     std::vector<TTreeNode*> Children;
+
+    // --- filter: what a view shows while the store is filtered ---
+    bool Shown = true;
+    // The node's position among its parent's shown children.
+    int ShownIndex = 0;
+    std::vector<TTreeNode*> ShownChildren;
 
     bool HasChildren() const { return !Children.empty(); }
 };
@@ -64,6 +71,17 @@ public:
     void SetImageIndex(TTreeNode& node, int index);
     void SetStateIndex(TTreeNode& node, int index);
 
+    // --- filter ---
+    // Shows the leaves the predicate accepts with their ancestors; an empty predicate
+    // shows every node again. Views see it as a change of structure; true when the nodes
+    // shown changed.
+    bool Filter(const std::function<bool(const TTreeNode&)>& accept);
+    bool Filtered() const { return FFiltered; }
+    bool IsShown(const TTreeNode& node) const { return !FFiltered || node.Shown; }
+    // The shown children of the parent, or the shown roots for no parent.
+    const std::vector<TTreeNode*>& ShownChildren(const TTreeNode* parent) const;
+    int ShownRow(const TTreeNode& node) const { return FFiltered ? node.ShownIndex : node.Index; }
+
 private:
     const std::vector<TTreeNode*>& Siblings(const TTreeNode& node) const;
 
@@ -72,6 +90,8 @@ private:
     std::deque<TTreeNode> FNodes;
     std::vector<TTreeNode*> FRoots;
     ITreeNodesObserver* FObserver = nullptr;
+    bool FFiltered = false;
+    std::vector<TTreeNode*> FShownRoots;
 };
 
 } // namespace GUITestRunner

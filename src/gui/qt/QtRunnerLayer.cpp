@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -182,6 +183,7 @@ void TQtRunnerLayer::BuildComponents()
     tree->setToolTip(Text("Hierarchy of test cases. Checked test cases will be run."));
     tree->setHeaderHidden(true);
     tree->setUniformRowHeights(true);
+    tree->setAllColumnsShowFocus(true);
     tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     tree->setSelectionMode(QAbstractItemView::SingleSelection);
     tree->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -193,6 +195,7 @@ void TQtRunnerLayer::BuildComponents()
     treeLabel->setBuddy(tree);
     treeLayout->addWidget(toolBar);
     treeLayout->addWidget(treeLabel);
+    treeLayout->addWidget(BuildFilterEdit(treePanel));
     treeLayout->addWidget(tree);
 
     // Progress, score, statistics and failures.
@@ -316,7 +319,7 @@ void TQtRunnerLayer::BuildActions()
             action->setStatusTip(Text(def.Hint));
         }
         action->setIcon(FImages->ActionGlyph(def.Glyph));
-        action->setCheckable(IsOption(def.Id));
+        action->setCheckable(IsCheckable(def.Id));
         action->setChecked(def.Checked);
         action->setEnabled(def.Enabled);
         action->setShortcuts(KeysOf(def.ShortCut));
@@ -429,10 +432,27 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
             FlushTree();
         });
     });
+    FModel->SetDurationText([this](const TTreeNode& node) {
+        // A test has a time once it has run in the run shown.
+        if (node.ImageIndex < RunImage::Passed)
+            return QString();
+        return QString::fromStdString(FormatDuration(FForm->TestOfNode(&node)->ElapsedTestTime()));
+    });
     FTestTree->setModel(FModel.get());
+    {
+        // The caption takes the room; the time column is as wide as a time.
+        QHeaderView* header = FTestTree->header();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(TTestTreeModel::NameColumn, QHeaderView::Stretch);
+        header->setSectionResizeMode(TTestTreeModel::TimeColumn, QHeaderView::Fixed);
+        header->resizeSection(TTestTreeModel::TimeColumn,
+                              FTestTree->fontMetrics().horizontalAdvance(QStringLiteral("0:00:00.000")) + 12);
+    }
     connect(FModel.get(), &QAbstractItemModel::modelAboutToBeReset, this, [this] { FRunView->ForgetScroll(); });
     connect(FTestTree->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this](const QModelIndex& current) {
+                if (FFilterKeeps && TTestTreeModel::NodeOf(current) == FFilterKeeps)
+                    return;
                 Dispatch([this, &current] {
                     FForm->TestTreeChange(TTestTreeModel::NodeOf(current));
                     FForm->UpdateActions();
@@ -519,8 +539,12 @@ int TQtRunnerLayer::ShowPropertiesPopup(const std::vector<TPopupLine>& lines, TP
 
 void TQtRunnerLayer::FlushTree()
 {
-    if (FModel)
-        FModel->Flush();
+    if (!FModel || !FModel->Dirty())
+        return;
+    FModel->Flush();
+    // The model reports changed images for the first column only; the time column beside
+    // them changes with them.
+    FTestTree->viewport()->update();
 }
 
 void TQtRunnerLayer::TreeBeginUpdate()
@@ -582,7 +606,7 @@ void TQtRunnerLayer::TreeSetSelected(TTreeNode* node)
     // Selecting a node reveals it, as a native tree does.
     for (TTreeNode* ancestor = node->Parent; ancestor; ancestor = ancestor->Parent)
         FTestTree->expand(FModel->IndexOf(ancestor));
-    selection->setCurrentIndex(FModel->IndexOf(node), QItemSelectionModel::ClearAndSelect);
+    selection->setCurrentIndex(FModel->IndexOf(node), QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
 }
 
 TPoint TQtRunnerLayer::TreeCursorPos()
@@ -620,6 +644,8 @@ bool TQtRunnerLayer::eventFilter(QObject* watched, QEvent* event)
 {
     if (FForm && watched == FErrorBoxPanel && event->type() == QEvent::Resize)
         Dispatch([this] { FForm->ErrorBoxPanelResize(); });
+    if (FForm && watched == FFilterEdit)
+        return FilterEditEvent(*event);
     if (FForm && watched == FTestTree && event->type() == QEvent::KeyPress)
         return TreeKeyPress(static_cast<QKeyEvent&>(*event));
     if (FForm && watched == FTestTree->viewport())
@@ -632,6 +658,11 @@ bool TQtRunnerLayer::TreeKeyPress(QKeyEvent& event)
     const QString text = event.text();
     if (text.size() != 1 || text[0].unicode() > 0x7f)
         return false;
+    // "/" starts a search, as in browsers and pagers.
+    if (text[0] == QLatin1Char('/')) {
+        FocusFilterEdit();
+        return true;
+    }
     bool consumed = false;
     Dispatch([this, &consumed, &text] { consumed = FForm->TestTreeKeyPress(text[0].toLatin1()); });
     if (consumed)
@@ -736,6 +767,64 @@ void TQtRunnerLayer::ConnectLayoutWidgets()
     FErrorBoxPanel->installEventFilter(this);
     connect(errorBoxSplitter, &QSplitter::splitterMoved, this,
             [this] { Dispatch([this] { FForm->ErrorBoxSplitterMoved(); }); });
+}
+
+// --- the tree's filter box ---
+
+QLineEdit* TQtRunnerLayer::BuildFilterEdit(QWidget* parent)
+{
+    FFilterEdit = new QLineEdit(parent);
+    FFilterEdit->setObjectName("FilterEdit");
+    FFilterEdit->setPlaceholderText(Text("Filter tests (Ctrl+L)"));
+    FFilterEdit->setToolTip(Text("Shows the tests whose path contains the text, ignoring case; "
+                                 "Run runs the checked tests shown. Esc clears it."));
+    FFilterEdit->setClearButtonEnabled(true);
+    FFilterEdit->installEventFilter(this);
+    // Each keystroke filters at once: a hundred thousand tests take well under the time
+    // a debounce would wait.
+    connect(FFilterEdit, &QLineEdit::textChanged, this, [this](const QString& text) {
+        if (!FForm)
+            return;
+        // A new selection brings its own update of the actions; the filter changes none.
+        // The node selected before, selected again after the view's reset, is no change:
+        // telling the form would count a hundred thousand tests three times per key.
+        FFilterKeeps = TreeSelected();
+        Dispatch([this, &text] { FForm->FilterChanged(text.toStdString()); });
+        FFilterKeeps = nullptr;
+    });
+    connect(Action(TActionId::FilterAction), &QAction::triggered, this, [this] { FocusFilterEdit(); });
+    return FFilterEdit;
+}
+
+void TQtRunnerLayer::FocusFilterEdit()
+{
+    FFilterEdit->setFocus(Qt::ShortcutFocusReason);
+    FFilterEdit->selectAll();
+}
+
+bool TQtRunnerLayer::FilterEditEvent(QEvent& event)
+{
+    // Esc belongs to the box while it has the focus, not to Exit: it clears the text,
+    // and in an empty box goes back to the tree.
+    if (event.type() == QEvent::ShortcutOverride && static_cast<QKeyEvent&>(event).key() == Qt::Key_Escape) {
+        event.accept();
+        return true;
+    }
+    if (event.type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent&>(event).key();
+        if (key == Qt::Key_Escape) {
+            if (FFilterEdit->text().isEmpty())
+                FTestTree->setFocus(Qt::OtherFocusReason);
+            else
+                FFilterEdit->clear();
+            return true;
+        }
+        if (key == Qt::Key_Down) {
+            FTestTree->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace GUITestRunner::QtLayer

@@ -20,6 +20,7 @@
 
 class QAction;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QSplitter;
@@ -40,6 +41,7 @@ public:
     ~TQtRunnerLayer() override;
 
     QTreeView* TestTree() const { return FTestTree; }
+    QLineEdit* FilterEdit() const { return FFilterEdit; }
     TTestTreeModel* TreeModel() const { return FModel.get(); }
     QAction* Action(TActionId id) const { return FActions[static_cast<std::size_t>(id)]; }
     // The rectangle of the node's state icon in viewport coordinates; empty when the
@@ -121,6 +123,14 @@ private:
     void ConnectLayoutWidgets();
 
     QWidget* FErrorBoxPanel = nullptr;
+
+    // --- the tree's filter box and time column ---
+    QLineEdit* BuildFilterEdit(QWidget* parent);
+    bool FilterEditEvent(QEvent& event);
+    void FocusFilterEdit();
+    QLineEdit* FFilterEdit = nullptr;
+    // While the filter changes: the node that was selected before.
+    TTreeNode* FFilterKeeps = nullptr;
     std::unique_ptr<TQtRunView> FRunView;
     std::unique_ptr<TQtWindowLayout> FLayout;
 };

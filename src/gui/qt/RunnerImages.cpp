@@ -156,6 +156,13 @@ QPixmap DrawGlyph(int index)
         p.setPen(QPen(QColor(30, 100, 230), 2));
         p.drawLine(QPointF(14, 3), QPointF(14, 13));
         break;
+    case Glyph::RunFailed:
+        // Run, with the failure mark of Select Failed.
+        triangle(QColor(0, 160, 0));
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(230, 0, 0));
+        p.drawEllipse(QRectF(9, 9, 6.5, 6.5));
+        break;
     case Glyph::Rescan: {
         p.setPen(QPen(QColor(30, 100, 230), 2, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);

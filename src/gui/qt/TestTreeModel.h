@@ -1,7 +1,9 @@
 #pragma once
-// The tree view's model: the window's node store as Qt sees it. Changes are collected
-// and shown at the next flush, a rebuild as one reset and image changes as one
-// dataChanged per parent, so a tree of 100,000 tests costs no per-node signals.
+// The tree view's model: the window's node store as Qt sees it, as far as its filter
+// shows it, in two columns (the node and its duration in the last run). Changes are
+// collected and shown at the next flush, a rebuild or a new filter as one reset and image
+// changes as one dataChanged per parent, so a tree of 100,000 tests costs no per-node
+// signals.
 
 #include "gui/TreeNodes.h"
 #include "gui/qt/RunnerImages.h"
@@ -17,6 +19,7 @@ namespace GUITestRunner::QtLayer {
 class TTestTreeModel : public QAbstractItemModel, public ITreeNodesObserver {
 public:
     enum TRole { StateIndexRole = Qt::UserRole + 1, RunImageRole };
+    enum TColumn { NameColumn, TimeColumn, ColumnCount };
 
     TTestTreeModel(TTreeNodes& nodes, const TImageLists& images, QObject* parent = nullptr);
     ~TTestTreeModel() override;
@@ -26,6 +29,8 @@ public:
     // Called when the first change after a flush arrives, so the owner can schedule one.
     void SetOnDirty(std::function<void()> onDirty) { FOnDirty = std::move(onDirty); }
     bool Dirty() const { return FResetting || !FChanged.empty(); }
+    // The text of a node's time column; without it the column stays empty.
+    void SetDurationText(std::function<QString(const TTreeNode&)> text) { FDurationText = std::move(text); }
 
     static TTreeNode* NodeOf(const QModelIndex& index);
     QModelIndex IndexOf(const TTreeNode* node) const;
@@ -51,6 +56,7 @@ private:
     // Null once the store is gone; the model is empty from then on.
     TTreeNodes* FNodes;
     std::function<void()> FOnDirty;
+    std::function<QString(const TTreeNode&)> FDurationText;
     const TImageLists& FImages;
     bool FResetting = false;
     // Per parent (nullptr for the roots), the first and last changed row.

@@ -14,6 +14,8 @@
 #include <QAbstractItemModelTester>
 #include <QAction>
 #include <QFile>
+#include <QFont>
+#include <QLineEdit>
 #include <QMap>
 #include <QSignalSpy>
 #include <QDir>
@@ -346,6 +348,51 @@ private slots:
         QCOMPARE(Window->TreeModel()->rowCount(Window->TreeModel()->index(0, 0)), 0);
     }
 
+    void filterBoxTakesCtrlLSlashAndEscape()
+    {
+        QTreeView* tree = Window->TestTree();
+        QLineEdit* filter = Window->FilterEdit();
+        QTest::keyClick(tree, Qt::Key_Slash);
+        QVERIFY(filter->hasFocus());
+        QTest::keyClicks(filter, "B1");
+        const QAbstractItemModel* model = tree->model();
+        QCOMPARE(model->rowCount(), 1);
+        const QModelIndex b = model->index(0, 0, model->index(0, 0));
+        QCOMPARE(b.data().toString(), QString("B"));
+        QCOMPARE(model->rowCount(b), 1);
+        QVERIFY(tree->isExpanded(b));
+        // Esc clears the box, and in an empty box goes back to the tree; the window stays.
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QVERIFY(filter->text().isEmpty());
+        QCOMPARE(model->rowCount(model->index(0, 0)), 2);
+        QTest::keyClick(filter, Qt::Key_Escape);
+        QVERIFY(tree->hasFocus());
+        QVERIFY(Window->isVisible());
+        QTest::keyClick(Window.get(), Qt::Key_L, Qt::ControlModifier);
+        QVERIFY(filter->hasFocus());
+    }
+
+    void modelPassesQtsTesterThroughFiltersAndRunsAndShowsTimes()
+    {
+        QAbstractItemModelTester tester(Window->TreeModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        const QAbstractItemModel* model = Window->TreeModel();
+        Form->FilterChanged("a");
+        Form->FilterChanged("a2");
+        Form->ExecuteAction(TActionId::RunAction);
+        QTest::qWait(50);
+        const QModelIndex a = model->index(0, 0, model->index(0, 0));
+        const QModelIndex a2 = model->index(0, QtLayer::TTestTreeModel::TimeColumn, a);
+        QCOMPARE(model->rowCount(a), 1);
+        QVERIFY(a2.data().toString().startsWith("0:00:00."));
+        Form->ExecuteAction(TActionId::ShowOnlyFailuresAction);
+        QCOMPARE(model->rowCount(), 0);
+        Form->ExecuteAction(TActionId::ShowOnlyFailuresAction);
+        Form->FilterChanged("");
+        QCOMPARE(model->rowCount(model->index(0, 0)), 2);
+        // Only what ran in the run shown has a time.
+        QVERIFY(model->index(1, QtLayer::TTestTreeModel::TimeColumn, model->index(0, 0)).data().toString().isEmpty());
+    }
+
     void storedLayoutReachesTheWidgetsAndIsSavedAgain()
     {
         cleanup();
@@ -400,8 +447,13 @@ private slots:
 
     void aRunReachesTheModelAsDataChangesAndTheLastStateIsShown()
     {
+        // The running test stands out while it runs, in both columns.
+        bool highlighted = false;
         auto suite = std::make_shared<TestFramework::TTestSuite>("S");
-        suite->AddTest(std::make_shared<TProbe>("p1", nullptr));
+        suite->AddTest(std::make_shared<TProbe>("p1", [this, &highlighted] {
+            const QModelIndex time = Window->TreeModel()->IndexOf(&Node("p1")).siblingAtColumn(1);
+            highlighted = time.data(Qt::BackgroundRole).isValid() && time.data(Qt::FontRole).value<QFont>().bold();
+        }));
         suite->AddTest(std::make_shared<TProbe>("p2", [] { throw std::runtime_error("boom"); }));
         Form->AssignSuite(suite);
         Form->FormShow();
@@ -424,6 +476,8 @@ private slots:
         QCOMPARE(image("p1"), RunImage::Passed);
         QCOMPARE(image("p2"), RunImage::Error);
         QCOMPARE(image("S"), RunImage::Error);
+        QVERIFY(highlighted);
+        QVERIFY(!model->data(model->IndexOf(&Node("p1")), Qt::BackgroundRole).isValid());
         QCOMPARE(Window->findChild<QTreeWidget*>("FailureListView")->topLevelItemCount(), 1);
         QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("boom"));
     }
