@@ -212,6 +212,9 @@ void TGUITestRunner::ExecuteAction(TActionId id)
     case TActionId::RunSelectedTestAltAction: RunSelectedTestAltActionExecute(); break;
     case TActionId::SaveConfigurationAction: SaveConfigurationActionExecute(); break;
     case TActionId::RestoreSavedAction: RestoreSavedActionExecute(); break;
+    case TActionId::NextFailureAction: NextFailureActionExecute(); break;
+    case TActionId::PreviousFailureAction: PreviousFailureActionExecute(); break;
+    case TActionId::OpenInEditorAction: OpenInEditorActionExecute(); break;
     case TActionId::PropertyPopUpAction:
     case TActionId::None: break;
     default:
@@ -230,6 +233,7 @@ void TGUITestRunner::UpdateActions()
     CopyMessageToClipboardActionUpdate();
     CopyProcnameToClipboardActionUpdate();
     RescanUserlibUpdate();
+    FailureActionsUpdate();
 }
 
 // --- tree commands ---
@@ -487,6 +491,40 @@ void TGUITestRunner::ErrorBoxSplitterMoved()
 void TGUITestRunner::ErrorBoxPanelResize()
 {
     FSettings.PlaceErrorBoxSplitter();
+}
+
+} // namespace GUITestRunner
+
+namespace GUITestRunner {
+
+// --- the failure list ---
+
+void TGUITestRunner::NextFailureActionExecute()
+{
+    FRunDisplay->GoToFailure(1);
+}
+
+void TGUITestRunner::PreviousFailureActionExecute()
+{
+    FRunDisplay->GoToFailure(-1);
+}
+
+void TGUITestRunner::OpenInEditorActionExecute()
+{
+    FRunDisplay->OpenSelectedFailureInEditor(FSettings.EditorCommand());
+}
+
+void TGUITestRunner::FailureListViewDblClick()
+{
+    OpenInEditorActionExecute();
+}
+
+void TGUITestRunner::FailureActionsUpdate()
+{
+    const bool any = FViews.Failures.FailureCount() > 0;
+    FActions.SetEnabled(TActionId::NextFailureAction, any);
+    FActions.SetEnabled(TActionId::PreviousFailureAction, any);
+    FActions.SetEnabled(TActionId::OpenInEditorAction, FRunDisplay->SelectedFailureHasSource());
 }
 
 } // namespace GUITestRunner

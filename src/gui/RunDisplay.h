@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace GUITestRunner {
 
@@ -38,6 +39,9 @@ struct TScriptLibrary {
     std::function<void()> Refresh;
     // Registers the library's tests anew in the registry.
     std::function<void()> Rescan;
+    // Where the library declares the test ("" when it does not say): for a library of
+    // Lua source the library's full path, which a bare file name in a message stands for.
+    std::function<std::string(const TestFramework::ITestPtr&)> DeclaredFile;
 };
 
 // The views the display writes to.
@@ -107,6 +111,16 @@ public:
     const std::string& ScoreLabel() const { return FScoreLabel; }
     std::int64_t LastTotalTime() const { return FLastTotalTime; }
 
+    // --- going from failure to failure and to the source ---
+    // Selects the next (step 1) or previous (step -1) failure row as the list shows it,
+    // round past either end, with its test's node.
+    void GoToFailure(int step);
+    // The selected row's script position opened in the editor: the settings' command
+    // when set, else $VISUAL or $EDITOR. What stands in the way goes to the status line.
+    void OpenSelectedFailureInEditor(const std::string& editorSetting);
+    // A row is selected and its message starts with a script position.
+    bool SelectedFailureHasSource();
+
 private:
     TestFramework::TTestResult& Result(int line);
     // A full refresh that takes the enabled count from the last full one unless recount.
@@ -119,6 +133,8 @@ private:
     bool IsOverridden(const TestFramework::ITestPtr& test) const;
     bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
     void ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color = {});
+    // After a run: the time cells for the selected test, the counts left as they were.
+    void ShowLastRunTimes();
 
     IRunHost& FHost;
     TTestTree& FTree;
@@ -142,6 +158,12 @@ private:
     std::int64_t FLastTotalTime = 0;
     bool FTimerExpired = false;
     int FTotalEnabled = 0;
+
+    // The last run's outcome is on display (from its start until the next reset), so
+    // that a click does not take it away.
+    bool FRunShown = false;
+    // The failure rows of the running test, whose times are known once it ends.
+    std::vector<int> FRowsOfTest;
 };
 
 } // namespace GUITestRunner

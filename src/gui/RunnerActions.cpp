@@ -47,6 +47,10 @@ constexpr TActionDef Actions[] = {
     {A::ReportMemoryLeakTypeOnShutdownAction, "ReportMemoryLeakTypeOnShutdownAction", "Options", "Report Memory Leak Type on Shutdown", "", Glyph::None, "", Off, On},
     {A::ShowTestCasesWithRunTimePropertiesAction, "ShowTestCasesWithRunTimePropertiesAction", "Options", "Show TestCases with RunTime Properties", "", Glyph::None, "", Off, On},
     {A::WarnOnFailTestOverrideAction, "WarnOnFailTestOverrideAction", "Options", "Warn if Fail Test Overridden", "", Glyph::None, "", Off, On},
+    // --- the failure list ---
+    {A::NextFailureAction, "NextFailureAction", "Failures", "Ne&xt Failure", "Select the next failure and its test", Glyph::None, "F4", Off, Off},
+    {A::PreviousFailureAction, "PreviousFailureAction", "Failures", "Pre&vious Failure", "Select the previous failure and its test", Glyph::None, "Shift+F4", Off, Off},
+    {A::OpenInEditorAction, "OpenInEditorAction", "Failures", "&Open in Editor", "Open the failure's script line in the editor", Glyph::None, "Ctrl+Shift+E", Off, Off},
 };
 static_assert(std::size(Actions) == ActionCount);
 
@@ -98,6 +102,11 @@ constexpr TMenuItemDef ActionsItems[] = {
     {"CopyMessagetoCllipboardItem", A::CopyMessageToClipboardAction},
     Separator,
     {"ReloadTestsItem", A::RescanUserlib},
+    // --- the failure list ---
+    Separator,
+    {"NextFailureItem", A::NextFailureAction},
+    {"PreviousFailureItem", A::PreviousFailureAction},
+    {"OpenInEditorItem", A::OpenInEditorAction},
 };
 constexpr TMenuDef MainMenu[] = {
     {"File1", "&File", FileItems},
@@ -131,6 +140,7 @@ constexpr TMenuDef TestTreePopup{"pmTestTree", "", TestTreePopupItems};
 
 constexpr TMenuItemDef ErrorMessagePopupItems[] = {
     {"CopyFailureMessage", A::CopyMessageToClipboardAction},
+    {"OpenInEditorPopupItem", A::OpenInEditorAction},
 };
 constexpr TMenuDef ErrorMessagePopup{"ErrorMessagePopup", "", ErrorMessagePopupItems};
 

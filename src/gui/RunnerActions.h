@@ -48,6 +48,10 @@ enum class TActionId {
     ReportMemoryLeakTypeOnShutdownAction,
     ShowTestCasesWithRunTimePropertiesAction,
     WarnOnFailTestOverrideAction,
+    // --- the failure list ---
+    NextFailureAction,
+    PreviousFailureAction,
+    OpenInEditorAction,
     // Not an action: a separator in menus and on the tool bar.
     None
 };

@@ -1,6 +1,7 @@
 #include "gui/qt/GuiEntry.h"
 
 #include "bridge/HostTables.h"
+#include "bridge/TestCaseQuill.h"
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
@@ -16,6 +17,10 @@ TScriptLibrary BridgeScriptLibrary()
                 TestFramework::ClearRegistry();
                 if (Wexel::WexelAdapter)
                     Wexel::WexelAdapter->RegisterTests();
+            },
+            [](const TestFramework::ITestPtr& test) {
+                const auto* script = dynamic_cast<const Wexel::TTestCaseQuill*>(test.get());
+                return script ? script->DeclFile() : std::string();
             }};
 }
 
