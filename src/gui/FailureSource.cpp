@@ -67,7 +67,7 @@ std::string ResolveSourceFile(const std::string& file, const std::string& declar
     if (declared.is_absolute()) {
         // A library of Lua source runs under its own bare name, so its messages name it so.
         if (declared.filename() == named.filename() && !named.has_parent_path() && IsFile(declared))
-            return declared.string();
+            return declared.lexically_normal().string();
         const fs::path beside = declared.parent_path() / named;
         if (IsFile(beside))
             return beside.lexically_normal().string();

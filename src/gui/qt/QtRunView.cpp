@@ -341,6 +341,11 @@ void TQtRunView::SetUpFailureList(QTreeWidget& list, double scale)
         header->moveSection(header->visualIndex(shown[position]), position);
 }
 
+int TQtRunView::RowOf(const QModelIndex& index)
+{
+    return index.siblingAtColumn(0).data(RowRole).toInt();
+}
+
 void TQtRunView::FitStatistics()
 {
     QTreeWidget* view = FWidgets.ResultsView;
@@ -350,11 +355,11 @@ void TQtRunView::FitStatistics()
         return;
     const QFontMetrics cellMetrics(view->font());
     const QFontMetrics headingMetrics(view->header()->font());
-    // The header's text margins and a little air on either side.
-    const int padding = 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin) + 6;
+    // The header's text margins and a pixel of air on either side.
+    const int padding = 2 * view->style()->pixelMetric(QStyle::PM_HeaderMargin) + 2;
     const int columns = view->columnCount();
     std::vector<int> widths(static_cast<std::size_t>(columns), 0);
-    widths[0] = 8;
+    widths[0] = std::max(8, view->header()->minimumSectionSize());
     int total = widths[0];
     for (int column = 1; column < columns; ++column) {
         // Room for what the cell will hold, not only what it holds now, so that the

@@ -14,6 +14,7 @@
 #include <vector>
 
 class QLabel;
+class QModelIndex;
 class QTreeWidgetItem;
 class QMainWindow;
 class QProgressBar;
@@ -81,6 +82,8 @@ public:
     enum TFailureColumn { NameColumn, TypeColumn, MessageColumn, LocationColumn, PathColumn, TimeColumn, ColumnCount };
     // Sets up the failure list's columns, widths scaled from the form's by the factor.
     static void SetUpFailureList(QTreeWidget& list, double scale);
+    // The row number of a failure list index, whatever the order shown.
+    static int RowOf(const QModelIndex& index);
     // Sizes the statistics columns so that each shows its whole header and cell, sharing
     // what is left of the view's width among them.
     void FitStatistics();

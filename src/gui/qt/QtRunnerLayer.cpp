@@ -244,7 +244,7 @@ void TQtRunnerLayer::BuildComponents()
     // The header and the one row, whatever the font.
     FResultsView->setFixedHeight(std::max(S(39), FResultsView->header()->sizeHint().height() +
                                                      FResultsView->sizeHintForRow(0) + 2 * FResultsView->frameWidth()));
-    FResultsView->installEventFilter(this);
+    FResultsView->viewport()->installEventFilter(this);
 
     FFailureListView = new QTreeWidget(resultsPanel);
     FFailureListView->setObjectName("FailureListView");
@@ -631,7 +631,7 @@ THitTest TQtRunnerLayer::TreeHitTest(TPoint pt)
 
 bool TQtRunnerLayer::eventFilter(QObject* watched, QEvent* event)
 {
-    if (FRunView && watched == FResultsView && event->type() == QEvent::Resize)
+    if (FRunView && watched == FResultsView->viewport() && event->type() == QEvent::Resize)
         FRunView->FitStatistics();
     if (FForm && watched == FErrorBoxPanel && event->type() == QEvent::Resize)
         Dispatch([this] { FForm->ErrorBoxPanelResize(); });
@@ -731,10 +731,10 @@ void TQtRunnerLayer::OnFailureSelectionChanged(const QItemSelection& selected, c
     Dispatch([&] {
         for (const QModelIndex& index : deselected.indexes())
             if (index.column() == 0)
-                FForm->FailureListViewSelectItem(index.row(), false);
+                FForm->FailureListViewSelectItem(TQtRunView::RowOf(index), false);
         for (const QModelIndex& index : selected.indexes())
             if (index.column() == 0)
-                FForm->FailureListViewSelectItem(index.row(), true);
+                FForm->FailureListViewSelectItem(TQtRunView::RowOf(index), true);
         FForm->UpdateActions();
     });
 }
