@@ -144,6 +144,15 @@ constexpr TMenuItemDef ErrorMessagePopupItems[] = {
 };
 constexpr TMenuDef ErrorMessagePopup{"ErrorMessagePopup", "", ErrorMessagePopupItems};
 
+constexpr TMenuItemDef FailureListPopupItems[] = {
+    {"OpenInEditorListItem", A::OpenInEditorAction},
+    {"CopyMessageListItem", A::CopyMessageToClipboardAction},
+    Separator,
+    {"NextFailureListItem", A::NextFailureAction},
+    {"PreviousFailureListItem", A::PreviousFailureAction},
+};
+constexpr TMenuDef FailureListPopup{"FailureListPopup", "", FailureListPopupItems};
+
 constexpr TActionId ToolBar[] = {
     A::SelectAllAction, A::DeselectAllAction, A::None, A::SelectFailedAction, A::None,
     A::SelectCurrentAction, A::DeselectCurrentAction, A::None, A::RunAction,
@@ -186,6 +195,11 @@ const TMenuDef& ErrorMessagePopupDef()
 std::span<const TActionId> ToolBarDef()
 {
     return ToolBar;
+}
+
+const TMenuDef& FailureListPopupDef()
+{
+    return FailureListPopup;
 }
 
 TActionList::TActionList()

@@ -115,6 +115,8 @@ const TMenuDef& TestTreePopupDef();
 const TMenuDef& ErrorMessagePopupDef();
 // "ToolBar1": its buttons in order, None for a separator.
 std::span<const TActionId> ToolBarDef();
+// The failure list's popup menu.
+const TMenuDef& FailureListPopupDef();
 
 // The live states of the actions. A change is passed to the observer, so the widget
 // layer can follow without polling.

@@ -316,6 +316,12 @@ void TQtRunnerLayer::BuildComponents()
     connect(FErrorMessageRTF, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         FErrorMessagePopup->popup(FErrorMessageRTF->mapToGlobal(pos));
     });
+    // A right click selects the row first, as any click does, so the menu acts on it.
+    QMenu* failureListPopup = BuildMenu(FailureListPopupDef(), this);
+    FFailureListView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FFailureListView, &QWidget::customContextMenuRequested, this, [this, failureListPopup](const QPoint& pos) {
+        failureListPopup->popup(FFailureListView->viewport()->mapToGlobal(pos));
+    });
 }
 
 void TQtRunnerLayer::BuildActions()
