@@ -56,7 +56,8 @@ std::optional<TScriptPosition> MessagePosition(std::string_view message)
     return std::nullopt;
 }
 
-std::string ResolveSourceFile(const std::string& file, const std::string& declaredFile)
+std::string ResolveSourceFile(const std::string& file, const std::string& declaredFile,
+                              const std::vector<std::string>& folders)
 {
     if (file.empty())
         return {};
@@ -71,6 +72,11 @@ std::string ResolveSourceFile(const std::string& file, const std::string& declar
         const fs::path beside = declared.parent_path() / named;
         if (IsFile(beside))
             return beside.lexically_normal().string();
+    }
+    for (const std::string& folder : folders) {
+        const fs::path inFolder = fs::path(folder) / named;
+        if (!folder.empty() && IsFile(inFolder))
+            return fs::absolute(inFolder).lexically_normal().string();
     }
     std::error_code ec;
     const fs::path here = fs::absolute(named, ec);

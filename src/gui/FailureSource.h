@@ -20,8 +20,10 @@ std::optional<TScriptPosition> MessagePosition(std::string_view message);
 
 // The file a position's name stands for: itself when absolute; else the library that
 // declares the test (its full path) when the names agree, or a file of that name beside
-// it; else the name in the current directory. "" when none of them exists.
-std::string ResolveSourceFile(const std::string& file, const std::string& declaredFile);
+// it; else the name in one of the folders, or in the current directory. "" when none of
+// them exists.
+std::string ResolveSourceFile(const std::string& file, const std::string& declaredFile,
+                              const std::vector<std::string>& folders = {});
 
 // Words split at blanks; quotes (single or double) keep blanks inside a word.
 std::vector<std::string> SplitCommand(std::string_view command);

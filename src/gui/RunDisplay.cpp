@@ -4,6 +4,7 @@
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "gui/FailureSource.h"
+#include "platform/Process.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
@@ -691,7 +692,11 @@ void TRunDisplay::OpenSelectedFailureInEditor(const std::string& editorSetting)
     const std::string where = failure.SourceFile + ":" + std::to_string(failure.SourceLine);
     const std::string declared =
         FLibrary.DeclaredFile && failure.Node ? FLibrary.DeclaredFile(FTree.TestOfNode(failure.Node)) : std::string();
-    const std::string file = ResolveSourceFile(failure.SourceFile, declared);
+    // The scripts' own search path: a helper library, or the sources kept beside
+    // compiled libraries.
+    const std::string exeDir = Sys::ExeDir();
+    const std::string file =
+        ResolveSourceFile(failure.SourceFile, declared, {exeDir + "/../USER", exeDir + "/../SYSTEM"});
     if (file.empty()) {
         FViews.Window.ShowStatusText("Cannot open " + where + ": no such file here or beside the test library.");
         return;

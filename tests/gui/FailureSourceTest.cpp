@@ -41,8 +41,12 @@ TEST(ResolveSourceFile, TheLibrarysPathForItsBareNameElseBesideItElseHere)
     EXPECT_EQ(ResolveSourceFile(dir.File("Money.lua"), ""), dir.File("Money.lua"));
     EXPECT_EQ(ResolveSourceFile("Missing.lua", library), "");
     EXPECT_EQ(ResolveSourceFile(dir.File("Missing.lua"), library), "");
-    // A compiled library names only the source it came from, which is not here.
+    // A compiled library names only the source it came from, found where the scripts are
+    // looked for, if anywhere.
     EXPECT_EQ(ResolveSourceFile("Orders.lua", "Orders.lua"), "");
+    TestSupport::TTempDir user;
+    TestSupport::WriteFile(user.File("Orders.lua"), "");
+    EXPECT_EQ(ResolveSourceFile("Orders.lua", "Orders.lua", {"", dir.Path(), user.Path()}), user.File("Orders.lua"));
 }
 
 TEST(EditorCommandLine, SettingThenVisualThenEditorAsAnArgumentList)
