@@ -39,6 +39,9 @@ TGUITestRunner::TGUITestRunner(const TRunnerViews& views, std::string configFile
 TGUITestRunner::~TGUITestRunner()
 {
     FormDestroy();
+    // The tree's nodes go after the run display and tell the window as they go, which
+    // asks Running(): the display must read as gone by then, not merely be destroyed.
+    FRunDisplay.reset();
 }
 
 void TGUITestRunner::FormCreate()
