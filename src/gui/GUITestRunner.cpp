@@ -39,6 +39,9 @@ TGUITestRunner::TGUITestRunner(const TRunnerViews& views, std::string configFile
 TGUITestRunner::~TGUITestRunner()
 {
     FormDestroy();
+    // The tree's nodes go after the run display and tell the window as they go, which
+    // asks Running(): the display must read as gone by then, not merely be destroyed.
+    FRunDisplay.reset();
 }
 
 void TGUITestRunner::FormCreate()
@@ -214,6 +217,9 @@ void TGUITestRunner::ExecuteAction(TActionId id)
     case TActionId::RunSelectedTestAltAction: RunSelectedTestAltActionExecute(); break;
     case TActionId::SaveConfigurationAction: SaveConfigurationActionExecute(); break;
     case TActionId::RestoreSavedAction: RestoreSavedActionExecute(); break;
+    case TActionId::NextFailureAction: NextFailureActionExecute(); break;
+    case TActionId::PreviousFailureAction: PreviousFailureActionExecute(); break;
+    case TActionId::OpenInEditorAction: OpenInEditorActionExecute(); break;
     case TActionId::RunFailedAction: RunFailedActionExecute(); break;
     case TActionId::ShowOnlyFailuresAction: ShowOnlyFailuresActionExecute(); break;
     // The widget layer focuses its filter box; the logic has nothing to do.
@@ -236,6 +242,7 @@ void TGUITestRunner::UpdateActions()
     CopyMessageToClipboardActionUpdate();
     CopyProcnameToClipboardActionUpdate();
     RescanUserlibUpdate();
+    FailureActionsUpdate();
     RunFailedActionUpdate();
     RunLockUpdate();
 }
@@ -592,6 +599,40 @@ void TGUITestRunner::TreeRunEnded()
     // command that only stopped the run in progress ends up here too.
     if (!FRunDisplay->Running() && FTree.Filter().OnlyFailures())
         ShowFilteredTree();
+}
+
+} // namespace GUITestRunner
+
+namespace GUITestRunner {
+
+// --- the failure list ---
+
+void TGUITestRunner::NextFailureActionExecute()
+{
+    FRunDisplay->GoToFailure(1);
+}
+
+void TGUITestRunner::PreviousFailureActionExecute()
+{
+    FRunDisplay->GoToFailure(-1);
+}
+
+void TGUITestRunner::OpenInEditorActionExecute()
+{
+    FRunDisplay->OpenSelectedFailureInEditor(FSettings.EditorCommand());
+}
+
+void TGUITestRunner::FailureListViewDblClick()
+{
+    OpenInEditorActionExecute();
+}
+
+void TGUITestRunner::FailureActionsUpdate()
+{
+    const bool any = FViews.Failures.FailureCount() > 0;
+    FActions.SetEnabled(TActionId::NextFailureAction, any);
+    FActions.SetEnabled(TActionId::PreviousFailureAction, any);
+    FActions.SetEnabled(TActionId::OpenInEditorAction, FRunDisplay->SelectedFailureHasSource());
 }
 
 } // namespace GUITestRunner

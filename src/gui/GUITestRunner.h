@@ -128,6 +128,14 @@ public:
     void ErrorBoxSplitterMoved();
     void ErrorBoxPanelResize();
 
+    // --- the failure list ---
+    void NextFailureActionExecute();
+    void PreviousFailureActionExecute();
+    void OpenInEditorActionExecute();
+    void FailureActionsUpdate();
+    // A double click on a failure row opens its script position, as Open in Editor does.
+    void FailureListViewDblClick();
+
 protected:
     // --- settings ---
     void LoadSettings();

@@ -4,10 +4,13 @@
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "platform/Clock.h"
+#include "gui/FailureSource.h"
+#include "platform/Process.h"
 #include "platform/SysUtils.h"
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <unordered_map>
 
 namespace GUITestRunner {
@@ -62,6 +65,18 @@ std::string PathOf(const TTreeNode& node)
 {
     std::string path = node.Caption;
     for (const TTreeNode* n = node.Parent; n; n = n->Parent)
+        path = n->Caption + "/" + path;
+    return path;
+}
+
+// The test's path as a filter or a report names it: from below the tree's one root, which
+// only stands for the runner library.
+std::string TestPathOf(const TTreeNode& node)
+{
+    if (!node.Parent)
+        return node.Caption;
+    std::string path = node.Caption;
+    for (const TTreeNode* n = node.Parent; n->Parent; n = n->Parent)
         path = n->Caption + "/" + path;
     return path;
 }
@@ -188,6 +203,7 @@ void TRunDisplay::ClearProgress()
 
 void TRunDisplay::Reset()
 {
+    FRunShown = false;
     FViews.Failures.FailureClear();
     ClearProgress();
     FViews.Window.Repaint();
@@ -254,6 +270,12 @@ void TRunDisplay::Refresh(bool full, bool recount)
             FViews.Progress.SetStatistics(FCells);
         }
         FViews.Progress.RepaintResults();
+    } else if (FRunShown) {
+        ShowLastRunTimes();
+        if (FCellsDirty) {
+            FCellsDirty = false;
+            FViews.Progress.SetStatistics(FCells);
+        }
     } else {
         const std::string& tests = FCells[StatCell::Tests];
         if (tests == "0" || tests.empty() || tests != FCells[StatCell::Run]) {
@@ -449,6 +471,7 @@ void TRunDisplay::FailureListViewSelectItem(int row, bool selected)
 
 void TRunDisplay::TestingStarts()
 {
+    FRunShown = true;
     FLastTotalTime = 0;
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
@@ -466,6 +489,7 @@ void TRunDisplay::StartTest(const ITestPtr& test)
     FViews.Progress.ShowRunningNode(*node, FActions.GetChecked(TActionId::ShowTestedNodeAction));
     if (FViews.ErrorBox.ErrorBoxLineCount() > 0)
         FViews.ErrorBox.ErrorBoxClear();
+    FRowsOfTest.clear();
     RefreshStatus(false);
 }
 
@@ -539,6 +563,13 @@ void TRunDisplay::EndTest(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     Result(__LINE__);
+    // The failure came before the tear-down; the test's time includes it only now.
+    if (!FRowsOfTest.empty()) {
+        const std::int64_t elapsed = test->ElapsedTestTime();
+        for (int row : FRowsOfTest)
+            FViews.Failures.FailureSetTime(row, elapsed);
+        FRowsOfTest.clear();
+    }
     RefreshStatus(false);
     PulseIfDue();
 }
@@ -591,6 +622,15 @@ void TRunDisplay::AddFailureRow(TTestFailure& failure, int image)
     row.StackTrace = failure.StackTrace();
     row.Image = image;
     row.Node = FTree.NodeOfTest(test);
+    row.Path = TestPathOf(*row.Node);
+    row.ElapsedMs = test->ElapsedTestTime();
+    if (const std::optional<TScriptPosition> position = MessagePosition(row.Message)) {
+        row.SourceFile = position->File;
+        row.SourceLine = position->Line;
+        // Where the script failed says more than an address in the runner.
+        row.Location = position->File + ":" + std::to_string(position->Line);
+    }
+    FRowsOfTest.push_back(FViews.Failures.FailureCount());
     FViews.Failures.FailureAddRow(row);
     for (TTreeNode* n = row.Node; n; n = n->Parent)
         FViews.TreeView.TreeExpand(*n, false);
@@ -660,6 +700,90 @@ void TRunDisplay::RunOnly(const TRunSet& set)
         FSelectedPath.clear();
     });
     RunTestTree(FHost.Suite());
+}
+
+} // namespace GUITestRunner
+
+namespace GUITestRunner {
+
+// --- after a run ---
+
+void TRunDisplay::ShowLastRunTimes()
+{
+    // A test that did not run in the last run has only an older run's time to show.
+    TTreeNode* selected = FTree.Selected();
+    if (selected && selected->ImageIndex != RunImage::NotRun) {
+        const std::int64_t elapsed = FTree.TestOfNode(selected)->ElapsedTestTime();
+        SetCell(StatCell::TestTime, FormatDuration(elapsed));
+        SetCell(StatCell::TotalTime, FormatDuration(std::max(FLastTotalTime, elapsed)));
+    } else {
+        SetCell(StatCell::TestTime, {});
+        SetCell(StatCell::TotalTime, FormatDuration(FLastTotalTime));
+    }
+}
+
+// --- from failure to failure and to the source ---
+
+void TRunDisplay::GoToFailure(int step)
+{
+    IFailureListView& list = FViews.Failures;
+    const int count = list.FailureCount();
+    if (count == 0)
+        return;
+    const int selected = list.FailureSelected();
+    int position = selected >= 0 ? list.FailurePositionOf(selected) : (step > 0 ? -1 : count);
+    position = ((position + step) % count + count) % count;
+    const int row = list.FailureRowShownAt(position);
+    list.SetFailureSelected(row);
+    // Selecting a row that was selected already shows nothing new; the node must still
+    // be the row's.
+    if (TTreeNode* node = list.FailureNode(row)) {
+        if (FViews.TreeView.TreeSelected() != node)
+            FViews.TreeView.TreeSetSelected(node);
+        FViews.TreeView.TreeScrollIntoView(*node);
+    }
+}
+
+bool TRunDisplay::SelectedFailureHasSource()
+{
+    const int row = FViews.Failures.FailureSelected();
+    return row >= 0 && FViews.Failures.FailureRow(row).SourceLine > 0;
+}
+
+void TRunDisplay::OpenSelectedFailureInEditor(const std::string& editorSetting)
+{
+    const int row = FViews.Failures.FailureSelected();
+    if (row < 0)
+        return;
+    const TFailureRow failure = FViews.Failures.FailureRow(row);
+    if (failure.SourceLine <= 0) {
+        FViews.Window.ShowStatusText("The failure's message names no script position to open.");
+        return;
+    }
+    const std::string where = failure.SourceFile + ":" + std::to_string(failure.SourceLine);
+    const std::string declared =
+        FLibrary.DeclaredFile && failure.Node ? FLibrary.DeclaredFile(FTree.TestOfNode(failure.Node)) : std::string();
+    // The scripts' own search path: a helper library, or the sources kept beside
+    // compiled libraries.
+    const std::string exeDir = Sys::ExeDir();
+    const std::string file =
+        ResolveSourceFile(failure.SourceFile, declared, {exeDir + "/../USER", exeDir + "/../SYSTEM"});
+    if (file.empty()) {
+        FViews.Window.ShowStatusText("Cannot open " + where + ": no such file here or beside the test library.");
+        return;
+    }
+    const std::vector<std::string> command =
+        EditorCommandLine(editorSetting, std::getenv("VISUAL"), std::getenv("EDITOR"), file, failure.SourceLine);
+    if (command.empty()) {
+        FViews.Window.ShowStatusText("No editor to open " + where +
+                                     ": set VISUAL or EDITOR, or EditorCommand in the settings.");
+        return;
+    }
+    if (!FViews.Window.StartDetached(command)) {
+        FViews.Window.ShowStatusText("The editor " + command.front() + " could not be started.");
+        return;
+    }
+    FViews.Window.ShowStatusText("Opened " + where + " in " + command.front() + ".");
 }
 
 } // namespace GUITestRunner

@@ -15,6 +15,7 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 namespace GUITestRunner {
 
@@ -43,6 +44,9 @@ struct TScriptLibrary {
     std::function<void(void (*pulse)(void* context), void* context)> SetPulse{};
     // Ends the script test running now, if any, as an error "Test was stopped".
     std::function<void()> StopTest{};
+    // Where the library declares the test ("" when it does not say): for a library of
+    // Lua source the library's full path, which a bare file name in a message stands for.
+    std::function<std::string(const TestFramework::ITestPtr&)> DeclaredFile;
 };
 
 // How often a run lets the window handle its events, from inside a long test or between
@@ -123,6 +127,15 @@ public:
     // Runs the suite admitting the set's tests only, by membership, whatever their check
     // boxes; the bars count the set's test cases. An empty set runs nothing.
     void RunOnly(const TRunSet& set);
+    // --- going from failure to failure and to the source ---
+    // Selects the next (step 1) or previous (step -1) failure row as the list shows it,
+    // round past either end, with its test's node.
+    void GoToFailure(int step);
+    // The selected row's script position opened in the editor: the settings' command
+    // when set, else $VISUAL or $EDITOR. What stands in the way goes to the status line.
+    void OpenSelectedFailureInEditor(const std::string& editorSetting);
+    // A row is selected and its message starts with a script position.
+    bool SelectedFailureHasSource();
 
 private:
     TestFramework::TTestResult& Result(int line);
@@ -136,6 +149,8 @@ private:
     bool IsOverridden(const TestFramework::ITestPtr& test) const;
     bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
     void ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color = {});
+    // After a run: the time cells for the selected test, the counts left as they were.
+    void ShowLastRunTimes();
 
     IRunHost& FHost;
     TTestTree& FTree;
@@ -165,6 +180,11 @@ private:
     void PulseIfDue();
     bool FInPulse = false;
     std::uint32_t FLastPulse = 0;
+    // The last run's outcome is on display (from its start until the next reset), so
+    // that a click does not take it away.
+    bool FRunShown = false;
+    // The failure rows of the running test, whose times are known once it ends.
+    std::vector<int> FRowsOfTest;
 };
 
 } // namespace GUITestRunner

@@ -50,6 +50,10 @@ constexpr TActionDef Actions[] = {
     {A::FilterAction, "FilterAction", "TestTree", "&Filter Tests", "Show only the tests whose path contains the text", Glyph::None, "Ctrl+L", Off, On},
     {A::RunFailedAction, "RunFailedAction", "Commands", "Run &Failed", "Run the tests that failed in the last run", Glyph::RunFailed, "Ctrl+Shift+F", Off, Off},
     {A::ShowOnlyFailuresAction, "ShowOnlyFailuresAction", "TestTree", "Show &Only Failures", "Hide the tests that did not fail in the last run", Glyph::None, "Ctrl+Shift+O", Off, On},
+    // --- the failure list ---
+    {A::NextFailureAction, "NextFailureAction", "Failures", "Ne&xt Failure", "Select the next failure and its test", Glyph::None, "F4", Off, Off},
+    {A::PreviousFailureAction, "PreviousFailureAction", "Failures", "Pre&vious Failure", "Select the previous failure and its test", Glyph::None, "Shift+F4", Off, Off},
+    {A::OpenInEditorAction, "OpenInEditorAction", "Failures", "&Open in Editor", "Open the failure's script line in the editor", Glyph::None, "Ctrl+Shift+E", Off, Off},
 };
 static_assert(std::size(Actions) == ActionCount);
 
@@ -105,6 +109,11 @@ constexpr TMenuItemDef ActionsItems[] = {
     {"CopyMessagetoCllipboardItem", A::CopyMessageToClipboardAction},
     Separator,
     {"ReloadTestsItem", A::RescanUserlib},
+    // --- the failure list ---
+    Separator,
+    {"NextFailureItem", A::NextFailureAction},
+    {"PreviousFailureItem", A::PreviousFailureAction},
+    {"OpenInEditorItem", A::OpenInEditorAction},
 };
 constexpr TMenuDef MainMenu[] = {
     {"File1", "&File", FileItems},
@@ -138,8 +147,18 @@ constexpr TMenuDef TestTreePopup{"pmTestTree", "", TestTreePopupItems};
 
 constexpr TMenuItemDef ErrorMessagePopupItems[] = {
     {"CopyFailureMessage", A::CopyMessageToClipboardAction},
+    {"OpenInEditorPopupItem", A::OpenInEditorAction},
 };
 constexpr TMenuDef ErrorMessagePopup{"ErrorMessagePopup", "", ErrorMessagePopupItems};
+
+constexpr TMenuItemDef FailureListPopupItems[] = {
+    {"OpenInEditorListItem", A::OpenInEditorAction},
+    {"CopyMessageListItem", A::CopyMessageToClipboardAction},
+    Separator,
+    {"NextFailureListItem", A::NextFailureAction},
+    {"PreviousFailureListItem", A::PreviousFailureAction},
+};
+constexpr TMenuDef FailureListPopup{"FailureListPopup", "", FailureListPopupItems};
 
 constexpr TActionId ToolBar[] = {
     A::SelectAllAction, A::DeselectAllAction, A::None, A::SelectFailedAction, A::None,
@@ -188,6 +207,11 @@ const TMenuDef& ErrorMessagePopupDef()
 std::span<const TActionId> ToolBarDef()
 {
     return ToolBar;
+}
+
+const TMenuDef& FailureListPopupDef()
+{
+    return FailureListPopup;
 }
 
 TActionList::TActionList()

@@ -52,6 +52,10 @@ enum class TActionId {
     FilterAction,
     RunFailedAction,
     ShowOnlyFailuresAction,
+    // --- the failure list ---
+    NextFailureAction,
+    PreviousFailureAction,
+    OpenInEditorAction,
     // Not an action: a separator in menus and on the tool bar.
     None
 };
@@ -118,6 +122,8 @@ const TMenuDef& TestTreePopupDef();
 const TMenuDef& ErrorMessagePopupDef();
 // "ToolBar1": its buttons in order, None for a separator.
 std::span<const TActionId> ToolBarDef();
+// The failure list's popup menu.
+const TMenuDef& FailureListPopupDef();
 
 // The live states of the actions. A change is passed to the observer, so the widget
 // layer can follow without polling.

@@ -11,6 +11,7 @@
 #include "gui/TreeNodes.h"
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -73,6 +74,15 @@ struct TFailureRow {
     std::string StackTrace;
     int Image = 0;
     TTreeNode* Node = nullptr;
+
+    // --- where the failure leads ---
+    // The failed test's full path below the tree's root and its time in milliseconds.
+    std::string Path;
+    std::int64_t ElapsedMs = 0;
+    // The script position the message starts with, as the message names it; "" and 0
+    // when it names none.
+    std::string SourceFile;
+    int SourceLine = 0;
 };
 
 // What the error box writes from now on; no colour is the system's window text colour.
@@ -110,6 +120,13 @@ public:
     virtual void CreateUpdateTimer(int intervalMs) = 0;
     virtual void FreeUpdateTimer() = 0;
     virtual void SetUpdateTimerEnabled(bool enabled) = 0;
+
+    // --- status line and helper programs ---
+    // One line in the window's status area, replacing the last.
+    virtual void ShowStatusText(const std::string& text) = 0;
+    // Starts the program (argv[0]) with its arguments exactly as given, never through a
+    // shell, and does not wait for it; false when it could not be started.
+    virtual bool StartDetached(const std::vector<std::string>& argv) = 0;
 
 protected:
     ~IWindowView() = default;
@@ -161,6 +178,14 @@ public:
     virtual void FailureAddRow(const TFailureRow& row) = 0;
     virtual const TFailureRow& FailureRow(int row) = 0;
     virtual void FailureClear() = 0;
+
+    // --- sorting and times ---
+    // Rows keep the numbers they were added with; the list may show them sorted. The row
+    // shown at a position (0 the top), and the position a row is shown at.
+    virtual int FailureRowShownAt(int position) = 0;
+    virtual int FailurePositionOf(int row) = 0;
+    // The row's test has ended: its time is now known in full.
+    virtual void FailureSetTime(int row, std::int64_t ms) = 0;
 
 protected:
     ~IFailureListView() = default;

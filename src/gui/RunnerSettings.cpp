@@ -57,6 +57,9 @@ TBounds ClampToArea(TBounds bounds, const TBounds& area)
     return bounds;
 }
 
+// The program that "Open in Editor" starts, in place of $VISUAL and $EDITOR.
+constexpr const char* EditorCommandKey = "EditorCommand";
+
 std::string ColumnWidthKey(int column)
 {
     return "FailureList.ColumnWidth[" + std::to_string(column) + "]";
@@ -137,6 +140,8 @@ void TRunnerSettings::ReadSettings()
         readOption(option.Key, option.Action);
     FForm.PopupX = store->ReadInteger(ConfigSection, "PopupX", 350);
     FForm.PopupY = store->ReadInteger(ConfigSection, "PopupY", 30);
+    // Set by hand and only read, so a window never writes one in.
+    FEditorCommand = store->ReadString(ConfigSection, EditorCommandKey, "");
 
     if (FForm.Suite)
         FForm.Tree.RefreshAllCheckImages();

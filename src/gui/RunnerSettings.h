@@ -64,6 +64,9 @@ public:
     // Keeps the error box's splitter directly above the panel.
     void PlaceErrorBoxSplitter();
 
+    // The editor command of the settings ("" when none is set), as last loaded.
+    const std::string& EditorCommand() const { return FEditorCommand; }
+
 private:
     bool UseRegistry() const;
     // Raise when the store does; the public operations report.
@@ -75,6 +78,7 @@ private:
 
     TFormState FForm;
     std::string FPath;
+    std::string FEditorCommand;
 };
 
 } // namespace GUITestRunner

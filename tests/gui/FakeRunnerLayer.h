@@ -4,6 +4,7 @@
 // window's logic runs in tests without a display.
 
 #include "bridge/HostTables.h"
+#include "bridge/TestCaseQuill.h"
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
@@ -27,6 +28,12 @@ inline TScriptLibrary BridgeLibrary()
                 TestFramework::ClearRegistry();
                 if (Wexel::WexelAdapter)
                     Wexel::WexelAdapter->RegisterTests();
+            },
+            {},
+            {},
+            [](const TestFramework::ITestPtr& test) {
+                const auto* script = dynamic_cast<const Wexel::TTestCaseQuill*>(test.get());
+                return script ? script->DeclFile() : std::string();
             }};
 }
 
@@ -205,6 +212,31 @@ public:
     int FailureColumnCount() override { return static_cast<int>(ColumnWidths.size()); }
     int FailureColumnWidth(int column) override { return ColumnWidths.at(static_cast<std::size_t>(column)); }
     void SetFailureColumnWidth(int column, int width) override { ColumnWidths.at(static_cast<std::size_t>(column)) = width; }
+
+    // --- sorted failure rows, the status line and started programs ---
+    // The rows in the order shown; empty shows them in the order added.
+    std::vector<int> ShownOrder;
+    std::vector<std::string> StatusLines;
+    std::vector<std::vector<std::string>> Started;
+    bool StartSucceeds = true;
+
+    int FailureRowShownAt(int position) override
+    {
+        return ShownOrder.empty() ? position : ShownOrder.at(static_cast<std::size_t>(position));
+    }
+    int FailurePositionOf(int row) override
+    {
+        if (ShownOrder.empty())
+            return row;
+        return static_cast<int>(std::find(ShownOrder.begin(), ShownOrder.end(), row) - ShownOrder.begin());
+    }
+    void FailureSetTime(int row, std::int64_t ms) override { RowDetails.at(static_cast<std::size_t>(row)).ElapsedMs = ms; }
+    void ShowStatusText(const std::string& text) override { StatusLines.push_back(text); }
+    bool StartDetached(const std::vector<std::string>& argv) override
+    {
+        Started.push_back(argv);
+        return StartSucceeds;
+    }
 };
 
 } // namespace GUITestRunner::Testing

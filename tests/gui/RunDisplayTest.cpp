@@ -11,6 +11,7 @@
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "gui/RunDisplay.h"
+#include "platform/Process.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,9 @@
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <chrono>
+#include <thread>
+#include <tuple>
 
 namespace {
 
@@ -291,19 +295,74 @@ TEST_F(RunDisplayTest, TimeCellsAfterACompleteAndAfterAPartialRun)
     Form->TestTreeChange(&Node("a"));
     EXPECT_EQ(Cell(StatCell::TestTime), FormatDuration(Form->TestOfNode(&Node("a"))->ElapsedTestTime()));
     EXPECT_FALSE(Cell(StatCell::TotalTime).empty());
-    // The bars of the run are gone once the status is refreshed outside a run.
-    EXPECT_EQ(Display().ScoreColor(), std::nullopt);
-    EXPECT_EQ(Display().ScoreLabel(), "");
 
+    // A run of fewer tests than are checked keeps its counts as well; a test it did not
+    // run has no time of its own to show.
     Form->TestOfNode(&Node("b"))->SetEnabled(false);
     Show(Form->Suite());
     Run();
     Form->TestOfNode(&Node("b"))->SetEnabled(true);
-    Layer.Selected = &Node("a");
-    Form->TestTreeChange(&Node("a"));
+    Layer.Selected = &Node("b");
+    Form->TestTreeChange(&Node("b"));
     EXPECT_EQ(Cell(StatCell::Tests), "2");
-    for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
-        EXPECT_EQ(Cell(cell), "") << cell;
+    EXPECT_EQ(Cell(StatCell::Run), "1");
+    EXPECT_EQ(Cell(StatCell::Failures), "0");
+    EXPECT_EQ(Cell(StatCell::TestTime), "");
+    EXPECT_EQ(Cell(StatCell::TotalTime), FormatDuration(Display().LastTotalTime()));
+}
+
+// The last run's outcome stays on display while the user reads it: through clicks on
+// failure rows and tree nodes, after a whole run, a stopped run and a one-test run,
+// until the next run or a rescan resets it.
+TEST_F(RunDisplayTest, ClicksAfterARunKeepItsBarsAndCounts)
+{
+    auto outcome = [&] {
+        return std::make_tuple(Display().ScoreColor(), Display().ScoreLabel(), Display().BarPosition(TBar::Score),
+                               Display().BarPosition(TBar::Progress), Cell(StatCell::Run), Cell(StatCell::Failures),
+                               Cell(StatCell::Errors));
+    };
+    auto clickAround = [&] {
+        Layer.SetFailureSelected(0);
+        Form->FailureListViewClick();
+        Layer.Selected = &Node("p");
+        Form->TestTreeChange(&Node("p"));
+        Layer.Selected = &Node("Root");
+        Form->TestTreeClick();
+    };
+    Show(Suite("Root", {Pass("p"), Fail("f"), Err("e"), Pass("q")}));
+
+    Run();
+    const auto whole = outcome();
+    EXPECT_EQ(std::get<0>(whole), Colors::Red);
+    EXPECT_EQ(std::get<5>(whole), "1");
+    clickAround();
+    EXPECT_EQ(outcome(), whole);
+
+    // Stopped after the failure: two of four run.
+    Form->TestOfNode(&Node("e"))->SetEnabled(false);
+    auto stopper = Pass("stopper", [&](TTestResult&) { Form->StopActionExecute(); });
+    Show(Suite("Root", {Pass("p"), Fail("f"), stopper, Err("e"), Pass("q")}));
+    Run();
+    const auto stopped = outcome();
+    EXPECT_EQ(std::get<0>(stopped), Colors::Fuchsia);
+    EXPECT_EQ(std::get<4>(stopped), "3");
+    clickAround();
+    EXPECT_EQ(outcome(), stopped);
+
+    Layer.Selected = &Node("f");
+    Form->ExecuteAction(TActionId::RunSelectedTestAction);
+    const auto one = outcome();
+    EXPECT_EQ(std::get<4>(one), "1");
+    EXPECT_EQ(std::get<5>(one), "1");
+    clickAround();
+    EXPECT_EQ(outcome(), one);
+
+    // A rescan shows the tree anew, without the old outcome.
+    Form->RebuildTree();
+    EXPECT_EQ(Display().ScoreColor(), std::nullopt);
+    EXPECT_EQ(Display().ScoreLabel(), "");
+    EXPECT_EQ(Cell(StatCell::Run), "");
+    EXPECT_EQ(Cell(StatCell::Failures), "");
 }
 
 TEST_F(RunDisplayTest, RunCommandDuringARunStopsItWithoutResettingTheDisplay)
@@ -408,6 +467,138 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
     EXPECT_EQ(pulse, nullptr);
     EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RunAction));
     EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RestoreSavedAction));
+}
+
+// With a thousand failures every row must say which test it is, and where it failed.
+TEST_F(RunDisplayTest, FailureRowsCarryPathTimeAndScriptPosition)
+{
+    auto slow = Pass("T1", [](TTestResult&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        throw TestFramework::ETestFailure("Csv.lua:35: expected 1");
+    });
+    Show(Suite("WexelRunner.so", {Suite("Csv", {Suite("Parse", {slow})}), Suite("Orders", {Fail("T1", "plain")})}));
+    Run();
+    ASSERT_EQ(Layer.RowDetails.size(), 2u);
+    const TFailureRow& positioned = Layer.RowDetails[0];
+    EXPECT_EQ(positioned.Path, "Csv/Parse/T1");
+    EXPECT_EQ(positioned.Location, "Csv.lua:35");
+    EXPECT_EQ(positioned.SourceFile, "Csv.lua");
+    EXPECT_EQ(positioned.SourceLine, 35);
+    EXPECT_GE(positioned.ElapsedMs, 20);
+    EXPECT_EQ(positioned.ElapsedMs, Form->TestOfNode(Node("Parse").Children[0])->ElapsedTestTime());
+    const TFailureRow& plain = Layer.RowDetails[1];
+    EXPECT_EQ(plain.Path, "Orders/T1");
+    EXPECT_EQ(plain.Location, " $00000000");
+    EXPECT_EQ(plain.SourceLine, 0);
+
+    Layer.SetFailureSelected(0);
+    EXPECT_NE(std::find(Layer.ErrorBox.begin(), Layer.ErrorBox.end(), "+at Csv.lua:35"), Layer.ErrorBox.end());
+    Form->UpdateActions();
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::OpenInEditorAction));
+    Layer.SetFailureSelected(1);
+    Form->UpdateActions();
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::OpenInEditorAction));
+}
+
+TEST_F(RunDisplayTest, NextAndPreviousFailureFollowTheListAsShownRoundTheEnds)
+{
+    Show(Suite("Root", {Fail("a"), Pass("p"), Fail("b"), Err("c")}));
+    Form->UpdateActions();
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::NextFailureAction));
+    Run();
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::NextFailureAction));
+    // Sorted as the user left it: c, a, b.
+    Layer.ShownOrder = {2, 0, 1};
+    std::vector<std::string> visited;
+    auto step = [&](TActionId id) {
+        Form->ExecuteAction(id);
+        const int row = Layer.FailureSelected();
+        EXPECT_EQ(Layer.Selected, Layer.FailureNode(row));
+        EXPECT_EQ(Layer.ScrolledTo, Layer.FailureNode(row));
+        visited.push_back(Layer.Selected->Caption);
+    };
+    for (int i = 0; i < 4; ++i)
+        step(TActionId::NextFailureAction);
+    step(TActionId::PreviousFailureAction);
+    step(TActionId::PreviousFailureAction);
+    EXPECT_EQ(visited, (std::vector<std::string>{"c", "a", "b", "c", "b", "a"}));
+    // The row's details show as for a click.
+    EXPECT_EQ(Layer.ErrorBox[1], "+a: ");
+}
+
+class OpenInEditorTest : public RunDisplayTest {
+protected:
+    TestSupport::TTempDir Scripts;
+    std::string Declared = Scripts.File("Orders.qlx");
+    TestSupport::TEnvOverride Visual{"VISUAL", ""};
+    TestSupport::TEnvOverride Editor{"EDITOR", ""};
+
+    void SetUp() override
+    {
+        RunDisplayTest::SetUp();
+        TestSupport::WriteFile(Declared, "-- the library\n");
+        TestSupport::WriteFile(Scripts.File("Money.lua"), "-- a helper beside it\n");
+        Form.reset();
+        TScriptLibrary library = GUITestRunner::Testing::BridgeLibrary();
+        library.DeclaredFile = [this](const ITestPtr&) { return Declared; };
+        Form = std::make_unique<TGUITestRunner>(Layer, Dir.File("roved.ini"), library);
+    }
+    // Runs a failure with the message and opens it from its row.
+    void Open(const std::string& message)
+    {
+        Show(Suite("Root", {Fail("t", message)}));
+        Run();
+        Layer.SetFailureSelected(0);
+        Layer.Started.clear();
+        Layer.StatusLines.clear();
+        Form->FailureListViewDblClick();
+    }
+};
+
+TEST_F(OpenInEditorTest, StartsTheEditorAtTheLineOfTheLibraryThatTheMessageNames)
+{
+    Sys::SetEnv("VISUAL", "ed -s");
+    Sys::SetEnv("EDITOR", "vi");
+    // A library of source runs under its bare name; the declaration knows its path.
+    Open("Orders.qlx:30: expected 1");
+    ASSERT_EQ(Layer.Started.size(), 1u);
+    EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"ed", "-s", "+30", Declared}));
+    // A file of another name is looked for beside the library.
+    Open("Money.lua:7: bad sum");
+    ASSERT_EQ(Layer.Started.size(), 1u);
+    EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"ed", "-s", "+7", Scripts.File("Money.lua")}));
+
+    Sys::SetEnv("VISUAL", "");
+    Open("Orders.qlx:30: expected 1");
+    EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"vi", "+30", Declared}));
+
+    // The settings' command wins, with the file and line where it puts them; the words
+    // of the message never reach a shell, however they look.
+    TestSupport::WriteFile(Dir.File("roved.ini"), "[GUITestRunner Config]\r\nEditorCommand=\"my editor\" --goto %f:%l\r\n");
+    Form->ExecuteAction(TActionId::RestoreSavedAction);
+    Open("Orders.qlx:30: $(touch x); `rm -rf`");
+    EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"my editor", "--goto", Declared + ":30"}));
+}
+
+TEST_F(OpenInEditorTest, SaysInTheStatusLineWhatStandsInTheWay)
+{
+    Open("Orders.qlx:30: expected 1");
+    EXPECT_TRUE(Layer.Started.empty());
+    ASSERT_EQ(Layer.StatusLines.size(), 1u);
+    EXPECT_NE(Layer.StatusLines[0].find("No editor to open Orders.qlx:30"), std::string::npos);
+
+    Sys::SetEnv("EDITOR", "vi");
+    Open("Gone.lua:3: expected 1");
+    EXPECT_TRUE(Layer.Started.empty());
+    EXPECT_NE(Layer.StatusLines.at(0).find("Cannot open Gone.lua:3"), std::string::npos);
+
+    Layer.StartSucceeds = false;
+    Open("Orders.qlx:30: expected 1");
+    EXPECT_NE(Layer.StatusLines.at(0).find("vi could not be started"), std::string::npos);
+
+    Open("no position here");
+    EXPECT_TRUE(Layer.Started.empty());
+    EXPECT_EQ(Layer.StatusLines.size(), 1u);
 }
 
 } // namespace

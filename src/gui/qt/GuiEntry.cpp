@@ -2,6 +2,7 @@
 
 #include "bridge/HostPlatform.h"
 #include "bridge/HostTables.h"
+#include "bridge/TestCaseQuill.h"
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
 #include "gui/GUITestRunner.h"
@@ -21,7 +22,11 @@ TScriptLibrary BridgeScriptLibrary()
             [](void (*pulse)(void*), void* context) {
                 WexelHost::SetScriptPulse(pulse, context, PulseIntervalMs / 1000.0);
             },
-            [] { WexelHost::StopRunningScript(); }};
+            [] { WexelHost::StopRunningScript(); },
+            [](const TestFramework::ITestPtr& test) {
+                const auto* script = dynamic_cast<const Wexel::TTestCaseQuill*>(test.get());
+                return script ? script->DeclFile() : std::string();
+            }};
 }
 
 void RunTestsInWindow(const TestFramework::ITestPtr& suite)

@@ -14,6 +14,8 @@
 #include <vector>
 
 class QLabel;
+class QModelIndex;
+class QTreeWidgetItem;
 class QMainWindow;
 class QProgressBar;
 class QTextEdit;
@@ -70,6 +72,22 @@ public:
     void ShowRunningNode(TTreeNode& node, bool scroll) override;
     void RepaintResults() override;
 
+    // IFailureListView: sorting and times
+    int FailureRowShownAt(int position) override;
+    int FailurePositionOf(int row) override;
+    void FailureSetTime(int row, std::int64_t ms) override;
+
+    // The failure list's columns by their number (the settings' column index); the list
+    // shows them in another order, with the message last so that it takes the room.
+    enum TFailureColumn { NameColumn, TypeColumn, MessageColumn, LocationColumn, PathColumn, TimeColumn, ColumnCount };
+    // Sets up the failure list's columns, widths scaled from the form's by the factor.
+    static void SetUpFailureList(QTreeWidget& list, double scale);
+    // The row number of a failure list index, whatever the order shown.
+    static int RowOf(const QModelIndex& index);
+    // Sizes the statistics columns so that each shows its whole header and cell, sharing
+    // what is left of the view's width among them.
+    void FitStatistics();
+
     // Paints now, or once the clock allows it: at most one paint per PaintInterval.
     void RequestPaint();
     // Makes sure a paint follows within PaintInterval.
@@ -81,12 +99,15 @@ public:
 
 private:
     void ApplyRunDisplay();
+    QTreeWidgetItem* FailureItem(int row) const;
 
     QMainWindow& FWindow;
     const TImageLists& FImages;
     TWidgets FWidgets;
     TPaintTree FPaintTree;
     std::vector<TFailureRow> FFailureRows;
+    // Each row's item, by row number; the items are the list's.
+    std::vector<QTreeWidgetItem*> FFailureItems;
     QTextCharFormat FErrorBoxFormat;
     int FErrorBoxLines = 0;
     // What the widgets are to show at the next paint.

@@ -17,8 +17,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QProcess>
 #include <QProgressBar>
 #include <QSplitter>
+#include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
 #include <QTimer>
@@ -33,8 +35,9 @@ namespace {
 
 constexpr int StopSignalPollMs = 50;
 
-// The form's font height in pixels.
-constexpr int FormFontPixels = 11;
+// The line height of the font the form's sizes were laid out for; the window takes the
+// desktop's font, and its sizes grow with it.
+constexpr double FormLineHeight = 13.0;
 
 QList<QKeySequence> KeysOf(const std::string& text)
 {
@@ -99,7 +102,8 @@ QLabel* Label(const char* name, const char* text, int width, QWidget* parent)
 {
     auto* label = new QLabel(Text(text), parent);
     label->setObjectName(name);
-    label->setFixedWidth(width);
+    // The form's width, or the text's where the font needs more.
+    label->setFixedWidth(std::max(width, label->fontMetrics().horizontalAdvance(label->text()) + 4));
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     return label;
 }
@@ -129,9 +133,8 @@ TQtRunnerLayer::TQtRunnerLayer() : FImages(std::make_unique<TImageLists>())
 {
     setObjectName(TGUITestRunner::FormName);
     setWindowTitle(Text(TGUITestRunner::FormCaption));
-    QFont font = QApplication::font();
-    font.setPixelSize(FormFontPixels);
-    setFont(font);
+    // The desktop's font as it is (QApplication::font()); the form's sizes follow it.
+    FScale = std::max(1.0, QFontMetricsF(font()).height() / FormLineHeight);
     resize(500, 500);
     BuildActions();
     BuildComponents();
@@ -145,6 +148,8 @@ TQtRunnerLayer::~TQtRunnerLayer()
 
 void TQtRunnerLayer::BuildComponents()
 {
+    // The form's sizes in pixels, grown with the font.
+    auto S = [this](int pixels) { return static_cast<int>(pixels * FScale + 0.5); };
     QWidget* body = Panel("BodyPanel", this);
     auto* errorBoxSplitter = new QSplitter(Qt::Vertical, body);
     errorBoxSplitter->setObjectName("ErrorBoxSplitter");
@@ -161,11 +166,11 @@ void TQtRunnerLayer::BuildComponents()
 
     // The tree with its tool bar and label.
     QWidget* treePanel = Panel("TreePanel");
-    treePanel->setMinimumHeight(100);
+    treePanel->setMinimumHeight(S(100));
     auto* treeLayout = Tight(new QVBoxLayout(treePanel));
     auto* toolBar = new QToolBar(treePanel);
     toolBar->setObjectName("ToolBar1");
-    toolBar->setFixedHeight(29);
+    toolBar->setFixedHeight(std::max(S(29), toolBar->sizeHint().height()));
     toolBar->setIconSize(QSize(ImageSize, ImageSize));
     toolBar->setMovable(false);
     for (TActionId id : ToolBarDef()) {
@@ -176,7 +181,7 @@ void TQtRunnerLayer::BuildComponents()
     }
     auto* treeLabel = new QLabel(Text("Test Hi&erarchy:"), treePanel);
     treeLabel->setObjectName("lblTestTree");
-    treeLabel->setFixedHeight(19);
+    treeLabel->setFixedHeight(std::max(S(19), treeLabel->sizeHint().height()));
     auto* tree = new TTestTreeView(treePanel);
     FTestTree = tree;
     tree->setObjectName("TestTree");
@@ -204,20 +209,20 @@ void TQtRunnerLayer::BuildComponents()
     auto* progressPanel = new QFrame(resultsPanel);
     progressPanel->setObjectName("ProgressPanel");
     progressPanel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    progressPanel->setFixedHeight(46);
+    progressPanel->setFixedHeight(S(46));
     auto* progressLayout = Tight(new QVBoxLayout(progressPanel), 4);
     QWidget* topProgress = Panel("TopProgressPanel", progressPanel);
-    topProgress->setFixedHeight(18);
+    topProgress->setFixedHeight(S(18));
     auto* topProgressLayout = Tight(new QHBoxLayout(topProgress));
-    topProgressLayout->addWidget(Label("pnlProgresslabel", "Progress: ", 60, topProgress));
+    topProgressLayout->addWidget(Label("pnlProgresslabel", "Progress: ", S(60), topProgress));
     auto* progressBar = Bar("ProgressBar", "Shows the proportion of tests run", topProgress);
     topProgressLayout->addWidget(progressBar);
     QWidget* scorePanel = Panel("ScorePanel", progressPanel);
     auto* scoreLayout = Tight(new QHBoxLayout(scorePanel));
-    scoreLayout->addWidget(Label("ScoreLabel", "Score: ", 60, scorePanel));
+    scoreLayout->addWidget(Label("ScoreLabel", "Score: ", S(60), scorePanel));
     auto* scoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
     scoreLayout->addWidget(scoreBar);
-    auto* scoreLabel = Label("LbProgress", "", 56, scorePanel);
+    auto* scoreLabel = Label("LbProgress", "", std::max(S(56), scorePanel->fontMetrics().horizontalAdvance("100%") + 8), scorePanel);
     scoreLayout->addWidget(scoreLabel);
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
@@ -225,7 +230,6 @@ void TQtRunnerLayer::BuildComponents()
     FResultsView = new QTreeWidget(resultsPanel);
     FResultsView->setObjectName("ResultsView");
     FResultsView->setToolTip(Text("Shows statistics about the current/last run"));
-    FResultsView->setFixedHeight(39);
     FResultsView->setRootIsDecorated(false);
     FResultsView->setSelectionMode(QAbstractItemView::NoSelection);
     FResultsView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -240,24 +244,31 @@ void TQtRunnerLayer::BuildComponents()
         FResultsView->headerItem()->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
         statistics->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
     }
+    // The header and the one row, whatever the font.
+    FResultsView->setFixedHeight(std::max(S(39), FResultsView->header()->sizeHint().height() +
+                                                     FResultsView->sizeHintForRow(0) + 2 * FResultsView->frameWidth()));
+    FResultsView->viewport()->installEventFilter(this);
 
     FFailureListView = new QTreeWidget(resultsPanel);
     FFailureListView->setObjectName("FailureListView");
     FFailureListView->setToolTip(Text("Shows the list of failed tests"));
-    FFailureListView->setMinimumHeight(50);
+    FFailureListView->setMinimumHeight(S(50));
     FFailureListView->setRootIsDecorated(false);
     FFailureListView->setSelectionMode(QAbstractItemView::SingleSelection);
     FFailureListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     FFailureListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     FFailureListView->setIconSize(QSize(ImageSize, ImageSize));
-    FFailureListView->setHeaderLabels({"Test Name", "Failure Type", "Message", "Location"});
-    FFailureListView->setColumnWidth(0, 120);
-    FFailureListView->setColumnWidth(1, 100);
-    FFailureListView->setColumnWidth(2, 200);
+    TQtRunView::SetUpFailureList(*FFailureListView, FScale);
     connect(FFailureListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TQtRunnerLayer::OnFailureSelectionChanged);
     connect(FFailureListView, &QTreeWidget::itemClicked, this,
             [this] { Dispatch([this] { FForm->FailureListViewClick(); }); });
+    connect(FFailureListView, &QTreeWidget::itemDoubleClicked, this, [this] {
+        Dispatch([this] {
+            FForm->FailureListViewDblClick();
+            FForm->UpdateActions();
+        });
+    });
 
     resultsLayout->addWidget(progressPanel);
     resultsLayout->addWidget(FResultsView);
@@ -267,7 +278,7 @@ void TQtRunnerLayer::BuildComponents()
     resultsSplitter->addWidget(resultsPanel);
     resultsSplitter->setStretchFactor(0, 1);
     resultsSplitter->setStretchFactor(1, 0);
-    resultsSplitter->setSizes({200, 174});
+    resultsSplitter->setSizes({S(200), S(174)});
 
     // The error box.
     QWidget* errorBoxPanel = Panel("ErrorBoxPanel");
@@ -281,8 +292,10 @@ void TQtRunnerLayer::BuildComponents()
     errorBoxSplitter->addWidget(errorBoxPanel);
     errorBoxSplitter->setStretchFactor(0, 1);
     errorBoxSplitter->setStretchFactor(1, 0);
-    errorBoxSplitter->setSizes({400, 75});
+    errorBoxSplitter->setSizes({400, S(75)});
     setCentralWidget(body);
+    // Where Open in Editor says what stands in its way.
+    statusBar()->setObjectName("StatusBar");
 
     FRunView = std::make_unique<TQtRunView>(
         *this, *FImages,
@@ -305,6 +318,12 @@ void TQtRunnerLayer::BuildComponents()
     });
     connect(FErrorMessageRTF, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
         FErrorMessagePopup->popup(FErrorMessageRTF->mapToGlobal(pos));
+    });
+    // A right click selects the row first, as any click does, so the menu acts on it.
+    QMenu* failureListPopup = BuildMenu(FailureListPopupDef(), this);
+    FFailureListView->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(FFailureListView, &QWidget::customContextMenuRequested, this, [this, failureListPopup](const QPoint& pos) {
+        failureListPopup->popup(FFailureListView->viewport()->mapToGlobal(pos));
     });
 }
 
@@ -642,6 +661,8 @@ THitTest TQtRunnerLayer::TreeHitTest(TPoint pt)
 
 bool TQtRunnerLayer::eventFilter(QObject* watched, QEvent* event)
 {
+    if (FRunView && watched == FResultsView->viewport() && event->type() == QEvent::Resize)
+        FRunView->FitStatistics();
     if (FForm && watched == FErrorBoxPanel && event->type() == QEvent::Resize)
         Dispatch([this] { FForm->ErrorBoxPanelResize(); });
     if (FForm && watched == FFilterEdit)
@@ -747,10 +768,10 @@ void TQtRunnerLayer::OnFailureSelectionChanged(const QItemSelection& selected, c
     Dispatch([&] {
         for (const QModelIndex& index : deselected.indexes())
             if (index.column() == 0)
-                FForm->FailureListViewSelectItem(index.row(), false);
+                FForm->FailureListViewSelectItem(TQtRunView::RowOf(index), false);
         for (const QModelIndex& index : selected.indexes())
             if (index.column() == 0)
-                FForm->FailureListViewSelectItem(index.row(), true);
+                FForm->FailureListViewSelectItem(TQtRunView::RowOf(index), true);
         FForm->UpdateActions();
     });
 }
@@ -764,6 +785,7 @@ void TQtRunnerLayer::ConnectLayoutWidgets()
     FLayout = std::make_unique<TQtWindowLayout>(
         *this, TQtWindowLayout::TWidgets{findChild<QSplitter*>("ResultsSplitter"), errorBoxSplitter,
                                          findChild<QWidget*>("ResultsPanel"), FErrorBoxPanel, FFailureListView});
+    FLayout->ScaleDefaultHeights(FScale);
     FErrorBoxPanel->installEventFilter(this);
     connect(errorBoxSplitter, &QSplitter::splitterMoved, this,
             [this] { Dispatch([this] { FForm->ErrorBoxSplitterMoved(); }); });
@@ -825,6 +847,27 @@ bool TQtRunnerLayer::FilterEditEvent(QEvent& event)
         }
     }
     return false;
+}
+
+} // namespace GUITestRunner::QtLayer
+
+namespace GUITestRunner::QtLayer {
+
+// --- status line and helper programs ---
+
+void TQtRunnerLayer::ShowStatusText(const std::string& text)
+{
+    statusBar()->showMessage(QString::fromStdString(text));
+}
+
+bool TQtRunnerLayer::StartDetached(const std::vector<std::string>& argv)
+{
+    if (argv.empty())
+        return false;
+    QStringList arguments;
+    for (std::size_t i = 1; i < argv.size(); ++i)
+        arguments << QString::fromStdString(argv[i]);
+    return QProcess::startDetached(QString::fromStdString(argv[0]), arguments);
 }
 
 } // namespace GUITestRunner::QtLayer

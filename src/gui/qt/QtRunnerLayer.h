@@ -73,6 +73,8 @@ public:
     void FreeUpdateTimer() override;
 
     void SetUpdateTimerEnabled(bool enabled) override;
+    void ShowStatusText(const std::string& text) override;
+    bool StartDetached(const std::vector<std::string>& argv) override;
 
     // The views of the run and of the settings, and all of them for the form.
     TQtRunView& RunView() { return *FRunView; }
@@ -133,6 +135,8 @@ private:
     TTreeNode* FFilterKeeps = nullptr;
     std::unique_ptr<TQtRunView> FRunView;
     std::unique_ptr<TQtWindowLayout> FLayout;
+    // The desktop font's line height over the form's: the factor of the form's sizes.
+    double FScale = 1.0;
 };
 
 } // namespace GUITestRunner::QtLayer

@@ -40,6 +40,12 @@ void TQtWindowLayout::ApplyPanelHeight(QSplitter* splitter, int height)
     splitter->setSizes({std::max(0, total - height), height});
 }
 
+void TQtWindowLayout::ScaleDefaultHeights(double scale)
+{
+    FResultsHeight = static_cast<int>(FResultsHeight * scale + 0.5);
+    FErrorBoxHeight = static_cast<int>(FErrorBoxHeight * scale + 0.5);
+}
+
 TBounds TQtWindowLayout::WindowBounds()
 {
     // A maximized window answers the place it returns to.

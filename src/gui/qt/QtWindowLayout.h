@@ -30,6 +30,8 @@ public:
     // window has its size; before that a splitter would only share its height out in
     // proportion.
     void WindowShown();
+    // The form's panel heights grown with the font, until the settings give others.
+    void ScaleDefaultHeights(double scale);
 
     // IPlacementView
     TBounds WindowBounds() override;

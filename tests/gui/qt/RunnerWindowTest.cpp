@@ -8,6 +8,7 @@
 #include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "gui/qt/GuiEntry.h"
+#include "gui/qt/QtRunView.h"
 #include "gui/qt/QtRunnerLayer.h"
 #include "gui/qt/TestTreeModel.h"
 
@@ -25,6 +26,12 @@
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QSet>
+#include <QStatusBar>
+#include <QTextEdit>
+#include <QThread>
 
 #include <functional>
 #include <memory>
@@ -519,6 +526,158 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll().contains("Width=640"), !registry);
         qputenv("XDG_CONFIG_HOME", configHome);
+    }
+
+    // --- the failure list and the statistics ---
+
+    void thousandFailuresShowDistinctPathsAndSortByTimeDescendingWithOneClick()
+    {
+        // Ten suites of the same hundred names, every test failing, two of them slow.
+        auto root = std::make_shared<TestFramework::TTestSuite>("WexelRunner.so");
+        for (int s = 0; s < 10; ++s) {
+            auto suite = std::make_shared<TestFramework::TTestSuite>(QString::asprintf("Suite%02d", s).toStdString());
+            for (int t = 0; t < 100; ++t) {
+                const int sleepMs = s == 3 && t == 37 ? 160 : s == 7 && t == 5 ? 80 : 0;
+                suite->AddTest(std::make_shared<TProbe>(qPrintable(QString::asprintf("T%03d", t)), [sleepMs] {
+                    if (sleepMs)
+                        QThread::msleep(static_cast<unsigned long>(sleepMs));
+                    throw std::runtime_error("failed");
+                }));
+            }
+            root->AddTest(suite);
+        }
+        Form->AssignSuite(root);
+        Form->FormShow();
+        Form->UpdateActions();
+        Window->Action(TActionId::RunAction)->trigger();
+        auto* list = Window->findChild<QTreeWidget*>("FailureListView");
+        QCOMPARE(list->topLevelItemCount(), 1000);
+        const int pathColumn = QtLayer::TQtRunView::PathColumn;
+        const int timeColumn = QtLayer::TQtRunView::TimeColumn;
+        QSet<QString> paths;
+        for (int i = 0; i < list->topLevelItemCount(); ++i)
+            paths.insert(list->topLevelItem(i)->text(pathColumn));
+        QCOMPARE(paths.size(), 1000);
+        QCOMPARE(list->topLevelItem(0)->text(pathColumn), QString("Suite00/T000"));
+
+        QHeaderView* header = list->header();
+        const QPoint onTime(header->sectionViewportPosition(timeColumn) + header->sectionSize(timeColumn) / 2,
+                            header->height() / 2);
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, onTime);
+        QCOMPARE(header->sortIndicatorSection(), timeColumn);
+        QCOMPARE(header->sortIndicatorOrder(), Qt::DescendingOrder);
+        QCOMPARE(list->topLevelItem(0)->text(pathColumn), QString("Suite03/T037"));
+        QCOMPARE(list->topLevelItem(1)->text(pathColumn), QString("Suite07/T005"));
+        QVERIFY(list->topLevelItem(0)->text(timeColumn).endsWith(" ms"));
+        auto msAt = [&](int i) { return list->topLevelItem(i)->text(timeColumn).section(' ', 0, 0).toLongLong(); };
+        QVERIFY(msAt(0) >= 160);
+        for (int i = 1; i < list->topLevelItemCount(); ++i)
+            QVERIFY2(msAt(i - 1) >= msAt(i), qPrintable(QString::number(i)));
+
+        // F4 goes down the list as it is shown, and takes the tree along.
+        QTest::keyClick(Window->TestTree(), Qt::Key_F4);
+        QCOMPARE(list->currentItem(), list->topLevelItem(0));
+        QCOMPARE(Selected()->Caption, std::string("T037"));
+        QCOMPARE(Selected()->Parent->Caption, std::string("Suite03"));
+        QTest::keyClick(Window->TestTree(), Qt::Key_F4);
+        QCOMPARE(Selected()->Parent->Caption, std::string("Suite07"));
+        QTest::keyClick(Window->TestTree(), Qt::Key_F4, Qt::ShiftModifier);
+        QCOMPARE(list->currentItem(), list->topLevelItem(0));
+        // The details of the row are the row's, sorted or not.
+        QVERIFY(Window->findChild<QTextEdit*>("ErrorMessageRTF")->toPlainText().startsWith("T037: "));
+        // And a click on the row keeps the run's outcome in the bars.
+        QCOMPARE(Form->RunDisplay().ScoreColor(), std::optional<TColor>(Colors::Red));
+        QCOMPARE(Form->RunDisplay().Statistics()[StatCell::Errors], std::string("1000"));
+    }
+
+    void statisticsShowEveryWholeTextAt500PixelsAndBeyond()
+    {
+        auto suite = std::make_shared<TestFramework::TTestSuite>("S");
+        suite->AddTest(std::make_shared<TProbe>("p", nullptr));
+        Form->AssignSuite(suite);
+        Form->FormShow();
+        Form->UpdateActions();
+        Window->Action(TActionId::RunAction)->trigger();
+        auto* stats = Window->findChild<QTreeWidget*>("ResultsView");
+        QTRY_VERIFY(!stats->topLevelItem(0)->text(1 + StatCell::TotalTime).isEmpty());
+        const QFontMetrics metrics(stats->font());
+        const QFontMetrics headerMetrics(stats->header()->font());
+        const int margin = 2 * stats->style()->pixelMetric(QStyle::PM_HeaderMargin);
+        for (int width : {500, 800, 1600}) {
+            Window->resize(width, 500);
+            QTRY_COMPARE(Window->width(), width);
+            QCoreApplication::processEvents();
+            int total = 0;
+            for (int column = 0; column < stats->columnCount(); ++column) {
+                const int room = stats->columnWidth(column) - margin;
+                total += stats->columnWidth(column);
+                QVERIFY2(headerMetrics.horizontalAdvance(stats->headerItem()->text(column)) <= room,
+                         qPrintable(stats->headerItem()->text(column) + QString(" at %1").arg(width)));
+                QVERIFY2(metrics.horizontalAdvance(stats->topLevelItem(0)->text(column)) <= room,
+                         qPrintable(stats->topLevelItem(0)->text(column)));
+            }
+            QVERIFY2(total <= stats->viewport()->width(), qPrintable(QString("%1 > %2").arg(total).arg(stats->viewport()->width())));
+        }
+        // The form follows the desktop's font, not a fixed pixel size.
+        QCOMPARE(Window->font(), QApplication::font());
+    }
+
+    void doubleClickOpensTheLibraryAtTheFailingLineInTheVisualEditor()
+    {
+        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
+        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
+        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
+        WriteLibrary("suite(\"S\", function()\n  test(\"a\", function()\n    check(false, \"broken\")\n  end)\nend)\n");
+        const QString library = QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx");
+        Wexel::TWexelAdapter adapter(library.toStdString(), "");
+        QVERIFY(adapter.Ready);
+        Wexel::WexelAdapter = &adapter;
+        TestFramework::ClearRegistry();
+        adapter.RegisterTests();
+        Form->AssignSuite(TestFramework::RegisteredTests());
+        Form->FormShow();
+        Form->UpdateActions();
+        Form->ExecuteAction(TActionId::RunAction);
+
+        // An editor that writes down how it was called.
+        const QString record = Dir->filePath("editor-args");
+        const QString editor = Dir->filePath("editor");
+        QFile script(editor);
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write(QString("#!/bin/sh\nprintf '%s\\n' \"$@\" > '%1.tmp' && mv '%1.tmp' '%1'\n").arg(record).toUtf8());
+        script.close();
+        script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QByteArray visual = qgetenv("VISUAL");
+        qputenv("VISUAL", editor.toUtf8());
+
+        auto* list = Window->findChild<QTreeWidget*>("FailureListView");
+        QCOMPARE(list->topLevelItemCount(), 1);
+        QTreeWidgetItem* row = list->topLevelItem(0);
+        QCOMPARE(row->text(QtLayer::TQtRunView::LocationColumn), QString("Scan.qlx:3"));
+        const QPoint at = list->visualItemRect(row).center();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(record), 5000);
+        QFile recorded(record);
+        QVERIFY(recorded.open(QIODevice::ReadOnly));
+        const QStringList args = QString::fromUtf8(recorded.readAll()).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(args.size(), 2);
+        QCOMPARE(args[0], QString("+3"));
+        QCOMPARE(QFileInfo(args[1]).canonicalFilePath(), QFileInfo(library).canonicalFilePath());
+        QVERIFY(Window->statusBar()->currentMessage().startsWith("Opened Scan.qlx:3"));
+
+        // Without an editor one line says so.
+        qputenv("VISUAL", "");
+        const QByteArray editorVariable = qgetenv("EDITOR");
+        qputenv("EDITOR", "");
+        Window->Action(TActionId::OpenInEditorAction)->trigger();
+        QVERIFY(Window->statusBar()->currentMessage().startsWith("No editor to open Scan.qlx:3"));
+        qputenv("EDITOR", editorVariable);
+        qputenv("VISUAL", visual);
+
+        Form->AssignSuite(nullptr);
+        TestFramework::ClearRegistry();
+        Wexel::WexelAdapter = nullptr;
     }
 };
 
