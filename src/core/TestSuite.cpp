@@ -2,6 +2,7 @@
 
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
+#include "platform/IniFiles.h"
 
 #include <utility>
 
@@ -88,8 +89,12 @@ void TTestSuite::SaveConfiguration(TCustomIniFile& iniFile, const std::string& s
 {
     TAbstractTest::SaveConfiguration(iniFile, section);
     const std::string childSection = section + "." + GetName();
+    // An enabled test only deletes its key, and a section that is not there holds none:
+    // a save of a hundred thousand checked tests then costs a lookup per suite, not per test.
+    const bool stored = iniFile.SectionExists(childSection);
     for (const ITestPtr& test : FTests)
-        test->SaveConfiguration(iniFile, childSection);
+        if (stored || !test->Tests().empty() || !test->GetEnabled())
+            test->SaveConfiguration(iniFile, childSection);
 }
 
 } // namespace TestFramework

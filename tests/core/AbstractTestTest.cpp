@@ -265,6 +265,17 @@ TEST_P(ConfigurationStores, SavingKeepsAnotherProgramsSectionsAndComments)
     EXPECT_NE(bytes.find("[Tests.R.S]\r\nT=0"), std::string::npos) << bytes;
 }
 
+TEST_P(ConfigurationStores, AnEnabledTestLosesItsKeyWhateverTheSectionsCase)
+{
+    // Enabled tests skip the store where their suite has no section: the section must be
+    // found as every lookup finds it, whatever its case.
+    std::filesystem::create_directories(std::filesystem::path(StoreFile()).parent_path());
+    TestSupport::WriteFile(StoreFile(), "[tests.r.s]\r\nt=0\r\nu=0\r\n");
+    ConfigTree(true)->SaveConfiguration(FFileName, UseRegistry(), UseMemIni());
+    const std::string bytes = TestSupport::ReadFile(StoreFile());
+    EXPECT_EQ(bytes.find("=0"), std::string::npos) << bytes;
+}
+
 INSTANTIATE_TEST_SUITE_P(AllStores, ConfigurationStores, ::testing::Values(0, 1, 2),
                          [](const auto& info) {
                              return std::string(info.param == 0   ? "Registry"
