@@ -258,7 +258,10 @@ void TRunDisplay::Refresh(bool full, bool recount)
     }
     if (TTestResult* result = FTestResult.get()) {
         const int n = result->RunCount();
-        if (full || FTimerExpired || n % RewriteEvery == 0) {
+        // Between rewrites the results panel shows what it showed; the running test's
+        // node asks for its own paint when it starts.
+        const bool rewrite = full || FTimerExpired || n % RewriteEvery == 0;
+        if (rewrite) {
             RewriteRunStatistics(*result);
             if (FTimerExpired && n < FTotalEnabled) {
                 FTimerExpired = false;
@@ -269,7 +272,8 @@ void TRunDisplay::Refresh(bool full, bool recount)
             FCellsDirty = false;
             FViews.Progress.SetStatistics(FCells);
         }
-        FViews.Progress.RepaintResults();
+        if (rewrite)
+            FViews.Progress.RepaintResults();
     } else if (FRunShown) {
         ShowLastRunTimes();
         if (FCellsDirty) {
