@@ -61,6 +61,10 @@ private:
     bool FResetting = false;
     // Per parent (nullptr for the roots), the first and last changed row.
     std::unordered_map<TTreeNode*, std::pair<int, int>> FChanged;
+    // The entry of FChanged that the last change went to, and its parent.
+    TTreeNode* FLastParent = nullptr;
+    std::pair<int, int>* FLastRange = nullptr;
+    void ForgetChanges();
 };
 
 } // namespace GUITestRunner::QtLayer
