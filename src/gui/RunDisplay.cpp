@@ -209,6 +209,9 @@ void TRunDisplay::Reset()
     FViews.Window.Repaint();
     const ITestPtr& suite = FHost.Suite();
     const int maximum = suite ? suite->CountEnabledTestCases() : NoSuiteMaximum;
+    // The run that follows starts with this count: counting walks the whole tree.
+    FTotalEnabled = suite ? maximum : 0;
+    FCountedAtReset = suite != nullptr;
     SetCell(StatCell::Tests, suite ? std::to_string(maximum) : std::string());
     SetBars(maximum, FProgressPos, maximum, FScorePos);
     for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
@@ -253,6 +256,7 @@ void TRunDisplay::Refresh(bool full, bool recount)
 {
     const ITestPtr& suite = FHost.Suite();
     if (full && recount) {
+        FCountedAtReset = false;
         FTotalEnabled = suite ? suite->CountEnabledTestCases() : 0;
         SetCell(StatCell::Tests, suite ? std::to_string(FTotalEnabled) : std::string());
     }
@@ -480,7 +484,9 @@ void TRunDisplay::TestingStarts()
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
     FViews.Window.SetUpdateTimerEnabled(true);
-    RefreshStatus(true);
+    // Nothing changes a check box between the reset before a run and its start.
+    Refresh(true, !FCountedAtReset);
+    FCountedAtReset = false;
     SetScoreColor(Colors::Green);
 }
 

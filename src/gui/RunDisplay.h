@@ -174,6 +174,8 @@ private:
     std::int64_t FLastTotalTime = 0;
     bool FTimerExpired = false;
     int FTotalEnabled = 0;
+    // FTotalEnabled was counted by the last reset, and no full refresh has counted since.
+    bool FCountedAtReset = false;
 
     // --- events during a run ---
     // Between tests: the events are handled when a pulse is due.

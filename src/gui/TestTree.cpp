@@ -126,7 +126,10 @@ TTreeNode* TTestTree::NodeOfTest(const ITestPtr& test) const
 void TTestTree::RefreshCheckImage(TTreeNode& node)
 {
     int state = StateImage::Enabled;
-    if (!TestOfNode(&node)->GetEnabled())
+    // By reference: this runs for every node before every run.
+    Sys::Assert(node.Data >= 0 && static_cast<std::size_t>(node.Data) < FTests.size(), GUITestRunnerUnit, __LINE__);
+    const ITestPtr& test = FTests[static_cast<std::size_t>(node.Data)];
+    if (!test->GetEnabled())
         state = StateImage::Disabled;
     else if (node.Parent && node.Parent->StateIndex <= StateImage::InheritedDisabled)
         state = StateImage::InheritedDisabled;

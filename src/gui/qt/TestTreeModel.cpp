@@ -117,9 +117,15 @@ void TTestTreeModel::Flush()
         // path and costs it a search per cell, a third of a run of 100,000 tests. The time
         // column, which follows the run image, is repainted by the view's owner.
         emit dataChanged(index(rows.first, NameColumn, parentIndex), index(rows.second, NameColumn, parentIndex),
-                         {Qt::DecorationRole, Qt::BackgroundRole, Qt::FontRole, StateIndexRole,
-                          RunImageRole});
+                         ImageRoles());
     }
+}
+
+const QList<int>& TTestTreeModel::ImageRoles()
+{
+    static const QList<int> roles{Qt::DecorationRole, Qt::BackgroundRole, Qt::FontRole, StateIndexRole,
+                                  RunImageRole};
+    return roles;
 }
 
 TTreeNode* TTestTreeModel::NodeOf(const QModelIndex& index)

@@ -32,6 +32,10 @@ public:
     // The text of a node's time column; without it the column stays empty.
     void SetDurationText(std::function<QString(const TTreeNode&)> text) { FDurationText = std::move(text); }
 
+    // The roles of every change the model reports: a node's images and how its row is
+    // highlighted, never its text or its children.
+    static const QList<int>& ImageRoles();
+
     static TTreeNode* NodeOf(const QModelIndex& index);
     QModelIndex IndexOf(const TTreeNode* node) const;
 
