@@ -236,6 +236,9 @@ TEST(FormatDuration, HoursMinutesSecondsAndMilliseconds)
     EXPECT_EQ(FormatDuration(3723004), "1:02:03.004");
     EXPECT_EQ(FormatDuration(0), "0:00:00.000");
     EXPECT_EQ(FormatDuration(360000000), "100:00:00.000");
+    // Either side of where the short form ends.
+    EXPECT_EQ(FormatDuration(35999999), "9:59:59.999");
+    EXPECT_EQ(FormatDuration(36000000), "10:00:00.000");
 }
 
 TEST_F(RunDisplayTest, FailureDetailsInTheErrorBox)

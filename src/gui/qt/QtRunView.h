@@ -9,6 +9,7 @@
 #include <QString>
 #include <QTextCharFormat>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -121,6 +122,8 @@ private:
     } FPending;
     TTreeNode* FPendingScroll = nullptr;
     QElapsedTimer FPaintClock;
+    // When the last paint ended, by the coarse clock.
+    std::int64_t FPaintedAt = 0;
     QTimer* FPaintTimer = nullptr;
 };
 
