@@ -68,6 +68,14 @@ public:
     TTreeNode* NextSibling(const TTreeNode& node) const;
     TTreeNode* PrevSibling(const TTreeNode& node) const;
 
+    // Every node in pre-order (a parent before its children): the order of the store.
+    template <class Visit>
+    void ForEachNode(Visit visit)
+    {
+        for (TTreeNode& node : FNodes)
+            visit(node);
+    }
+
     void SetImageIndex(TTreeNode& node, int index);
     void SetStateIndex(TTreeNode& node, int index);
 

@@ -18,8 +18,9 @@ namespace GUITestRunner::QtLayer {
 
 namespace {
 
-// What a screen can show; a run's changes in between are painted together.
-constexpr int PaintInterval = 20;
+// As often as the run lets the window's events through; a run's changes in between are
+// painted together.
+constexpr int PaintInterval = 25;
 
 // Item data: the row number a failure item was added with, and its time in ms.
 constexpr int RowRole = Qt::UserRole + 1;
