@@ -5,7 +5,7 @@
 //
 //   gui_run_bench txt|txt+refresh|gui MASK    prints "<mode> <seconds> <tests run> <cpu seconds>"
 //                                             on stderr; the processor time is the process's, user
-//                                             and system, which a busy or shared machine sways less
+//                                             and system: a run that waits shows less than its seconds
 
 #include "bridge/HostTables.h"
 #include "bridge/WexelAdapter.h"
