@@ -556,8 +556,11 @@ void TRunDisplay::AddSuccess(const ITestPtr& test)
     TTreeNode* node = FTree.NodeOfTest(test);
     // The tree holds every test's children, so a leaf's test has none: a suite among them
     // counts no test case, and the count alone tells a test method, without the costlier
-    // question whether the test is a suite.
-    const bool method = node->HasChildren() ? TestFramework::IsTestMethod(test) : test->CountTestCases() == 1;
+    // question whether the test is a suite. Above the leaves that question comes first,
+    // as a suite's count walks its whole subtree.
+    const bool method = node->HasChildren()
+                            ? !TestFramework::Supports<TestFramework::ITestSuite>(test) && TestFramework::IsTestMethod(test)
+                            : test->CountTestCases() == 1;
     if (!method) {
         RaiseRunImage(node, RunImage::Passed);
         return;

@@ -314,6 +314,10 @@ void TQtRunView::RequestPaint()
 void TQtRunView::PaintLater()
 {
     FPending.Dirty = true;
+    // Asked at every test's start between paints: the flag spares the timer's own check.
+    if (FPaintTimerStarted)
+        return;
+    FPaintTimerStarted = true;
     if (!FPaintTimer->isActive()) {
         const qint64 waited = FPaintClock.isValid() ? FPaintClock.elapsed() : PaintInterval;
         FPaintTimer->start(static_cast<int>(std::max<qint64>(0, PaintInterval - waited)));
@@ -323,6 +327,7 @@ void TQtRunView::PaintLater()
 void TQtRunView::PaintNow()
 {
     FPaintTimer->stop();
+    FPaintTimerStarted = false;
     TTreeNode* scrollTo = FPendingScroll;
     FPendingScroll = nullptr;
     FPaintTree(scrollTo);

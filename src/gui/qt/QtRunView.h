@@ -125,6 +125,8 @@ private:
     // When the last paint ended, by the coarse clock.
     std::int64_t FPaintedAt = 0;
     QTimer* FPaintTimer = nullptr;
+    // The timer runs: set when PaintLater starts it, cleared by the paint it brings.
+    bool FPaintTimerStarted = false;
 };
 
 } // namespace GUITestRunner::QtLayer
