@@ -7,16 +7,36 @@
 #include "bridge/TestCaseQuill.h"
 #include "bridge/WexelAdapter.h"
 #include "core/TestRegistry.h"
+#include "core/TestSuite.h"
 #include "gui/GUITestRunner.h"
 #include "gui/RunnerLayer.h"
 
 #include <algorithm>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace GUITestRunner::Testing {
+
+// A suite of the given tests, as the window tests build their trees.
+inline TestFramework::ITestPtr Suite(std::string name, std::initializer_list<TestFramework::ITestPtr> children = {})
+{
+    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
+    for (const TestFramework::ITestPtr& child : children)
+        suite->AddTest(child);
+    return suite;
+}
+
+// The first node, in the tree's order, that shows the caption.
+inline TTreeNode& NodeCaptioned(TTreeNodes& nodes, const std::string& caption)
+{
+    for (TTreeNode* n = nodes.FirstNode(); n; n = nodes.GetNext(*n))
+        if (n->Caption == caption)
+            return *n;
+    throw std::runtime_error("no node " + caption);
+}
 
 // The script library as the window module hands it over: the bridge's host tables and
 // its adapter, if one is set.

@@ -70,13 +70,7 @@ ITestPtr Err(std::string name)
 {
     return Pass(std::move(name), [](TTestResult&) { throw Sys::Exception("boom"); });
 }
-ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children)
-{
-    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
-    for (const ITestPtr& child : children)
-        suite->AddTest(child);
-    return suite;
-}
+using GUITestRunner::Testing::Suite;
 
 class RunDisplayTest : public ::testing::Test {
 protected:
@@ -95,14 +89,7 @@ protected:
     }
     TRunDisplay& Display() { return Form->RunDisplay(); }
     const std::string& Cell(int cell) { return Display().Statistics()[static_cast<std::size_t>(cell)]; }
-    TTreeNode& Node(const std::string& caption)
-    {
-        TTreeNodes& nodes = Form->Tree().Nodes();
-        for (TTreeNode* n = nodes.FirstNode(); n; n = nodes.GetNext(*n))
-            if (n->Caption == caption)
-                return *n;
-        throw std::runtime_error("no node " + caption);
-    }
+    TTreeNode& Node(const std::string& caption) { return GUITestRunner::Testing::NodeCaptioned(Form->Tree().Nodes(), caption); }
     int Image(const std::string& caption) { return Node(caption).ImageIndex; }
     void Run() { Form->ExecuteAction(TActionId::RunAction); }
 };

@@ -33,13 +33,7 @@ ITestPtr Case(std::string name)
     return std::make_shared<TestFramework::TAbstractTest>(std::move(name));
 }
 
-ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children)
-{
-    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
-    for (const ITestPtr& child : children)
-        suite->AddTest(child);
-    return suite;
-}
+using GUITestRunner::Testing::Suite;
 
 // What the registry holds after discovery: a fresh tree, every test enabled.
 ITestPtr Registered()
@@ -85,14 +79,7 @@ protected:
 
     TActionList& Actions() { return Form->Actions(); }
     void Execute(A id) { Form->ExecuteAction(id); }
-    TTreeNode& Node(const std::string& caption)
-    {
-        TTreeNodes& nodes = Form->Tree().Nodes();
-        for (TTreeNode* n = nodes.FirstNode(); n; n = nodes.GetNext(*n))
-            if (n->Caption == caption)
-                return *n;
-        throw std::runtime_error("no node " + caption);
-    }
+    TTreeNode& Node(const std::string& caption) { return GUITestRunner::Testing::NodeCaptioned(Form->Tree().Nodes(), caption); }
     void Toggle(const std::string& caption)
     {
         Layer->Selected = &Node(caption);

@@ -25,13 +25,7 @@ ITestPtr Case(std::string name)
     return std::make_shared<TestFramework::TAbstractTest>(std::move(name));
 }
 
-ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children = {})
-{
-    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
-    for (const ITestPtr& child : children)
-        suite->AddTest(child);
-    return suite;
-}
+using GUITestRunner::Testing::Suite;
 
 ITestPtr Disabled(ITestPtr test)
 {
@@ -55,13 +49,7 @@ protected:
     }
     TTestTree& Tree() { return Form->Tree(); }
 
-    TTreeNode& Node(const std::string& caption)
-    {
-        for (TTreeNode* n = Tree().Nodes().FirstNode(); n; n = Tree().Nodes().GetNext(*n))
-            if (n->Caption == caption)
-                return *n;
-        throw std::runtime_error("no node " + caption);
-    }
+    TTreeNode& Node(const std::string& caption) { return GUITestRunner::Testing::NodeCaptioned(Tree().Nodes(), caption); }
     int Image(const std::string& caption) { return Node(caption).StateIndex; }
     void Select(const std::string& caption) { Layer.Selected = &Node(caption); }
     void Execute(TActionId id) { Form->ExecuteAction(id); }

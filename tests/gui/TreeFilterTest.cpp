@@ -56,13 +56,7 @@ private:
 
 ITestPtr Pass(std::string name) { return std::make_shared<TProbe>(std::move(name), false); }
 ITestPtr Fail(std::string name) { return std::make_shared<TProbe>(std::move(name), true); }
-ITestPtr Suite(std::string name, std::initializer_list<ITestPtr> children)
-{
-    auto suite = std::make_shared<TestFramework::TTestSuite>(std::move(name));
-    for (const ITestPtr& child : children)
-        suite->AddTest(child);
-    return suite;
-}
+using GUITestRunner::Testing::Suite;
 
 class TreeFilterTest : public ::testing::Test {
 protected:
@@ -77,14 +71,7 @@ protected:
         suite->SaveConfiguration(Form->ConfigFile(), false, true);
         Form->RunModal(suite);
     }
-    TTreeNode& Node(const std::string& caption)
-    {
-        TTreeNodes& nodes = Form->Tree().Nodes();
-        for (TTreeNode* n = nodes.FirstNode(); n; n = nodes.GetNext(*n))
-            if (n->Caption == caption)
-                return *n;
-        throw std::runtime_error("no node " + caption);
-    }
+    TTreeNode& Node(const std::string& caption) { return GUITestRunner::Testing::NodeCaptioned(Form->Tree().Nodes(), caption); }
     ITestPtr Test(const std::string& caption) { return Form->TestOfNode(&Node(caption)); }
     // The captions the tree shows, in pre-order, walking only shown children.
     std::string Shown()
