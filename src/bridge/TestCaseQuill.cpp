@@ -99,9 +99,12 @@ void TTestCaseQuill::RunWithFixture(TestFramework::TTestResult* testResult)
     SetFailsOnNoChecksExecuted(testResult->FailsIfNoChecksExecuted);
     SetFailsOnMemoryLeak(testResult->FailsIfMemoryLeaked);
     SetIgnoreSetUpTearDownLeaks(testResult->IgnoresMemoryLeakInSetUpTearDown);
-    if (testResult->ShouldRunTest(shared_from_this())) {
+    // What the base's RunWithFixture does, with one reference to this test for both.
+    const TestFramework::ITestPtr self = shared_from_this();
+    if (testResult->ShouldRunTest(self)) {
         ++testResult->RunTests;
-        TAbstractTest::RunWithFixture(testResult);
+        if (testResult->ShouldRunTest(self))
+            testResult->Run(self);
     }
 }
 

@@ -62,45 +62,46 @@ void TTestResult::Run(const ITestPtr& test)
         return;
     StartTest(test);
 
-    // Declared before the guarded part so that they are released after EndTest.
-    IRovedMemLeakMonitorPtr phaseMonitor;
-    IRovedMemLeakMonitorPtr testMonitor;
+    // Declared before the guarded part so that they are released after EndTest. They
+    // live on the stack: two allocations per test would cost more than the whole check.
+    TRovedMemLeakMonitor phaseMonitor;
+    TRovedMemLeakMonitor testMonitor;
     try {
         test->SetAllowedMemoryLeakSize(0);
         bool bodySucceeded = false;
-        bool isTestMethod = false;
+        // Whether the leak checks apply: the test's option first, so that a run without
+        // them never asks what kind of test this is (a suite would count its subtree).
+        bool checksLeaks = false;
         std::int32_t setUpChange = 0;
         std::int32_t bodyChange = 0;
         std::int32_t tearDownChange = 0;
         std::int32_t testChange = 0;
         std::int32_t leakIndex = 0;
         std::string leakMessage;
-        phaseMonitor = std::make_shared<TRovedMemLeakMonitor>();
-        testMonitor = std::make_shared<TRovedMemLeakMonitor>();
 
         if (RunTestSetUp(test)) {
-            testMonitor->MemLeakDetected(setUpChange);
-            phaseMonitor->MarkMemInUse();
+            testMonitor.MemLeakDetected(setUpChange);
+            phaseMonitor.MarkMemInUse();
             bodySucceeded = RunTestRun(test);
-            isTestMethod = IsTestMethod(test);
-            if (isTestMethod && test->GetFailsOnMemoryLeak())
-                phaseMonitor->MemLeakDetected(bodyChange);
+            checksLeaks = test->GetFailsOnMemoryLeak() && IsTestMethod(test);
+            if (checksLeaks)
+                phaseMonitor.MemLeakDetected(bodyChange);
         }
-        phaseMonitor->MarkMemInUse();
+        phaseMonitor.MarkMemInUse();
         RunTestTearDown(test);
-        phaseMonitor->MemLeakDetected(tearDownChange);
+        phaseMonitor.MemLeakDetected(tearDownChange);
 
         if (bodySucceeded) {
             bool leakFailed = false;
-            if (isTestMethod && test->GetFailsOnMemoryLeak()) {
-                bool leakDetected = testMonitor->MemLeakDetected(test->GetAllowedLeaksIterator(),
-                                                                 test->GetFailsOnMemoryRecovery(),
-                                                                 leakIndex, testChange);
+            if (test->GetFailsOnMemoryLeak() && (checksLeaks || IsTestMethod(test))) {
+                bool leakDetected = testMonitor.MemLeakDetected(test->GetAllowedLeaksIterator(),
+                                                                test->GetFailsOnMemoryRecovery(),
+                                                                leakIndex, testChange);
                 LeakIgnoredInSetUpTearDown =
                     IgnoresMemoryLeakInSetUpTearDown && bodyChange == 0 && leakDetected;
                 if (!LeakIgnoredInSetUpTearDown && leakDetected &&
-                    !testMonitor->GetMemoryUseMsg(test->GetFailsOnMemoryRecovery(), setUpChange,
-                                                  bodyChange, tearDownChange, testChange, leakMessage)) {
+                    !testMonitor.GetMemoryUseMsg(test->GetFailsOnMemoryRecovery(), setUpChange,
+                                                 bodyChange, tearDownChange, testChange, leakMessage)) {
                     AddFailure(test, MethodPtr, leakMessage);
                     leakFailed = true;
                 }
@@ -413,7 +414,8 @@ void ResetStopRequest() noexcept { StopRequested = false; }
 bool IsTestMethod(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, FrameworkUnit, __LINE__);
-    return test->CountTestCases() == 1 && !Supports<ITestSuite>(test);
+    // The kind first: a suite would count its whole subtree.
+    return dynamic_cast<const ITestSuite*>(test.get()) == nullptr && test->CountTestCases() == 1;
 }
 
 } // namespace TestFramework
