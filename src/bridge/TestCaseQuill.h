@@ -54,7 +54,8 @@ public:
 
     // Where the library declares the test, as Lua names it in messages ("Orders.lua"),
     // and the line; "" and 0 when the library does not say.
-    std::string DeclFile() const { return std::string(FDeclFile.In(FText->Positions)); }
+    std::string DeclFile() const { return std::string(DeclFileView()); }
+    std::string_view DeclFileView() const { return FDeclFile.In(FText->Positions); }
     int DeclLine() const { return FDeclLine; }
     // file must lie in the Positions of the test's text.
     void SetDeclaration(std::string_view file, int line);

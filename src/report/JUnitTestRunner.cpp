@@ -11,7 +11,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <unordered_set>
+#include <algorithm>
 #include <vector>
 
 namespace JUnitTestRunner {
@@ -40,7 +40,37 @@ struct TPendingSuite {
     std::string Timestamp;
     std::string Cases;
     TTotals Totals;
-    std::unordered_set<const TestFramework::ITest*> Reached;
+    // In the order reached: a run reaches the children in their order, so checking that
+    // no child was left out is one walk side by side, without a set built per test.
+    std::vector<const TestFramework::ITest*> Reached;
+
+    // A test is reached at its start and again at its outcome: kept once.
+    void Reach(const TestFramework::ITest* test)
+    {
+        if (Reached.empty() || Reached.back() != test)
+            Reached.push_back(test);
+    }
+
+    // The children of Suite that are not in Reached, in their order.
+    std::vector<ITestPtr> NotReached() const
+    {
+        std::vector<ITestPtr> left;
+        if (!Suite)
+            return left;
+        const TestFramework::TTestList& children = Suite->Tests();
+        std::size_t i = 0;
+        while (i < children.size() && i < Reached.size() && children[i].get() == Reached[i])
+            ++i;
+        if (i == children.size())
+            return left;
+        // Out of order, cut short, or a child listed twice: look each remaining child up.
+        std::vector<const TestFramework::ITest*> sorted(Reached);
+        std::sort(sorted.begin(), sorted.end());
+        for (; i < children.size(); ++i)
+            if (!std::binary_search(sorted.begin(), sorted.end(), children[i].get()))
+                left.push_back(children[i]);
+        return left;
+    }
 };
 
 bool IsTestCase(const ITestPtr& test) { return test->Tests().empty(); }
@@ -76,7 +106,7 @@ private:
 
     void Add(const ITestPtr& test, std::string record, std::uint64_t milliseconds, int TTotals::*counter = nullptr)
     {
-        Current().Reached.insert(test.get());
+        Current().Reach(test.get());
         Add(Current(), std::move(record), milliseconds, counter);
     }
 
@@ -110,7 +140,7 @@ private:
     // before its outcome.
     void TestStarted(const ITestPtr& test) override
     {
-        Current().Reached.insert(test.get());
+        Current().Reach(test.get());
         if (!IsTestCase(test) || !FHooks.BeginOutput)
             return;
         FHooks.BeginOutput();
@@ -125,9 +155,7 @@ private:
         if (!suite.Suite)
             return {};
         std::string records;
-        for (const ITestPtr& child : suite.Suite->Tests()) {
-            if (suite.Reached.count(child.get()))
-                continue;
+        for (const ITestPtr& child : suite.NotReached()) {
             if (IsTestCase(child))
                 AddNotRun(suite, child);
             else if (child->GetEnabled())
@@ -161,14 +189,17 @@ private:
     // The format has no place for free text between elements.
     std::string StatusLine(const ITestPtr&, const std::string&) override { return {}; }
 
+    // The most frequent record: built straight into its suite's text.
     std::string PassedTest(const ITestPtr& test) override
     {
         const TTestPosition position = PositionOf(test);
         const std::string output = OutputOf(test);
-        Add(test,
-            PassedTestCaseRecord(Current().Path, test->GetName(), test->ElapsedTestTime(),
-                                 {position.File, position.Line, output}),
-            test->ElapsedTestTime());
+        TPendingSuite& suite = Current();
+        suite.Reach(test.get());
+        const std::uint32_t milliseconds = test->ElapsedTestTime();
+        AppendPassedTestCaseRecord(suite.Cases, suite.Path, test->GetName(), milliseconds,
+                                   {position.File, position.Line, output});
+        Add(suite, {}, milliseconds);
         return {};
     }
 
@@ -202,7 +233,7 @@ private:
     std::string SkippedTest(const ITestPtr& test) override
     {
         if (!IsTestCase(test)) {
-            Current().Reached.insert(test.get());
+            Current().Reach(test.get());
             return {};
         }
         const TTestPosition position = PositionOf(test);
@@ -213,7 +244,7 @@ private:
 
     std::string SuiteHeader(const ITestPtr& suite) override
     {
-        Current().Reached.insert(suite.get());
+        Current().Reach(suite.get());
         std::string path = ChildPath(Current(), suite->GetName());
         FSuites.push_back({suite.get(), std::move(path), FormatTimestamp(Sys::Now()), {}, {}, {}});
         return {};

@@ -17,10 +17,18 @@ constexpr std::string_view RootStart = "<testsuites";
 // 64-bit millisecond count, with their attribute names and quotes.
 constexpr std::size_t TotalsWidth = 100;
 
+void AppendAttribute(std::string& out, std::string_view name, std::string_view value)
+{
+    out += ' ';
+    out.append(name).append("=\"");
+    XmlText::AppendEscapedUtf8Whitespace(out, value);
+    out += '"';
+}
+
 std::string Attribute(std::string_view name, std::string_view value)
 {
-    std::string a = " ";
-    a.append(name).append("=\"").append(XmlText::EscapeUtf8Whitespace(value)).append("\"");
+    std::string a;
+    AppendAttribute(a, name, value);
     return a;
 }
 
@@ -39,16 +47,28 @@ std::string Text(std::string_view text)
     return r;
 }
 
+void AppendCaseStart(std::string& out, std::string_view className, std::string_view testName,
+                     const TCaseDetails& details, std::uint64_t elapsedMilliseconds)
+{
+    out += "  <testcase";
+    AppendAttribute(out, "classname", className);
+    AppendAttribute(out, "name", testName);
+    if (!details.File.empty()) {
+        AppendAttribute(out, "file", details.File);
+        if (details.Line > 0)
+            AppendAttribute(out, "line", std::to_string(details.Line));
+    }
+    out += " time=\"";
+    XmlText::AppendSeconds(out, elapsedMilliseconds);
+    out += '"';
+}
+
 std::string CaseStart(std::string_view className, std::string_view testName, const TCaseDetails& details,
                       std::uint64_t elapsedMilliseconds)
 {
-    std::string r = "  <testcase" + Attribute("classname", className) + Attribute("name", testName);
-    if (!details.File.empty()) {
-        r += Attribute("file", details.File);
-        if (details.Line > 0)
-            r += Attribute("line", std::to_string(details.Line));
-    }
-    return r + Attribute("time", XmlText::FormatSeconds(elapsedMilliseconds));
+    std::string r;
+    AppendCaseStart(r, className, testName, details, elapsedMilliseconds);
+    return r;
 }
 
 // The end of a test case whose start tag is written up to its ">", after its outcome's
@@ -99,10 +119,19 @@ std::string HeaderWithTotalsRecord(const TTotals& totals)
 std::string PassedTestCaseRecord(std::string_view className, std::string_view testName,
                                  std::uint64_t elapsedMilliseconds, const TCaseDetails& details)
 {
-    std::string r = CaseStart(className, testName, details, elapsedMilliseconds);
+    std::string r;
+    AppendPassedTestCaseRecord(r, className, testName, elapsedMilliseconds, details);
+    return r;
+}
+
+void AppendPassedTestCaseRecord(std::string& out, std::string_view className, std::string_view testName,
+                                std::uint64_t elapsedMilliseconds, const TCaseDetails& details)
+{
+    AppendCaseStart(out, className, testName, details, elapsedMilliseconds);
     if (details.Output.empty())
-        return r + "/>\r\n";
-    return r + ">\r\n" + CaseEnd(details);
+        out += "/>\r\n";
+    else
+        out.append(">\r\n").append(CaseEnd(details));
 }
 
 std::string FailedTestCaseRecord(std::string_view className, std::string_view testName,

@@ -47,6 +47,9 @@ struct TCaseDetails {
 // class name and message, or a test that was not run (with the reason, when there is one).
 std::string PassedTestCaseRecord(std::string_view className, std::string_view testName,
                                  std::uint64_t elapsedMilliseconds, const TCaseDetails& details = {});
+// PassedTestCaseRecord appended to out, for the suite that gathers its cases' records.
+void AppendPassedTestCaseRecord(std::string& out, std::string_view className, std::string_view testName,
+                                std::uint64_t elapsedMilliseconds, const TCaseDetails& details = {});
 std::string FailedTestCaseRecord(std::string_view className, std::string_view testName,
                                  std::uint64_t elapsedMilliseconds, std::string_view exceptionClassName,
                                  std::string_view message, const TCaseDetails& details = {});

@@ -64,10 +64,8 @@ bool IsPlainAscii(unsigned char b)
 }
 
 template <typename AppendChar>
-std::string Transcode(std::string_view text, AppendChar append)
+void TranscodeInto(std::string& out, std::string_view text, AppendChar append)
 {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t run = i;
@@ -80,7 +78,29 @@ std::string Transcode(std::string_view text, AppendChar append)
         append(out, Sanitized(d.Char));
         i = run + d.Length;
     }
+}
+
+template <typename AppendChar>
+std::string Transcode(std::string_view text, AppendChar append)
+{
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    TranscodeInto(out, text, append);
     return out;
+}
+
+void AppendUtf8Whitespace(std::string& out, char32_t c)
+{
+    if (const char* entity = EntityFor(c))
+        out += entity;
+    else if (c == '\t')
+        out += "&#9;";
+    else if (c == '\n')
+        out += "&#10;";
+    else if (c == '\r')
+        out += "&#13;";
+    else
+        Sys::AppendUtf8(out, c);
 }
 
 } // namespace
@@ -112,18 +132,12 @@ std::string EscapeUtf8(std::string_view text)
 
 std::string EscapeUtf8Whitespace(std::string_view text)
 {
-    return Transcode(text, [](std::string& out, char32_t c) {
-        if (const char* entity = EntityFor(c))
-            out += entity;
-        else if (c == '\t')
-            out += "&#9;";
-        else if (c == '\n')
-            out += "&#10;";
-        else if (c == '\r')
-            out += "&#13;";
-        else
-            Sys::AppendUtf8(out, c);
-    });
+    return Transcode(text, AppendUtf8Whitespace);
+}
+
+void AppendEscapedUtf8Whitespace(std::string& out, std::string_view text)
+{
+    TranscodeInto(out, text, AppendUtf8Whitespace);
 }
 
 std::string CDataUtf8(std::string_view text)
@@ -140,13 +154,18 @@ std::string CDataUtf8(std::string_view text)
 std::string FormatSeconds(std::uint64_t milliseconds)
 {
     std::string out;
+    AppendSeconds(out, milliseconds);
+    return out;
+}
+
+void AppendSeconds(std::string& out, std::uint64_t milliseconds)
+{
     AppendDecimal(out, milliseconds / 1000);
     out += '.';
     const auto fraction = static_cast<unsigned>(milliseconds % 1000);
     out += static_cast<char>('0' + fraction / 100);
     out += static_cast<char>('0' + fraction / 10 % 10);
     out += static_cast<char>('0' + fraction % 10);
-    return out;
 }
 
 int SuccessRate(int runCount, int failureCount, int errorCount)

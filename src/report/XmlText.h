@@ -32,6 +32,9 @@ std::string EscapeUtf8(std::string_view text);
 // EscapeUtf8, and tab, LF and CR as character references: a parser normalises them to
 // blanks in an attribute value (and CR LF to LF in text); references survive both.
 std::string EscapeUtf8Whitespace(std::string_view text);
+// The same, appended to out: a report that builds a record per test builds no
+// intermediate text per value.
+void AppendEscapedUtf8Whitespace(std::string& out, std::string_view text);
 
 // The inside of a CDATA section of a UTF-8 document (the caller writes "<![CDATA[" and
 // "]]>"): no entity references, which a CDATA section would show literally, but every
@@ -41,6 +44,7 @@ std::string CDataUtf8(std::string_view text);
 // Milliseconds as seconds with three decimals and a point, whatever the process locale:
 // report readers parse these as numbers. 1234 -> "1.234", 5 -> "0.005".
 std::string FormatSeconds(std::uint64_t milliseconds);
+void AppendSeconds(std::string& out, std::uint64_t milliseconds);
 
 // The share of tests that ran without failure or error, in percent, truncated toward
 // zero; 100 when no test ran. Exact integer arithmetic: 57 of 100 is 57, where the

@@ -83,9 +83,16 @@ JUnitTestRunner::TTestPosition ScriptTestPosition(const TestFramework::ITestPtr&
     if (!wanted)
         return {};
     const auto* script = dynamic_cast<const Wexel::TTestCaseQuill*>(test.get());
-    if (!script || script->DeclFile().empty())
+    if (!script || script->DeclFileView().empty())
         return {};
-    return {JUnitTestRunner::ShownPath(script->DeclFile()), script->DeclLine()};
+    // Tests come library by library: the shown form of the last file (which asks the
+    // file system) serves the next test nearly always.
+    static std::string lastFile, lastShown;
+    if (script->DeclFileView() != lastFile) {
+        lastFile = script->DeclFileView();
+        lastShown = JUnitTestRunner::ShownPath(lastFile);
+    }
+    return {lastShown, script->DeclLine()};
 }
 
 JUnitTestRunner::TReportHooks JUnitHooks()

@@ -120,6 +120,24 @@ TEST_F(JUnitListener, AStoppedRunListsTheTestsItDidNotReach)
               std::string::npos) << report;
 }
 
+// A test object listed twice in one suite runs twice and is reached, not "not run", even
+// though the second run breaks the order in which the children were reached.
+TEST_F(JUnitListener, ATestListedTwiceInASuiteIsReportedTwiceAndNeverAsNotRun)
+{
+    auto a = std::make_shared<TTestSuite>("A");
+    auto twice = Passing("Twice");
+    a->AddTest(twice);
+    a->AddTest(twice);
+    a->AddTest(Passing("After"));
+    RegisterTest(a);
+    ReportRun::NoteStopCause("SIGTERM");
+    const std::string report = MaskTimes(RunToFile());
+    ReportRun::NoteStopCause(nullptr);
+    EXPECT_EQ(report.find("skipped message"), std::string::npos) << report;
+    EXPECT_NE(report.find(" <testsuite name=\"A\" tests=\"3\" failures=\"0\" errors=\"0\" skipped=\"0\""),
+              std::string::npos) << report;
+}
+
 // The hooks give each test case its position and what it wrote, taken once per test.
 TEST_F(JUnitListener, TestCasesCarryTheirPositionAndOutputFromTheHooks)
 {
