@@ -6,12 +6,12 @@
 #include "platform/Clock.h"
 #include "platform/TextUtils.h"
 #include "report/JUnitTestRunnerRecords.h"
+#include "report/ReachedTests.h"
 #include "report/ReportRun.h"
 #include "report/XmlReportListener.h"
 
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <vector>
 
 namespace JUnitTestRunner {
@@ -40,36 +40,12 @@ struct TPendingSuite {
     std::string Timestamp;
     std::string Cases;
     TTotals Totals;
-    // In the order reached: a run reaches the children in their order, so checking that
-    // no child was left out is one walk side by side, without a set built per test.
-    std::vector<const TestFramework::ITest*> Reached;
+    XmlReport::TReachedTests Reached;
 
-    // A test is reached at its start and again at its outcome: kept once.
-    void Reach(const TestFramework::ITest* test)
-    {
-        if (Reached.empty() || Reached.back() != test)
-            Reached.push_back(test);
-    }
-
-    // The children of Suite that are not in Reached, in their order.
+    void Reach(const TestFramework::ITest* test) { Reached.Reach(test); }
     std::vector<ITestPtr> NotReached() const
     {
-        std::vector<ITestPtr> left;
-        if (!Suite)
-            return left;
-        const TestFramework::TTestList& children = Suite->Tests();
-        std::size_t i = 0;
-        while (i < children.size() && i < Reached.size() && children[i].get() == Reached[i])
-            ++i;
-        if (i == children.size())
-            return left;
-        // Out of order, cut short, or a child listed twice: look each remaining child up.
-        std::vector<const TestFramework::ITest*> sorted(Reached);
-        std::sort(sorted.begin(), sorted.end());
-        for (; i < children.size(); ++i)
-            if (!std::binary_search(sorted.begin(), sorted.end(), children[i].get()))
-                left.push_back(children[i]);
-        return left;
+        return Suite ? Reached.NotReached(Suite->Tests()) : std::vector<ITestPtr>();
     }
 };
 

@@ -10,11 +10,11 @@
 #include "platform/Process.h"
 #include "report/ReportRun.h"
 #include "report/XMLTestRunner2Records.h"
+#include "report/ReachedTests.h"
 #include "report/XmlReportListener.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 namespace XMLTestRunner2 {
@@ -42,7 +42,7 @@ struct TOpenSuite {
     int Total = 0;
     int NotRun = 0;
     int Ran = 0; // enabled test cases below it that reached an outcome
-    std::unordered_set<const TestFramework::ITest*> Reached;
+    XmlReport::TReachedTests Reached;
 };
 
 class TXMLTestListener : public XmlReport::TXmlReportListener {
@@ -56,7 +56,7 @@ public:
 private:
     std::string CaseName(const ITestPtr& test) const
     {
-        return TestCaseName(RootSuiteName(), OpenSuites().SuitePathPrefix(), test->GetName());
+        return TestCaseName(FRootName, OpenSuites().SuitePathPrefix(), test->GetName());
     }
 
     static bool IsTestCase(const ITestPtr& test) { return test->Tests().empty(); }
@@ -64,7 +64,7 @@ private:
     // Counts a test case once, however many outcomes it has, in every suite around it.
     void Reached(const ITestPtr& test, bool ran)
     {
-        FOpen.back().Reached.insert(test.get());
+        FOpen.back().Reached.Reach(test.get());
         if (!ran || FLastRan == test.get())
             return;
         FLastRan = test.get();
@@ -80,15 +80,13 @@ private:
 
     // Test cases and suites among the children that a stopped run did not reach, listed
     // as not run; a suite with all its test cases inside.
-    std::string NotReached(TestFramework::ITest& suite, const std::unordered_set<const TestFramework::ITest*>* reached,
+    std::string NotReached(TestFramework::ITest& suite, const XmlReport::TReachedTests* reached,
                            const std::string& childPrefix)
     {
         std::string records;
-        for (const ITestPtr& child : suite.Tests()) {
-            if (reached && reached->count(child.get()))
-                continue;
+        for (const ITestPtr& child : reached ? reached->NotReached(suite.Tests()) : suite.Tests()) {
             if (IsTestCase(child) || !child->GetEnabled()) {
-                records += NotRunTestCaseRecord(TestCaseName(RootSuiteName(), childPrefix, child->GetName()));
+                records += NotRunTestCaseRecord(TestCaseName(FRootName, childPrefix, child->GetName()));
             } else {
                 const int total = child->CountTestCases();
                 records += SuiteStartRecord(childPrefix + child->GetName(), total, total) +
@@ -101,6 +99,8 @@ private:
     std::string RunHeader() override
     {
         FStartTicks = Sys::GetTickCount();
+        // The registry keeps its root for the whole run: its name is asked once, not per test.
+        FRootName = RootSuiteName();
         auto root = TestFramework::RegisteredTests();
         FTotal = root ? root->CountTestCases() : 0;
         const int enabled = root ? root->CountEnabledTestCases() : 0;
@@ -156,7 +156,7 @@ private:
 
     std::string SuiteHeader(const ITestPtr& suite) override
     {
-        FOpen.back().Reached.insert(suite.get());
+        FOpen.back().Reached.Reach(suite.get());
         const int total = suite->CountTestCases();
         const int notRun = total - suite->CountEnabledTestCases();
         const std::string name = OpenSuites().SuiteName(suite->GetName());
@@ -197,6 +197,7 @@ private:
     int FNotRun = 0;
     std::string FDate;
     std::string FTime;
+    std::string FRootName;
 };
 
 } // namespace

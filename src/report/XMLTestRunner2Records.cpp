@@ -16,15 +16,22 @@ const char* TrueFalse(bool value)
     return value ? "True" : "False";
 }
 
+void AppendTestCaseStart(std::string& r, std::string_view testCaseName, bool executed, bool success,
+                         std::uint64_t elapsedMilliseconds, std::string_view result)
+{
+    r.append("    <test-case name=\"");
+    XmlText::AppendEscapedUtf8(r, testCaseName);
+    r.append("\" executed=\"").append(TrueFalse(executed)).append("\" success=\"").append(TrueFalse(success));
+    r.append("\" time=\"");
+    XmlText::AppendSeconds(r, elapsedMilliseconds);
+    r.append("\" result=\"").append(result).append("\"");
+}
+
 std::string TestCaseStart(std::string_view testCaseName, bool executed, bool success,
                           std::uint64_t elapsedMilliseconds, std::string_view result)
 {
-    std::string r = "    <test-case name=\"";
-    r.append(XmlText::EscapeUtf8(testCaseName))
-        .append("\" executed=\"").append(TrueFalse(executed))
-        .append("\" success=\"").append(TrueFalse(success))
-        .append("\" time=\"").append(XmlText::FormatSeconds(elapsedMilliseconds))
-        .append("\" result=\"").append(result).append("\"");
+    std::string r;
+    AppendTestCaseStart(r, testCaseName, executed, success, elapsedMilliseconds, result);
     return r;
 }
 
@@ -99,7 +106,12 @@ std::string SuiteEndRecord()
 std::string PassedTestCaseRecord(std::string_view testCaseName, bool executed,
                                  std::uint64_t elapsedMilliseconds)
 {
-    return TestCaseStart(testCaseName, executed, true, elapsedMilliseconds, "Pass") + "/>\r\n";
+    std::string r;
+    // The literals and a time below a day: one allocation for the whole record.
+    r.reserve(testCaseName.size() + 112);
+    AppendTestCaseStart(r, testCaseName, executed, true, elapsedMilliseconds, "Pass");
+    r.append("/>\r\n");
+    return r;
 }
 
 std::string NotRunTestCaseRecord(std::string_view testCaseName)
@@ -152,8 +164,9 @@ bool IsReportRoot(std::string_view suiteName, std::string_view hostExeFileName)
 std::string TestCaseName(std::string_view rootSuiteName, std::string_view suitePathPrefix,
                          std::string_view testName)
 {
-    std::string name(rootSuiteName);
-    name.append(".").append(suitePathPrefix).append(testName);
+    std::string name;
+    name.reserve(rootSuiteName.size() + 1 + suitePathPrefix.size() + testName.size());
+    name.append(rootSuiteName).append(".").append(suitePathPrefix).append(testName);
     return name;
 }
 

@@ -51,7 +51,14 @@ std::string SuiteEndRecord()
 
 std::string PassedTestRecord(std::string_view testName)
 {
-    return "<Test name=\"" + XmlText::EscapeLatin1(testName) + "\" result=\"PASS\">\r\n</Test>\r\n";
+    constexpr std::string_view Start = "<Test name=\"";
+    constexpr std::string_view End = "\" result=\"PASS\">\r\n</Test>\r\n";
+    std::string r;
+    r.reserve(Start.size() + testName.size() + End.size());
+    r.append(Start);
+    XmlText::AppendEscapedLatin1(r, testName);
+    r.append(End);
+    return r;
 }
 
 std::string ErrorTestRecord(std::string_view testName, std::string_view exceptionClassName,

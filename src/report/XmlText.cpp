@@ -103,31 +103,47 @@ void AppendUtf8Whitespace(std::string& out, char32_t c)
         Sys::AppendUtf8(out, c);
 }
 
+void AppendLatin1(std::string& out, char32_t c)
+{
+    if (const char* entity = EntityFor(c)) {
+        out += entity;
+    } else if (c <= 0xFF) {
+        out += static_cast<char>(c);
+    } else {
+        out += "&#";
+        AppendDecimal(out, static_cast<std::uint32_t>(c));
+        out += ';';
+    }
+}
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (const char* entity = EntityFor(c))
+        out += entity;
+    else
+        Sys::AppendUtf8(out, c);
+}
+
 } // namespace
 
 std::string EscapeLatin1(std::string_view text)
 {
-    return Transcode(text, [](std::string& out, char32_t c) {
-        if (const char* entity = EntityFor(c)) {
-            out += entity;
-        } else if (c <= 0xFF) {
-            out += static_cast<char>(c);
-        } else {
-            out += "&#";
-            AppendDecimal(out, static_cast<std::uint32_t>(c));
-            out += ';';
-        }
-    });
+    return Transcode(text, AppendLatin1);
+}
+
+void AppendEscapedLatin1(std::string& out, std::string_view text)
+{
+    TranscodeInto(out, text, AppendLatin1);
 }
 
 std::string EscapeUtf8(std::string_view text)
 {
-    return Transcode(text, [](std::string& out, char32_t c) {
-        if (const char* entity = EntityFor(c))
-            out += entity;
-        else
-            Sys::AppendUtf8(out, c);
-    });
+    return Transcode(text, AppendUtf8);
+}
+
+void AppendEscapedUtf8(std::string& out, std::string_view text)
+{
+    TranscodeInto(out, text, AppendUtf8);
 }
 
 std::string EscapeUtf8Whitespace(std::string_view text)

@@ -1,5 +1,7 @@
 #pragma once
-// Escaping and encoding for the two XML reports, and the numbers they print.
+// Escaping and encoding for the two XML reports, and the numbers they print. Each text
+// function has an Append form that writes to the end of a record being built, so that a
+// record per test costs no intermediate text per value.
 //
 // Values arrive as narrow strings holding UTF-8, but nothing guarantees that: a test name
 // or a message may carry bytes from another code page, control characters or markup.
@@ -24,16 +26,16 @@ inline constexpr char32_t ReplacementChar = U'\uFFFD';
 // characters up to U+00FF as their single byte, all others as decimal character
 // references ("&#8364;").
 std::string EscapeLatin1(std::string_view text);
+void AppendEscapedLatin1(std::string& out, std::string_view text);
 
 // A value for an attribute or for text content of a UTF-8 document: valid UTF-8 out,
 // a character outside the basic plane as one four-byte sequence.
 std::string EscapeUtf8(std::string_view text);
+void AppendEscapedUtf8(std::string& out, std::string_view text);
 
 // EscapeUtf8, and tab, LF and CR as character references: a parser normalises them to
 // blanks in an attribute value (and CR LF to LF in text); references survive both.
 std::string EscapeUtf8Whitespace(std::string_view text);
-// The same, appended to out: a report that builds a record per test builds no
-// intermediate text per value.
 void AppendEscapedUtf8Whitespace(std::string& out, std::string_view text);
 
 // The inside of a CDATA section of a UTF-8 document (the caller writes "<![CDATA[" and

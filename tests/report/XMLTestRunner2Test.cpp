@@ -156,3 +156,24 @@ TEST_F(XMLTestRunner2Listener, ClosesSuitesThatNeverEnded)
     EXPECT_TRUE(doc.select_node("/test-results/test-suite[@name='Deep']/results/test-suite[@name='Deep.Inner']"));
     EXPECT_TRUE(doc.select_node("/test-results/statistics"));
 }
+
+// A stopped run lists the tests it did not reach as not executed; a test listed twice in
+// its suite ran both times and is never among them.
+TEST_F(XMLTestRunner2Listener, AStoppedRunListsOnlyTheTestsItDidNotReach)
+{
+    auto a = std::make_shared<TTestSuite>("A");
+    auto twice = Passing("Twice");
+    a->AddTest(twice);
+    a->AddTest(twice);
+    a->AddTest(std::make_shared<TBodyTest>("Stops", [](TBodyTest&) { TestFramework::RequestStop(); }));
+    a->AddTest(Passing("Later"));
+    RegisterTest(a);
+    const std::string report = RunToFile();
+    TestFramework::ResetStopRequest();
+    EXPECT_EQ(XmllintComplaint(report), "") << report;
+    const std::string root = RootName();
+    EXPECT_NE(report.find("    <test-case name=\"" + root + ".A.Later\" executed=\"False\"/>\r\n"), std::string::npos)
+        << report;
+    EXPECT_EQ(report.find(".A.Twice\" executed=\"False\""), std::string::npos) << report;
+    EXPECT_EQ(report.find(".A.Stops\" executed=\"False\""), std::string::npos) << report;
+}
