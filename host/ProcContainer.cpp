@@ -15,6 +15,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <unordered_map>
 #include <unordered_set>
@@ -197,6 +198,9 @@ struct TCallRequest {
     int EnvRef;
     const std::string* Proc;
     const std::vector<std::unique_ptr<TOneCallParameter>>* Params;
+    // Where the state keeps the procedure's name as a Lua string (LUA_NOREF until the
+    // first call): a name interned anew for every test costs as much as the lookup.
+    int* ProcNameRef = nullptr;
     TCallOutcome Outcome = TCallOutcome::Answered;
     const char* TypeName = "";
 };
@@ -205,7 +209,15 @@ int CallProcedure(lua_State* L)
 {
     auto* req = static_cast<TCallRequest*>(lua_touserdata(L, 1));
     lua_rawgeti(L, LUA_REGISTRYINDEX, req->EnvRef);
-    lua_pushlstring(L, req->Proc->data(), req->Proc->size());
+    if (req->ProcNameRef && *req->ProcNameRef != LUA_NOREF) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, *req->ProcNameRef);
+    } else {
+        lua_pushlstring(L, req->Proc->data(), req->Proc->size());
+        if (req->ProcNameRef) {
+            lua_pushvalue(L, -1);
+            *req->ProcNameRef = luaL_ref(L, LUA_REGISTRYINDEX);
+        }
+    }
     // Only the library's own globals are its procedures, not the shared ones behind them.
     int type = lua_rawget(L, -2);
     if (type != LUA_TFUNCTION) {
@@ -370,6 +382,8 @@ struct TProcContainer::TImpl {
             return State.get();
         if (Closing)
             throw EHostError("the script engine is shutting down");
+        // References into the registry of a state that is gone.
+        ProcNames.clear();
         TLuaState state(luaL_newstate());
         if (!state)
             throw EHostError("cannot create the script engine: not enough memory");
@@ -431,6 +445,17 @@ struct TProcContainer::TImpl {
     // What scripts keep through host.remember. It belongs to the process, not to the
     // state, so that a reset does not take from a script what it learned before.
     std::unordered_map<std::string, std::string> Remembered;
+    // The registry references of the names of the procedures called in this state. A
+    // deque, so that the slot a call holds stays where it is when a nested call adds one.
+    std::deque<std::pair<std::string, int>> ProcNames;
+
+    int* ProcNameSlot(const std::string& proc)
+    {
+        for (auto& [name, ref] : ProcNames)
+            if (name == proc)
+                return &ref;
+        return &ProcNames.emplace_back(proc, LUA_NOREF).second;
+    }
     int Depth = 0;
     bool Closing = false;
     double LibraryTimeLimit = 0;
@@ -605,7 +630,8 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     // The library's main chunk counts as part of the call, so that a library that hangs
     // while it loads is stopped too.
     TRunningCall running(L, timeLimit);
-    TCallBody body{FImpl.get(), L, &library, TCallRequest{LUA_NOREF, &proc, &params}, LUA_OK, {}, false, {}};
+    TCallBody body{FImpl.get(), L, &library, TCallRequest{LUA_NOREF, &proc, &params, FImpl->ProcNameSlot(proc)},
+                   LUA_OK, {}, false, {}};
     const Sys::TScriptCallEnd end = Sys::RunScriptCall(RunCallBody, &body, OnPoke);
     if (end != Sys::TScriptCallEnd::Returned) {
         // Nothing will wait for the commands the call started any more.

@@ -68,7 +68,7 @@ extern TWexelAdapter* WexelAdapter;
 // TWexelAdapter::RunTest): it decides nothing itself. "##pass nochecks" is a pass that ran
 // no check; a plain "##pass" counts as one that did, also from a library that does not
 // say.
-bool MapRunTestAnswer(const std::string& answer);
+bool MapRunTestAnswer(std::string_view answer);
 
 // Cuts a name to at most MaxNameLength characters (UTF-8 aware: never inside a character).
 std::string CutName(const std::string& name);

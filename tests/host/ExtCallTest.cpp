@@ -276,6 +276,23 @@ TEST_F(ExtCallTest, LibraryThatFailsToLoadIsTriedAgainNextTime)
     EXPECT_EQ(Call(lib, "Run"), "ran");
 }
 
+// Each call looks its procedure up anew, whichever names came before it and whatever the
+// library did to its globals, also in the new state after a reset.
+TEST_F(ExtCallTest, EachCallFindsTheProcedureTheLibraryHoldsNow)
+{
+    auto lib = Library("Swaps.qlx", "function First() return 'first' end\n"
+                                    "function Second() First = function() return 'replaced' end return 'second' end\n");
+    EXPECT_EQ(Call(lib, "First"), "first");
+    EXPECT_EQ(Call(lib, "Second"), "second");
+    EXPECT_EQ(Call(lib, "First"), "replaced");
+    EXPECT_NE(Failure(lib, "Third").find("the library has no procedure Third"), std::string::npos);
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "Second"), "second");
+    EXPECT_EQ(Call(lib, "First"), "replaced");
+    ResetProcContainer();
+    EXPECT_EQ(Call(lib, "First"), "first");
+}
+
 TEST_F(ExtCallTest, LibrariesHaveTheirOwnGlobals)
 {
     auto a = Library("A.qlx", "Name = 'a'\nfunction Get() return Name end\n");
