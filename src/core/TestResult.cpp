@@ -237,14 +237,17 @@ void TTestResult::RunSuite(const ITestPtr& test)
 namespace {
 
 // Calls f for each listener registered when the notification began, in order, until f
-// answers false. Indexes and a held reference, not iterators: a listener may add another
-// listener (the window adds itself) or release the list from inside a notification; a
-// listener added so is told from the next notification on.
+// answers false. Indexes, not iterators: a listener may add another listener (the window
+// adds itself) from inside a notification, which may move the list; a listener added so
+// is told from the next notification on. The listener itself is reached through a plain
+// pointer: the list never lets one go before the result is destroyed, and a counted
+// reference per listener and notification would cost two atomic operations each, several
+// times per test.
 template <class F>
 bool EachListener(const std::vector<ITestListenerPtr>& listeners, F&& f)
 {
     for (std::size_t i = 0, count = listeners.size(); i < count && i < listeners.size(); ++i) {
-        const ITestListenerPtr listener = listeners[i];
+        ITestListener* listener = listeners[i].get();
         if (!f(*listener))
             return false;
     }

@@ -47,11 +47,12 @@ void TTestSuite::RunTest(TTestResult* testResult)
     ITestPtr self = shared_from_this();
     testResult->StartSuite(self);
     // Children may be added while a run walks the list (a test that registers more
-    // tests); iterate by index so that growth never invalidates the walk.
+    // tests); iterate by index so that growth never invalidates the walk. A child is
+    // never removed, so the list keeps it alive while it runs.
     for (std::size_t i = 0; i < FTests.size(); ++i) {
         if (testResult->ShouldStop())
             break;
-        ITestPtr child = FTests[i];
+        ITest* child = FTests[i].get();
         child->RunWithFixture(testResult);
     }
     testResult->EndSuite(self);
