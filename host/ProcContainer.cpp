@@ -194,6 +194,55 @@ int LoadChunk(lua_State* L)
 
 enum class TCallOutcome { Answered, NoProcedure, NotAProcedure, BadResult };
 
+// Strings that a procedure expects the next calls to pass, in the order it expects them:
+// the test library hands back its test paths beside the listing, and the runner then
+// runs them in that order. An argument that is the next of them is pushed as that Lua
+// string; pushing a copy would hash it and look it up among every string of the state,
+// which in a state of a million tests is a cache miss or more per call.
+struct TArgumentHints {
+    int Ref = LUA_NOREF;  // the table of strings, in the registry
+    lua_Integer Next = 1; // the hint the next argument most likely is
+    int Misses = 0;       // arguments in a row that were none of the hints looked at
+};
+
+// Hints looked at per argument, so that a run that leaves a few tests out keeps its place.
+constexpr int HintProbes = 4;
+// After this many misses in a row the calls come in another order (shuffled, filtered):
+// the hints are no longer looked at.
+constexpr int MaxHintMisses = 64;
+
+// Pushes a string argument, as the hinted Lua string when it is one of the next hints.
+// Nothing here has a destructor: a Lua error may jump out.
+void PushArgument(lua_State* L, const std::string& argument, TArgumentHints* hints)
+{
+    if (hints && hints->Ref != LUA_NOREF && hints->Misses < MaxHintMisses) {
+        lua_rawgeti(L, LUA_REGISTRYINDEX, hints->Ref);
+        lua_Integer at = hints->Next;
+        for (int probe = 0; probe < HintProbes; ++probe, ++at) {
+            if (lua_rawgeti(L, -1, at) != LUA_TSTRING) {
+                lua_pop(L, 1);
+                // Past the last hint: a repeated run starts again from the first.
+                if (at == 1)
+                    break;
+                at = 0;
+                continue;
+            }
+            std::size_t length = 0;
+            const char* hint = lua_tolstring(L, -1, &length);
+            if (length == argument.size() && std::memcmp(hint, argument.data(), length) == 0) {
+                lua_remove(L, -2);
+                hints->Next = at + 1;
+                hints->Misses = 0;
+                return;
+            }
+            lua_pop(L, 1);
+        }
+        lua_pop(L, 1);
+        ++hints->Misses;
+    }
+    lua_pushlstring(L, argument.data(), argument.size());
+}
+
 struct TCallRequest {
     int EnvRef;
     const std::string* Proc;
@@ -201,6 +250,7 @@ struct TCallRequest {
     // Where the state keeps the procedure's name as a Lua string (LUA_NOREF until the
     // first call): a name interned anew for every test costs as much as the lookup.
     int* ProcNameRef = nullptr;
+    TArgumentHints* Hints = nullptr;
     TCallOutcome Outcome = TCallOutcome::Answered;
     const char* TypeName = "";
 };
@@ -229,11 +279,20 @@ int CallProcedure(lua_State* L)
     luaL_checkstack(L, count, "too many parameters");
     for (const auto& param : *req->Params) {
         if (param->IsAssigned())
-            lua_pushlstring(L, param->GetAsString().data(), param->GetAsString().size());
+            PushArgument(L, param->GetAsString(), req->Hints);
         else
             lua_pushnil(L);
     }
-    lua_call(L, count, 1);
+    lua_call(L, count, 2);
+    // A table beside the answer: the arguments the procedure expects next.
+    if (req->Hints && lua_istable(L, -1)) {
+        luaL_unref(L, LUA_REGISTRYINDEX, req->Hints->Ref);
+        req->Hints->Ref = luaL_ref(L, LUA_REGISTRYINDEX);
+        req->Hints->Next = 1;
+        req->Hints->Misses = 0;
+    } else {
+        lua_pop(L, 1);
+    }
     switch (lua_type(L, -1)) {
     case LUA_TSTRING:
         break;
@@ -384,6 +443,7 @@ struct TProcContainer::TImpl {
             throw EHostError("the script engine is shutting down");
         // References into the registry of a state that is gone.
         ProcNames.clear();
+        Hints = {};
         TLuaState state(luaL_newstate());
         if (!state)
             throw EHostError("cannot create the script engine: not enough memory");
@@ -448,6 +508,7 @@ struct TProcContainer::TImpl {
     // The registry references of the names of the procedures called in this state. A
     // deque, so that the slot a call holds stays where it is when a nested call adds one.
     std::deque<std::pair<std::string, int>> ProcNames;
+    TArgumentHints Hints;
 
     int* ProcNameSlot(const std::string& proc)
     {
@@ -630,7 +691,8 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     // The library's main chunk counts as part of the call, so that a library that hangs
     // while it loads is stopped too.
     TRunningCall running(L, timeLimit);
-    TCallBody body{FImpl.get(), L, &library, TCallRequest{LUA_NOREF, &proc, &params, FImpl->ProcNameSlot(proc)},
+    TCallBody body{FImpl.get(), L, &library,
+                   TCallRequest{LUA_NOREF, &proc, &params, FImpl->ProcNameSlot(proc), &FImpl->Hints},
                    LUA_OK, {}, false, {}};
     const Sys::TScriptCallEnd end = Sys::RunScriptCall(RunCallBody, &body, OnPoke);
     if (end != Sys::TScriptCallEnd::Returned) {

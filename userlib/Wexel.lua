@@ -869,7 +869,8 @@ end
 
 -- The listing is joined once from all paths: joining runs and libraries first would leave
 -- each intermediate text behind, as garbage as large as the listing, until the collector
--- next comes round.
+-- next comes round. The paths themselves go back beside it: the host then passes each
+-- path to RunTest as the string this state already holds, without looking it up again.
 function FindTests(mask)
   local paths, count = {}, 0
   for _, library in ipairs(libraries_of(mask)) do
@@ -879,7 +880,7 @@ function FindTests(mask)
       count = count + size
     end
   end
-  return concat(paths, "\n")
+  return concat(paths, "\n"), paths
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a

@@ -293,6 +293,30 @@ TEST_F(ExtCallTest, EachCallFindsTheProcedureTheLibraryHoldsNow)
     EXPECT_EQ(Call(lib, "First"), "first");
 }
 
+// A procedure may hand back, beside its answer, the strings it expects later calls to
+// pass. Whatever order the calls then take (the expected one, one that skips some, goes
+// back, repeats from the start, passes strings that only begin like a hint, or goes on
+// long enough in another order that the hints are given up), each argument arrives
+// exactly as given, and a new list of hints replaces the old.
+TEST_F(ExtCallTest, ArgumentsArriveAsGivenWhateverHintsTheLibraryGave)
+{
+    auto lib = Library("Hints.qlx", "function List(s) return 'listed', {s .. '/1', s .. '/2', s .. '/3', 'b/1'} end\n"
+                                    "function Echo(s) return '[' .. s .. ']' end\n");
+    auto echoes = [&](const std::vector<std::string>& arguments) {
+        for (const std::string& argument : arguments)
+            EXPECT_EQ(Call(lib, "Echo", {argument}), "[" + argument + "]");
+    };
+    EXPECT_EQ(Call(lib, "List", {std::string("a")}), "listed");
+    echoes({"a/1", "a/2", "a/3", "b/1", "a/1", "a/3", "a/", "a/11", "b/1", "a/1", "x", "a/2", "", std::string("a/3\0z", 5)});
+    std::vector<std::string> others;
+    for (int i = 0; i < 80; ++i)
+        others.push_back("c/" + std::to_string(i));
+    echoes(others);
+    echoes({"a/1", "a/2"});
+    EXPECT_EQ(Call(lib, "List", {std::string("d")}), "listed");
+    echoes({"d/1", "a/2", "d/2", "d/3", "b/1", "d/1"});
+}
+
 TEST_F(ExtCallTest, LibrariesHaveTheirOwnGlobals)
 {
     auto a = Library("A.qlx", "Name = 'a'\nfunction Get() return Name end\n");
