@@ -62,3 +62,20 @@ TEST(LeakStep, DecidesOnlyForPassingBodiesAndNeverFailsATest)
     EXPECT_FALSE(result.LeakIgnoredInSetUpTearDown);
     EXPECT_EQ(std::count(log.begin(), log.end(), "AddSuccess(a)"), 0);
 }
+
+// Only test methods reach the leak decision: a suite that ends after its last test must
+// not overwrite what that test's decision left behind.
+TEST(LeakStep, ASuiteAroundTheTestsNeverTakesTheDecision)
+{
+    TLog log;
+    TTestResult result;
+    result.FailsIfMemoryLeaked = true;
+    result.IgnoresMemoryLeakInSetUpTearDown = true;
+    auto suite = std::make_shared<TTestSuite>("s");
+    auto test = std::make_shared<TFakeTest>("a", log);
+    test->OnRunTest = [&] { test->SetAllowedMemoryLeakSize(5); };
+    suite->AddTest(test);
+    result.Run(suite);
+    EXPECT_TRUE(result.LeakIgnoredInSetUpTearDown);
+    EXPECT_TRUE(result.WasSuccessful());
+}

@@ -187,3 +187,27 @@ TEST(XmlText, SuccessRateTruncatesTheExactPercentage)
     EXPECT_EQ(SuccessRate(2, 1, 1), 0);
     EXPECT_EQ(SuccessRate(2000000000, 0, 1), 99); // no overflow in the product
 }
+
+// The append forms leave what is already there alone and add exactly what the text forms
+// return, for markup, controls, broken UTF-8 and characters outside the basic plane.
+TEST(XmlText, AppendFormsAddExactlyWhatTheTextFormsReturn)
+{
+    const std::vector<std::string> texts = {"", "plain", "a<b>&\"c\"", "tab\tline\ncr\r", std::string("nul\0x", 5),
+                                            "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80", "broken \xC3 \xFF end"};
+    for (const std::string prefix : {"", "x", "]]", "&amp;"}) {
+        for (const std::string& text : texts) {
+            std::string out = prefix;
+            AppendEscapedLatin1(out, text);
+            EXPECT_EQ(out, prefix + EscapeLatin1(text)) << text;
+            out = prefix;
+            AppendEscapedUtf8(out, text);
+            EXPECT_EQ(out, prefix + EscapeUtf8(text)) << text;
+            out = prefix;
+            AppendEscapedUtf8Whitespace(out, text);
+            EXPECT_EQ(out, prefix + EscapeUtf8Whitespace(text)) << text;
+        }
+        std::string out = prefix;
+        AppendSeconds(out, 1234);
+        EXPECT_EQ(out, prefix + "1.234");
+    }
+}
