@@ -473,7 +473,8 @@ end
 
 function api.check_equals(expected, actual, message)
   checks = checks + 1
-  if not deep_equal(expected, actual) then
+  -- Most checks compare equal plain values: settled here without a call.
+  if not rawequal(expected, actual) and not deep_equal(expected, actual) then
     fail_with(equals_failure(expected, actual, message))
   end
 end
