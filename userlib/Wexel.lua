@@ -565,13 +565,15 @@ local declaring = nil
 -- What declaring a test needs, kept in locals rather than in the library's tables, so
 -- that each declaration touches as few tables as it can: the library's known names, the
 -- suite declared into now, its tests, its path with the "/" that ends it, its letter-case
--- group, and the run being filled and its length.
+-- group (nil while the library has no two names that differ only in letter case), and
+-- the run being filled and its length.
 local decl_known = nil
 local decl_suite, decl_tests, decl_prefix, decl_group = nil, nil, nil, nil
 local decl_run, decl_run_size = nil, 0
 
 local function declare_into(suite)
-  decl_suite, decl_tests, decl_prefix, decl_group = suite, suite.tests, suite.path .. "/", suite.group
+  decl_suite, decl_tests, decl_prefix = suite, suite.tests, suite.path .. "/"
+  decl_group = declaring and declaring.case_checked and suite.group or nil
   decl_run, decl_run_size = nil, 0
 end
 
@@ -594,14 +596,48 @@ end
 -- Suites whose paths differ only in letter case share one table of their tests' names
 -- folded to lower case (to the path of the first such test): the runner merges such
 -- suites, so two such tests would become one name twice.
+-- Two paths can only meet there when two suite paths, or two names, of the library differ
+-- only in letter case, which is rare; until the library has such a pair, no test is
+-- written into the tables, and the first pair fills them with the tests declared so far.
+local function check_letter_case(library)
+  if library.case_checked then return end
+  library.case_checked = true
+  for _, run in ipairs(library.runs) do
+    local group, start = run.suite.group, #run.suite.path + 2
+    for i = 1, #run do
+      local path = run[i]
+      local folded = lower(sub(path, start))
+      if not group[folded] then group[folded] = path end
+    end
+  end
+  decl_group = decl_suite and decl_suite.group
+end
+
 local function new_suite(library, path, parent)
   local folded = lower(path)
   local group = library.folded[folded]
   if not group then
     group = {}
     library.folded[folded] = group
+  elseif declaring == library then
+    check_letter_case(library)
   end
   return { path = path, parent = parent, tests = {}, group = group }
+end
+
+-- A name met for the first time in the library: its folded form, and whether another
+-- name has the same one.
+local function fold_name(name)
+  local folded = lower(name)
+  decl_known[name] = folded
+  local folds = declaring.folded_names
+  local other = folds[folded]
+  if not other then
+    folds[folded] = name
+  elseif other ~= name then
+    check_letter_case(declaring)
+  end
+  return folded
 end
 
 function api.suite(name, body)
@@ -630,8 +666,7 @@ function api.test(name, fn)
   local folded = decl_known[name]
   if not folded then
     if bad_name(name) then name_error("test", name) end
-    folded = lower(name)
-    decl_known[name] = folded
+    folded = fold_name(name)
   end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
@@ -642,12 +677,14 @@ function api.test(name, fn)
     error("test " .. path .. " is declared twice", 2)
   end
   local group = decl_group
-  local other = group[folded]
-  if other then
-    error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
-      " differ only in letter case", 2)
+  if group then
+    local other = group[folded]
+    if other then
+      error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
+        " differ only in letter case", 2)
+    end
+    group[folded] = path
   end
-  group[folded] = path
   tests[path] = fn
   local run = decl_run
   if not run then
@@ -757,7 +794,7 @@ local function read_file(path)
 end
 
 local function new_library(name)
-  local library = { name = name, suites = {}, runs = {}, folded = {}, known_names = {} }
+  local library = { name = name, suites = {}, runs = {}, folded = {}, known_names = {}, folded_names = {} }
   local root = new_suite(library, name, nil)
   library.suites[name] = root
   library.current = root
@@ -810,6 +847,7 @@ local function load_library(path)
   end
   for _, suite in next, library.suites do suite.group = nil end
   library.run, library.current, library.folded, library.known_names = nil, nil, nil, nil
+  library.folded_names, library.case_checked = nil, nil
 
   libraries[path] = library
   index_by_name(library, path)

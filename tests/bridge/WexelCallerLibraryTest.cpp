@@ -356,6 +356,22 @@ TEST_F(WexelLibraryTest, PathsThatDifferOnlyInLetterCaseDoNotLoad)
     a = RunLibrary(ExeDir(), "Names", "test('Run', function() end)\ntest('RUN', function() end)\n");
     EXPECT_EQ(a["(load)"], "##exception Names.qlx:2: test Names/RUN is declared twice: Names/Run and "
                            "Names/RUN differ only in letter case");
+    // Names that differ only in letter case in different suites are no clash, but the
+    // tests declared before them must still be known to a later case-variant suite.
+    a = RunLibrary(ExeDir(), "Later",
+                   "suite('Pricing', function() test('Round', function() check(true) end)\n"
+                   "  test('Other', function() check(true) end) end)\n"
+                   "suite('Tax', function() test('ROUND', function() check(true) end) end)\n"
+                   "suite('pricing', function() test('other', function() check(true) end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Later.qlx:4: test Later/pricing/other is declared twice: "
+                           "Later/Pricing/Other and Later/pricing/other differ only in letter case");
+    a = RunLibrary(ExeDir(), "Fine",
+                   "suite('A', function() test('Run', function() check(true) end) end)\n"
+                   "suite('B', function() test('RUN', function() check(true) end)\n"
+                   "  test('Walk', function() check(true) end) end)\n"
+                   "suite('b', function() test('Swim', function() check(true) end) end)\n");
+    EXPECT_EQ(a, (std::map<std::string, std::string>{
+                     {"Run", "##pass"}, {"RUN", "##pass"}, {"Walk", "##pass"}, {"Swim", "##pass"}}));
 }
 
 // A test that replaces the functions everyone shares changes nothing for the tests after
