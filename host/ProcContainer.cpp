@@ -191,7 +191,7 @@ int LoadChunk(lua_State* L)
     return 0;
 }
 
-enum class TCallOutcome { Answered, NoProcedure, NotAProcedure, BadResult };
+enum class TCallOutcome { Answered, AnsweredLines, NoProcedure, NotAProcedure, BadResult, BadLine };
 
 struct TCallRequest {
     int EnvRef;
@@ -199,7 +199,59 @@ struct TCallRequest {
     const std::vector<std::unique_ptr<TOneCallParameter>>* Params;
     TCallOutcome Outcome = TCallOutcome::Answered;
     const char* TypeName = "";
+    std::size_t LinesSize = 0; // of an answer of lines, joined
 };
+
+// The metatable that marks a table made by host.lines; known by its address.
+char LinesKey;
+
+bool IsLines(lua_State* L, int index)
+{
+    if (!lua_getmetatable(L, index))
+        return false;
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
+    const bool lines = lua_rawequal(L, -1, -2);
+    lua_pop(L, 2);
+    return lines;
+}
+
+// Calls each(text, size) for every line of the table of lines at index: its elements
+// from 1 to its length, each a string or a list of strings. Returns the type name of the
+// first element that is neither, or nullptr. Raises nothing and needs two free slots, so
+// that it serves both inside and outside a protected call.
+template <class F>
+const char* ForEachLine(lua_State* L, int index, F&& each)
+{
+    index = lua_absindex(L, index);
+    const lua_Integer count = static_cast<lua_Integer>(lua_rawlen(L, index));
+    for (lua_Integer i = 1; i <= count; ++i) {
+        const int type = lua_rawgeti(L, index, i);
+        if (type == LUA_TTABLE) {
+            const lua_Integer inner = static_cast<lua_Integer>(lua_rawlen(L, -1));
+            for (lua_Integer j = 1; j <= inner; ++j) {
+                if (lua_rawgeti(L, -1, j) != LUA_TSTRING) {
+                    const char* name = luaL_typename(L, -1);
+                    lua_pop(L, 2);
+                    return name;
+                }
+                std::size_t size = 0;
+                const char* text = lua_tolstring(L, -1, &size);
+                each(text, size);
+                lua_pop(L, 1);
+            }
+        } else if (type == LUA_TSTRING) {
+            std::size_t size = 0;
+            const char* text = lua_tolstring(L, -1, &size);
+            each(text, size);
+        } else {
+            const char* name = luaL_typename(L, -1);
+            lua_pop(L, 1);
+            return name;
+        }
+        lua_pop(L, 1);
+    }
+    return nullptr;
+}
 
 int CallProcedure(lua_State* L)
 {
@@ -231,6 +283,25 @@ int CallProcedure(lua_State* L)
     case LUA_TNIL:
         lua_pushliteral(L, "");
         break;
+    case LUA_TTABLE:
+        if (IsLines(L, -1)) {
+            // Measured here, joined by the caller outside the protected call: a long
+            // answer is made once, where it is used, and never becomes a script string.
+            std::size_t size = 0, lines = 0;
+            const char* bad = ForEachLine(L, -1, [&](const char*, std::size_t length) {
+                size += length;
+                ++lines;
+            });
+            if (bad) {
+                req->Outcome = TCallOutcome::BadLine;
+                req->TypeName = bad;
+                return 0;
+            }
+            req->Outcome = TCallOutcome::AnsweredLines;
+            req->LinesSize = size + (lines > 0 ? lines - 1 : 0);
+            break;
+        }
+        [[fallthrough]];
     default:
         req->Outcome = TCallOutcome::BadResult;
         req->TypeName = luaL_typename(L, -1);
@@ -274,6 +345,18 @@ int HostLibraries(lua_State* L)
         lua_pushlstring(L, files[i].data(), files[i].size());
         lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
     }
+    return 1;
+}
+
+// host.lines(list): marks list as an answer of lines, which the host joins with line feeds
+// when a procedure answers it: each element a string (a line) or a list of strings. A
+// procedure that answers many lines so makes no long string of them.
+int HostLines(lua_State* L)
+{
+    luaL_checktype(L, 1, LUA_TTABLE);
+    lua_settop(L, 1);
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
+    lua_setmetatable(L, 1);
     return 1;
 }
 
@@ -345,6 +428,12 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "loadfile");
     lua_pushcfunction(L, HostDeclared);
     lua_setfield(L, -2, "declared");
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "host.lines");
+    lua_setfield(L, -2, "__name");
+    lua_rawsetp(L, LUA_REGISTRYINDEX, &LinesKey);
+    lua_pushcfunction(L, HostLines);
+    lua_setfield(L, -2, "lines");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -586,6 +675,22 @@ void RunCallBody(void* arg)
         std::size_t len = 0;
         const char* answer = lua_tolstring(L, -1, &len);
         body.Answer.assign(answer, len);
+    } else if (body.Request.Outcome == TCallOutcome::AnsweredLines) {
+        if (!lua_checkstack(L, 2)) {
+            body.Status = LUA_ERRMEM;
+            body.Failure = ErrorText(L, LUA_ERRMEM);
+            return;
+        }
+        std::string& answer = body.Answer;
+        answer.reserve(body.Request.LinesSize);
+        bool first = true;
+        // Checked in the protected call: every element is a string here.
+        ForEachLine(L, -1, [&](const char* text, std::size_t size) {
+            if (!first)
+                answer.push_back('\n');
+            first = false;
+            answer.append(text, size);
+        });
     }
 }
 
@@ -621,6 +726,7 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     }
     switch (body.Request.Outcome) {
     case TCallOutcome::Answered:
+    case TCallOutcome::AnsweredLines:
         break;
     case TCallOutcome::NoProcedure:
         CallFailed(library, proc, "the library has no procedure " + proc);
@@ -628,6 +734,9 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
         CallFailed(library, proc, proc + " is a " + body.Request.TypeName + ", not a procedure");
     case TCallOutcome::BadResult:
         CallFailed(library, proc, "the procedure answered a " + std::string(body.Request.TypeName) +
+                                      " instead of a string");
+    case TCallOutcome::BadLine:
+        CallFailed(library, proc, "the procedure answered lines holding a " + std::string(body.Request.TypeName) +
                                       " instead of a string");
     }
     result.SetAsString(std::move(body.Answer));

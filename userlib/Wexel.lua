@@ -35,6 +35,14 @@ local host_declared = host.declared or function(fn, source)
   if info.source == source then return info.linedefined end
 end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
+-- Lines for the host to join: strings and lists of strings.
+local host_lines = host.lines or function(list)
+  local lines = {}
+  for _, item in ipairs(list) do
+    if type(item) == "table" then move(item, 1, #item, #lines + 1, lines) else lines[#lines + 1] = item end
+  end
+  return concat(lines, "\n")
+end
 local globals = _G
 
 -- Frames of this library are never shown to the author of a test.
@@ -905,19 +913,16 @@ function GetProtocolVersion()
   return PROTOCOL_VERSION
 end
 
--- The listing is joined once from all paths: joining runs and libraries first would leave
--- each intermediate text behind, as garbage as large as the listing, until the collector
--- next comes round.
+-- The listing is the runs of paths as they are: the host joins them where it reads them,
+-- so that no text as long as the listing is made here (and left as garbage).
 function FindTests(mask)
-  local paths, count = {}, 0
+  local runs, count = {}, 0
   for _, library in ipairs(libraries_of(mask)) do
-    for _, run in ipairs(library.runs) do
-      local size = #run
-      move(run, 1, size, count + 1, paths)
-      count = count + size
-    end
+    local own = library.runs
+    move(own, 1, #own, count + 1, runs)
+    count = count + #own
   end
-  return concat(paths, "\n")
+  return host_lines(runs)
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +33,18 @@ using Sys::LowerAscii;
 template <class F>
 void ForEachLine(std::string_view text, F&& each)
 {
+    // A listing made on this system has no CR: its lines are found a block at a time.
+    if (std::memchr(text.data(), '\r', text.size()) == nullptr) {
+        const char* start = text.data();
+        const char* const end = start + text.size();
+        while (start < end) {
+            const auto* lineEnd = static_cast<const char*>(std::memchr(start, '\n', end - start));
+            const char* stop = lineEnd ? lineEnd : end;
+            each(std::string_view(start, stop - start));
+            start = stop + 1;
+        }
+        return;
+    }
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n')
@@ -48,6 +61,12 @@ void ForEachLine(std::string_view text, F&& each)
 std::vector<std::string_view> SplitLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
+    // A listing has a line per test: the list is made once, at its size.
+    std::size_t count = 1;
+    for (const char* at = text.data(), *end = at + text.size();
+         (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr; ++at)
+        ++count;
+    lines.reserve(count);
     ForEachLine(text, [&](std::string_view line) { lines.push_back(line); });
     return lines;
 }
@@ -182,6 +201,25 @@ void CheckLine(std::string_view line)
     }
 }
 
+// Checks lines as CheckLine does; a line in the suite of the line checked before it
+// passes at once, as everything checked lies in its suite path.
+class TLineChecker {
+public:
+    void Check(std::string_view line)
+    {
+        const std::string_view suitePath = BeforeLastSlash(line);
+        if (FChecked && suitePath == FLastSuitePath)
+            return;
+        CheckLine(line);
+        FLastSuitePath = suitePath;
+        FChecked = true;
+    }
+
+private:
+    std::string_view FLastSuitePath;
+    bool FChecked = false;
+};
+
 std::string_view LibraryOf(std::string_view line) { return line.substr(0, line.find('/')); }
 
 // Adds the lines of another mask's answer whose library (the first level) no earlier
@@ -269,16 +307,17 @@ void TWexelAdapter::RegisterTests()
             test->SetDeclaration(found->second.first, found->second.second);
         cache.FindSuite(BeforeLastSlash(line)).AddTest(std::move(test));
     };
+    TLineChecker checker;
     if (!Plan) {
         TSuiteCache cache;
         ForEachLine(text->Listing, [&](std::string_view line) {
-            CheckLine(line);
+            checker.Check(line);
             addTest(cache, line);
         });
         return;
     }
     const std::vector<std::string_view> lines = SplitLines(text->Listing);
-    const TRegistrationPlan plan = Plan(std::vector<std::string>(lines.begin(), lines.end()));
+    const TRegistrationPlan plan = Plan(lines);
     // Lines that are not registered are still checked, up to each registered one: a bad
     // line fails every selection of a run alike.
     std::size_t checked = 0;
@@ -286,12 +325,12 @@ void TWexelAdapter::RegisterTests()
         TSuiteCache cache;
         for (std::size_t position : pass) {
             for (; checked <= position; ++checked)
-                CheckLine(lines.at(checked));
+                checker.Check(lines.at(checked));
             addTest(cache, lines[position]);
         }
     }
     for (; checked < lines.size(); ++checked)
-        CheckLine(lines[checked]);
+        checker.Check(lines[checked]);
 }
 
 bool TWexelAdapter::RunTest(std::string_view fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }

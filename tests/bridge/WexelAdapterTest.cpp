@@ -342,14 +342,14 @@ TEST_F(WexelAdapterTest, APlanChoosesOrdersAndRepeatsButEveryLineIsChecked)
 {
     FTests = "A/t0\nA//t1\nA/t2";
     TWexelAdapter adapter("*.qlx", "");
-    adapter.Plan = [](const std::vector<std::string>&) { return TRegistrationPlan{{0}}; };
+    adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{0}}; };
     EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed);
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  t0\n");
 
     ClearRegistry();
     FTests = "A/x\nB/y\nA/z";
-    adapter.Plan = [](const std::vector<std::string>& paths) {
-        EXPECT_EQ(paths, (std::vector<std::string>{"A/x", "B/y", "A/z"}));
+    adapter.Plan = [](const std::vector<std::string_view>& paths) {
+        EXPECT_EQ(paths, (std::vector<std::string_view>{"A/x", "B/y", "A/z"}));
         return TRegistrationPlan{{2, 1}, {0, 2}};
     };
     adapter.RegisterTests();

@@ -95,6 +95,27 @@ TEST_F(ExtCallTest, HandsBackAnswersAsText)
     EXPECT_EQ(Call(lib, "Bytes", {std::string("a\0b", 3)}), std::string("a\0b\0", 4));
 }
 
+// Lines marked by host.lines are joined by the host, one line feed between two lines,
+// lists of lines taken in place; anything else among them fails the call.
+TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
+{
+    auto lib = Library("Lines.qlx",
+                       "function Mixed() return host.lines({'a', {'b', 'c'}, {}, {'d'}, ''}) end\n"
+                       "function None() return host.lines({}) end\n"
+                       "function Blank() return host.lines({{''}}) end\n"
+                       "function Kept() local run = {'x', 'y', suite = {}} return host.lines({run, run}) end\n"
+                       "function BadLine() return host.lines({'a', {'b', 7}}) end\n"
+                       "function BadItem() return host.lines({'a', true}) end\n");
+    EXPECT_EQ(Call(lib, "Mixed"), "a\nb\nc\nd\n");
+    EXPECT_EQ(Call(lib, "None"), "");
+    EXPECT_EQ(Call(lib, "Blank"), "");
+    EXPECT_EQ(Call(lib, "Kept"), "x\ny\nx\ny");
+    EXPECT_EQ(Failure(lib, "BadLine"),
+              "Call of BadLine in " + lib + " failed: the procedure answered lines holding a number instead of a string");
+    EXPECT_EQ(Failure(lib, "BadItem"),
+              "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+}
+
 TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)
 {
     auto lib = Library("Faulty.qlx",
