@@ -4,6 +4,7 @@
 #include "host/ChunkCache.h"
 #include "host/HostLayout.h"
 #include "host/OutputCapture.h"
+#include "host/ScriptHeap.h"
 #include "host/ScriptHooks.h"
 #include "host/ScriptProcesses.h"
 #include "platform/Process.h"
@@ -29,7 +30,7 @@ namespace WexelHost {
 namespace {
 
 struct TLuaCloser {
-    void operator()(lua_State* L) const noexcept { lua_close(L); }
+    void operator()(lua_State* L) const noexcept { TScriptHeap::CloseState(L); }
 };
 using TLuaState = std::unique_ptr<lua_State, TLuaCloser>;
 
@@ -459,7 +460,7 @@ struct TProcContainer::TImpl {
             return State.get();
         if (Closing)
             throw EHostError("the script engine is shutting down");
-        TLuaState state(luaL_newstate());
+        TLuaState state(TScriptHeap::NewState());
         if (!state)
             throw EHostError("cannot create the script engine: not enough memory");
         lua_State* L = state.get();

@@ -1,6 +1,7 @@
 #include "bridge/WexelAdapter.h"
 
 #include "bridge/HostPlatform.h"
+#include "bridge/TestArena.h"
 #include "bridge/TestCaseQuill.h"
 #include "bridge/WexelCaller.h"
 #include "core/TestExceptions.h"
@@ -301,8 +302,10 @@ void TWexelAdapter::RegisterTests()
         AppendNewLibraries(text->Listing, Caller->FindTests(mask));
     text->Positions = TestPositions();
     const TPositions positions = ParsePositions(text->Positions);
+    // The tests of a registration are made and freed together.
+    const TArenaHold arena;
     auto addTest = [&](TSuiteCache& cache, std::string_view line) {
-        auto test = std::make_shared<TTestCaseQuill>(text, line);
+        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), text, line);
         if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
             test->SetDeclaration(found->second.first, found->second.second);
         cache.FindSuite(BeforeLastSlash(line)).AddTest(std::move(test));
