@@ -370,3 +370,25 @@ TEST_F(WexelAdapterTest, MoreMasksAddEachLibraryOnce)
     adapter.RegisterTests();
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  x\nB\n  y\nC\n  z\n");
 }
+
+// The tests of a registration share their memory; one that outlives the tree (a failure
+// record holds its test) and the adapter stays whole, and a rescan makes a tree of its own.
+TEST_F(WexelAdapterTest, ATestOutlivesItsTreeAndTheNextRegistration)
+{
+    FTests = "A/x\nA/y\nB/z";
+    ITestPtr kept;
+    {
+        TWexelAdapter adapter("*.qlx", "");
+        adapter.RegisterTests();
+        kept = RegisteredTests()->Tests().at(1)->Tests().at(0);
+        ClearRegistry();
+        FTests = "C/w";
+        adapter.RegisterTests();
+        EXPECT_EQ(Tree(RegisteredTests()), "C\n  w\n");
+        ClearRegistry();
+    }
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->GetName(), "z");
+    EXPECT_EQ(std::dynamic_pointer_cast<TTestCaseQuill>(kept)->FullName(), "B/z");
+    kept.reset();
+}
