@@ -203,53 +203,106 @@ struct TCallRequest {
     std::size_t LinesSize = 0; // of an answer of lines, joined
 };
 
-// The metatable that marks a table made by host.lines; known by its address.
+// The metatables that mark the tables made by host.lines and host.rows; known by their
+// addresses.
 char LinesKey;
+char RowsKey;
 
-bool IsLines(lua_State* L, int index)
+bool IsMarked(lua_State* L, int index, const char* key)
 {
     if (!lua_getmetatable(L, index))
         return false;
-    lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
-    const bool lines = lua_rawequal(L, -1, -2);
+    lua_rawgetp(L, LUA_REGISTRYINDEX, key);
+    const bool marked = lua_rawequal(L, -1, -2);
     lua_pop(L, 2);
-    return lines;
+    return marked;
 }
 
-// Calls each(text, size) for every line of the table of lines at index: its elements
-// from 1 to its length, each a string or a list of strings. Returns the type name of the
-// first element that is neither, or nullptr. Raises nothing and needs two free slots, so
-// that it serves both inside and outside a protected call.
+bool IsLines(lua_State* L, int index) { return IsMarked(L, index, &LinesKey); }
+
+// Calls piece(text, size, newLine) for the pieces of one value of a line (a string, or
+// an integer in decimal), newLine for the first piece of each line. Returns false when
+// the value on top is neither.
 template <class F>
-const char* ForEachLine(lua_State* L, int index, F&& each)
+bool LinePiece(lua_State* L, bool newLine, F& piece)
+{
+    if (lua_type(L, -1) == LUA_TSTRING) {
+        std::size_t size = 0;
+        const char* text = lua_tolstring(L, -1, &size);
+        piece(text, size, newLine);
+        return true;
+    }
+    if (lua_isinteger(L, -1)) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, lua_tointeger(L, -1)).ptr;
+        piece(digits, static_cast<std::size_t>(end - digits), newLine);
+        return true;
+    }
+    return false;
+}
+
+// The rows of a table made by host.rows at index: row i joins the i-th entry of every
+// list column with the string columns between them. Returns the type name of the first
+// entry that is neither a string nor an integer, or nullptr.
+template <class F>
+const char* ForEachRow(lua_State* L, int index, F& piece)
+{
+    const int columns = static_cast<int>(lua_rawlen(L, index));
+    lua_Integer rows = 0;
+    for (int c = 1; c <= columns && rows == 0; ++c) {
+        if (lua_rawgeti(L, index, c) == LUA_TTABLE)
+            rows = static_cast<lua_Integer>(lua_rawlen(L, -1));
+        lua_pop(L, 1);
+    }
+    for (lua_Integer r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= columns; ++c) {
+            if (lua_rawgeti(L, index, c) == LUA_TTABLE) {
+                lua_rawgeti(L, -1, r);
+                lua_remove(L, -2);
+            }
+            if (!LinePiece(L, c == 1, piece)) {
+                const char* name = luaL_typename(L, -1);
+                lua_pop(L, 1);
+                return name;
+            }
+            lua_pop(L, 1);
+        }
+    }
+    return nullptr;
+}
+
+// Calls piece(text, size, newLine) for every piece of every line of the table of lines at
+// index: its elements from 1 to its length, each a string, a list of strings or a table
+// of rows (host.rows). Returns the type name of the first element that is none of these,
+// or nullptr. Raises nothing and needs three free slots, so that it serves both inside
+// and outside a protected call.
+template <class F>
+const char* ForEachLine(lua_State* L, int index, F&& piece)
 {
     index = lua_absindex(L, index);
     const lua_Integer count = static_cast<lua_Integer>(lua_rawlen(L, index));
     for (lua_Integer i = 1; i <= count; ++i) {
         const int type = lua_rawgeti(L, index, i);
-        if (type == LUA_TTABLE) {
+        const char* bad = nullptr;
+        if (type == LUA_TTABLE && IsMarked(L, -1, &RowsKey)) {
+            bad = ForEachRow(L, lua_gettop(L), piece);
+        } else if (type == LUA_TTABLE) {
             const lua_Integer inner = static_cast<lua_Integer>(lua_rawlen(L, -1));
-            for (lua_Integer j = 1; j <= inner; ++j) {
-                if (lua_rawgeti(L, -1, j) != LUA_TSTRING) {
-                    const char* name = luaL_typename(L, -1);
-                    lua_pop(L, 2);
-                    return name;
-                }
-                std::size_t size = 0;
-                const char* text = lua_tolstring(L, -1, &size);
-                each(text, size);
+            for (lua_Integer j = 1; j <= inner && !bad; ++j) {
+                if (lua_rawgeti(L, -1, j) != LUA_TSTRING)
+                    bad = luaL_typename(L, -1);
+                else
+                    LinePiece(L, true, piece);
                 lua_pop(L, 1);
             }
         } else if (type == LUA_TSTRING) {
-            std::size_t size = 0;
-            const char* text = lua_tolstring(L, -1, &size);
-            each(text, size);
+            LinePiece(L, true, piece);
         } else {
-            const char* name = luaL_typename(L, -1);
-            lua_pop(L, 1);
-            return name;
+            bad = luaL_typename(L, -1);
         }
         lua_pop(L, 1);
+        if (bad)
+            return bad;
     }
     return nullptr;
 }
@@ -289,9 +342,9 @@ int CallProcedure(lua_State* L)
             // Measured here, joined by the caller outside the protected call: a long
             // answer is made once, where it is used, and never becomes a script string.
             std::size_t size = 0, lines = 0;
-            const char* bad = ForEachLine(L, -1, [&](const char*, std::size_t length) {
+            const char* bad = ForEachLine(L, -1, [&](const char*, std::size_t length, bool newLine) {
                 size += length;
-                ++lines;
+                lines += newLine;
             });
             if (bad) {
                 req->Outcome = TCallOutcome::BadLine;
@@ -358,6 +411,26 @@ int HostLines(lua_State* L)
     lua_settop(L, 1);
     lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
     lua_setmetatable(L, 1);
+    return 1;
+}
+
+// host.rows(column, ...): rows to stand among lines, one per entry of the first list
+// column: row i is the i-th entries of the list columns (strings or integers) joined with
+// the string columns between them, so that a line per test is made without a string per
+// test ("path<TAB>file<TAB>line").
+int HostRows(lua_State* L)
+{
+    const int columns = lua_gettop(L);
+    for (int c = 1; c <= columns; ++c)
+        if (lua_type(L, c) != LUA_TSTRING && lua_type(L, c) != LUA_TTABLE)
+            luaL_typeerror(L, c, "string or table");
+    lua_createtable(L, columns, 0);
+    for (int c = 1; c <= columns; ++c) {
+        lua_pushvalue(L, c);
+        lua_rawseti(L, -2, c);
+    }
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &RowsKey);
+    lua_setmetatable(L, -2);
     return 1;
 }
 
@@ -435,6 +508,12 @@ int InitState(lua_State* L)
     lua_rawsetp(L, LUA_REGISTRYINDEX, &LinesKey);
     lua_pushcfunction(L, HostLines);
     lua_setfield(L, -2, "lines");
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "host.rows");
+    lua_setfield(L, -2, "__name");
+    lua_rawsetp(L, LUA_REGISTRYINDEX, &RowsKey);
+    lua_pushcfunction(L, HostRows);
+    lua_setfield(L, -2, "rows");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -677,7 +756,7 @@ void RunCallBody(void* arg)
         const char* answer = lua_tolstring(L, -1, &len);
         body.Answer.assign(answer, len);
     } else if (body.Request.Outcome == TCallOutcome::AnsweredLines) {
-        if (!lua_checkstack(L, 2)) {
+        if (!lua_checkstack(L, 3)) {
             body.Status = LUA_ERRMEM;
             body.Failure = ErrorText(L, LUA_ERRMEM);
             return;
@@ -686,8 +765,8 @@ void RunCallBody(void* arg)
         answer.reserve(body.Request.LinesSize);
         bool first = true;
         // Checked in the protected call: every element is a string here.
-        ForEachLine(L, -1, [&](const char* text, std::size_t size) {
-            if (!first)
+        ForEachLine(L, -1, [&](const char* text, std::size_t size, bool newLine) {
+            if (newLine && !first)
                 answer.push_back('\n');
             first = false;
             answer.append(text, size);

@@ -35,7 +35,24 @@ local host_declared = host.declared or function(fn, source)
   if info.source == source then return info.linedefined end
 end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
--- Lines for the host to join: strings and lists of strings.
+-- Lines for the host to join: strings, lists of strings and rows. A row joins the
+-- entries of its list columns with its string columns between them.
+local host_rows = host.rows or function(...)
+  local columns, rows = { ... }, {}
+  for _, column in ipairs(columns) do
+    if type(column) == "table" then
+      for i = 1, #column do
+        local parts = {}
+        for c, other in ipairs(columns) do
+          parts[c] = type(other) == "table" and other[i] or other
+        end
+        rows[i] = concat(parts)
+      end
+      break
+    end
+  end
+  return rows
+end
 local host_lines = host.lines or function(list)
   local lines = {}
   for _, item in ipairs(list) do
@@ -929,6 +946,8 @@ end
 -- library compiled with luac -s). Found only when asked, so that discovery costs nothing
 -- more.
 function GetTestPositions(mask)
+  -- The tests placed in their library's own file become one set of rows per library,
+  -- their paths and lines side by side, with no text made per test.
   local lines = {}
   for _, library in ipairs(libraries_of(mask)) do
     -- A library compiled without line information (luac -s) has no positions to give.
@@ -937,6 +956,7 @@ function GetTestPositions(mask)
     local own_source = own_file and "@" .. file_name(own_file)
     -- Whether the library's own source may be named, found once from its first test.
     local own_usable = nil
+    local own_paths, own_lines, count = {}, {}, 0
     for _, run in ipairs(runs) do
       local tests = run.suite.tests
       for _, path in ipairs(run) do
@@ -950,7 +970,8 @@ function GetTestPositions(mask)
             own_usable = info.source ~= SELF and sub(info.source, 1, 1) == "@" and not find(info.short_src, "%c")
           end
           if own_usable and line > 0 then
-            lines[#lines + 1] = path .. "\t" .. own_file .. "\t" .. line
+            count = count + 1
+            own_paths[count], own_lines[count] = path, line
           end
         else
           -- A compiled library names the source it came from.
@@ -962,8 +983,11 @@ function GetTestPositions(mask)
         end
       end
     end
+    if count > 0 then
+      lines[#lines + 1] = host_rows(own_paths, "\t" .. own_file .. "\t", own_lines)
+    end
   end
-  return concat(lines, "\n")
+  return host_lines(lines)
 end
 
 -- The library that holds the test at path, loaded if this state has not loaded it yet.

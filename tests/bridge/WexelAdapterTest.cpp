@@ -290,6 +290,13 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
     FPositions = nullptr;
     adapter.RegisterTests();
     EXPECT_EQ(positions(), "a=:0 b=:0 c=:0 d=:0 ");
+
+    // A path placed twice keeps its first place, also when the second comes in order;
+    // a test placed before the walk reached it is still found.
+    ClearRegistry();
+    FPositions = "S/a\tS.lua\t3\nS/a\tOther.lua\t5\nS/b\tS.lua\t4\nS/d\tT.lua\t8\nS/c\tS.lua\t6";
+    adapter.RegisterTests();
+    EXPECT_EQ(positions(), "a=S.lua:3 b=S.lua:4 c=S.lua:6 d=T.lua:8 ");
 }
 
 // Script tests hold their paths, names and declaration files in the discovery's shared

@@ -105,7 +105,10 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
                        "function Blank() return host.lines({{''}}) end\n"
                        "function Kept() local run = {'x', 'y', suite = {}} return host.lines({run, run}) end\n"
                        "function BadLine() return host.lines({'a', {'b', 7}}) end\n"
-                       "function BadItem() return host.lines({'a', true}) end\n");
+                       "function BadItem() return host.lines({'a', true}) end\n"
+                       "function Rows() return host.lines({'head', host.rows({'p', 'q'}, '\\t', {3, -40}),\n"
+                       "  host.rows('x', {'1', '2'}, '.'), host.rows({}, '-')}) end\n"
+                       "function BadRow() return host.lines({host.rows({'p', 'q'}, {1.5, 2})}) end\n");
     EXPECT_EQ(Call(lib, "Mixed"), "a\nb\nc\nd\n");
     EXPECT_EQ(Call(lib, "None"), "");
     EXPECT_EQ(Call(lib, "Blank"), "");
@@ -114,6 +117,10 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
               "Call of BadLine in " + lib + " failed: the procedure answered lines holding a number instead of a string");
     EXPECT_EQ(Failure(lib, "BadItem"),
               "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+    // Rows: one per entry of the first list, its columns joined, integers in decimal.
+    EXPECT_EQ(Call(lib, "Rows"), "head\np\t3\nq\t-40\nx1.\nx2.");
+    EXPECT_EQ(Failure(lib, "BadRow"),
+              "Call of BadRow in " + lib + " failed: the procedure answered lines holding a number instead of a string");
 }
 
 TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)
