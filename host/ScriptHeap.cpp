@@ -125,6 +125,10 @@ void* TScriptHeap::Take(std::size_t size) noexcept
 void TScriptHeap::Give(void* block, std::size_t size) noexcept
 {
     const std::size_t sizeClass = ClassOf(size);
+    if (FClosing) {
+        WEXEL_POISON(block, (sizeClass + 1) * Granule);
+        return;
+    }
     auto* freed = static_cast<TFreeBlock*>(block);
     freed->Next = FFree[sizeClass];
     FFree[sizeClass] = freed;
@@ -186,6 +190,7 @@ void TScriptHeap::CloseState(lua_State* L) noexcept
 {
     void* heap = nullptr;
     lua_getallocf(L, &heap);
+    static_cast<TScriptHeap*>(heap)->FClosing = true;
     lua_close(L);
     delete static_cast<TScriptHeap*>(heap);
 }

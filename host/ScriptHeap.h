@@ -53,6 +53,9 @@ private:
     TFreeBlock* FFree[ClassCount] = {};
     // The chunks, each linked to the one before through its first bytes.
     void* FLastChunk = nullptr;
+    // Set while the state closes: a small block freed then is not kept for reuse, as the
+    // chunks go next, so that the close does not write into every block it frees.
+    bool FClosing = false;
     std::size_t FChunkCount = 0;
     char* FNext = nullptr;
     std::size_t FLeft = 0;
