@@ -2,10 +2,14 @@
 
 #include <lua.hpp>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include <sys/mman.h>
 
 // The address sanitizer cannot see inside the chunks by itself: what is not handed out,
 // and what was given back, is marked unusable, so that a use after free in the state is
@@ -74,13 +78,25 @@ int Panic(lua_State* L)
     return 0;
 }
 
+// The whole huge pages inside a chunk; nothing when the system has none to give.
+void OfferHugePages(void* chunk, std::size_t size)
+{
+    constexpr std::uintptr_t HugePage = 2 * 1024 * 1024;
+    const auto start = (reinterpret_cast<std::uintptr_t>(chunk) + HugePage - 1) & ~(HugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(chunk) + size) & ~(HugePage - 1);
+    if (end > start)
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
 } // namespace
 
 TScriptHeap::~TScriptHeap()
 {
     while (FLastChunk) {
         void* chunk = FLastChunk;
-        WEXEL_UNPOISON(chunk, ChunkSize);
+        std::size_t size = 0;
+        std::memcpy(&size, static_cast<char*>(chunk) + sizeof FLastChunk, sizeof size);
+        WEXEL_UNPOISON(chunk, size);
         std::memcpy(&FLastChunk, chunk, sizeof FLastChunk);
         std::free(chunk);
     }
@@ -104,15 +120,18 @@ void* TScriptHeap::Take(std::size_t size) noexcept
             FNext += piece;
             FLeft -= piece;
         }
-        void* chunk = std::malloc(ChunkSize);
+        const std::size_t size = FChunkBytes < LastChunkSize ? std::max(FChunkBytes, FirstChunkSize) : LastChunkSize;
+        void* chunk = std::malloc(size);
         if (!chunk)
             return nullptr;
+        OfferHugePages(chunk, size);
         std::memcpy(chunk, &FLastChunk, sizeof FLastChunk);
+        std::memcpy(static_cast<char*>(chunk) + sizeof FLastChunk, &size, sizeof size);
         FLastChunk = chunk;
-        ++FChunkCount;
-        // The link takes the first granule.
+        FChunkBytes += size;
+        // The link and the size take the first granule.
         FNext = static_cast<char*>(chunk) + Granule;
-        FLeft = ChunkSize - Granule;
+        FLeft = size - Granule;
         WEXEL_POISON(FNext, FLeft);
     }
     void* block = FNext;

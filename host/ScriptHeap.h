@@ -31,13 +31,17 @@ public:
     static void CloseState(lua_State* L) noexcept;
 
     // Bytes of the chunks taken from the C library.
-    std::size_t ChunkBytes() const { return FChunkCount * ChunkSize; }
+    std::size_t ChunkBytes() const { return FChunkBytes; }
 
 private:
     static constexpr std::size_t Granule = 16;
     static constexpr std::size_t MaxSmall = 256;
     static constexpr std::size_t ClassCount = MaxSmall / Granule;
-    static constexpr std::size_t ChunkSize = 256 * 1024;
+    // Chunks grow from the first size to the last, so that a small state stays small and
+    // a large one is made of few chunks; the large ones are offered to the system's huge
+    // pages, as a state of a million tests would otherwise fault in page by page.
+    static constexpr std::size_t FirstChunkSize = 256 * 1024;
+    static constexpr std::size_t LastChunkSize = 8 * 1024 * 1024;
 
     struct TFreeBlock {
         TFreeBlock* Next;
@@ -52,11 +56,12 @@ private:
 
     TFreeBlock* FFree[ClassCount] = {};
     // The chunks, each linked to the one before through its first bytes.
+    // Each chunk begins with the link to the one before and its own size.
     void* FLastChunk = nullptr;
+    std::size_t FChunkBytes = 0;
     // Set while the state closes: a small block freed then is not kept for reuse, as the
     // chunks go next, so that the close does not write into every block it frees.
     bool FClosing = false;
-    std::size_t FChunkCount = 0;
     char* FNext = nullptr;
     std::size_t FLeft = 0;
 };
