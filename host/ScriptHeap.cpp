@@ -1,5 +1,7 @@
 #include "host/ScriptHeap.h"
 
+#include "platform/Process.h"
+
 #include <lua.hpp>
 
 #include <algorithm>
@@ -8,8 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
-
-#include <sys/mman.h>
 
 // The address sanitizer cannot see inside the chunks by itself: what is not handed out,
 // and what was given back, is marked unusable, so that a use after free in the state is
@@ -78,16 +78,6 @@ int Panic(lua_State* L)
     return 0;
 }
 
-// The whole huge pages inside a chunk; nothing when the system has none to give.
-void OfferHugePages(void* chunk, std::size_t size)
-{
-    constexpr std::uintptr_t HugePage = 2 * 1024 * 1024;
-    const auto start = (reinterpret_cast<std::uintptr_t>(chunk) + HugePage - 1) & ~(HugePage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(chunk) + size) & ~(HugePage - 1);
-    if (end > start)
-        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-}
-
 } // namespace
 
 TScriptHeap::~TScriptHeap()
@@ -124,7 +114,7 @@ void* TScriptHeap::Take(std::size_t size) noexcept
         void* chunk = std::malloc(size);
         if (!chunk)
             return nullptr;
-        OfferHugePages(chunk, size);
+        Sys::OfferHugePages(chunk, size);
         std::memcpy(chunk, &FLastChunk, sizeof FLastChunk);
         std::memcpy(static_cast<char*>(chunk) + sizeof FLastChunk, &size, sizeof size);
         FLastChunk = chunk;

@@ -1,5 +1,8 @@
 #include "bridge/TestArena.h"
 
+#include "platform/Process.h"
+
+#include <algorithm>
 #include <cstdint>
 
 // The address sanitizer cannot see inside the blocks by itself: what is not handed out,
@@ -18,19 +21,23 @@ namespace Wexel {
 
 TTestArena::~TTestArena()
 {
-    for (const auto& block : FBlocks)
-        WEXEL_UNPOISON(block.get(), BlockSize);
+    for (const TBlock& block : FBlocks)
+        WEXEL_UNPOISON(block.Bytes.get(), block.Size);
 }
 
 void* TTestArena::Allocate(std::size_t size, std::size_t alignment)
 {
     const std::size_t skip = (alignment - reinterpret_cast<std::uintptr_t>(FNext) % alignment) % alignment;
     if (!FNext || skip + size > FLeft) {
-        if (size + alignment > BlockSize)
+        if (size + alignment > FirstBlockSize)
             throw std::bad_alloc();
-        FBlocks.push_back(std::make_unique_for_overwrite<std::byte[]>(BlockSize));
-        FNext = FBlocks.back().get();
-        FLeft = BlockSize;
+        const std::size_t blockSize =
+            FBlockBytes < LastBlockSize ? std::max(FBlockBytes, FirstBlockSize) : LastBlockSize;
+        FBlocks.push_back({std::make_unique_for_overwrite<std::byte[]>(blockSize), blockSize});
+        FBlockBytes += blockSize;
+        FNext = FBlocks.back().Bytes.get();
+        FLeft = blockSize;
+        Sys::OfferHugePages(FNext, FLeft);
         WEXEL_POISON(FNext, FLeft);
         return Allocate(size, alignment);
     }

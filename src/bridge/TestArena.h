@@ -19,7 +19,7 @@ public:
     TTestArena(const TTestArena&) = delete;
     TTestArena& operator=(const TTestArena&) = delete;
 
-    // Only while the caller's hold lasts, from one thread at a time.
+    // Only while the caller's hold lasts, from one thread at a time; objects up to 64 KiB.
     void* Allocate(std::size_t size, std::size_t alignment);
     // Gives back what Allocate handed out (every object holds the arena until then).
     void Deallocate(void* at, std::size_t size) noexcept;
@@ -30,11 +30,20 @@ private:
     TTestArena() = default;
     ~TTestArena();
 
-    static constexpr std::size_t BlockSize = 64 * 1024 - 64;
+    // Blocks grow from the first size to the last, so that a small tree stays small and a
+    // large one is made of few blocks, whose huge pages are offered to the system.
+    static constexpr std::size_t FirstBlockSize = 64 * 1024;
+    static constexpr std::size_t LastBlockSize = 8 * 1024 * 1024;
+
+    struct TBlock {
+        std::unique_ptr<std::byte[]> Bytes;
+        std::size_t Size;
+    };
 
     // Objects alive, plus one for the caller's hold; freed from any thread.
     std::atomic<std::size_t> FHolds{1};
-    std::vector<std::unique_ptr<std::byte[]>> FBlocks;
+    std::vector<TBlock> FBlocks;
+    std::size_t FBlockBytes = 0;
     std::byte* FNext = nullptr;
     std::size_t FLeft = 0;
 };
