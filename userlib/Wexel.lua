@@ -35,31 +35,9 @@ local host_declared = host.declared or function(fn, source)
   if info.source == source then return info.linedefined end
 end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
--- Lines for the host to join: strings, lists of strings and rows. A row joins the
--- entries of its list columns with its string columns between them.
-local host_rows = host.rows or function(...)
-  local columns, rows = { ... }, {}
-  for _, column in ipairs(columns) do
-    if type(column) == "table" then
-      for i = 1, #column do
-        local parts = {}
-        for c, other in ipairs(columns) do
-          parts[c] = type(other) == "table" and other[i] or other
-        end
-        rows[i] = concat(parts)
-      end
-      break
-    end
-  end
-  return rows
-end
-local host_lines = host.lines or function(list)
-  local lines = {}
-  for _, item in ipairs(list) do
-    if type(item) == "table" then move(item, 1, #item, #lines + 1, lines) else lines[#lines + 1] = item end
-  end
-  return concat(lines, "\n")
-end
+-- Answers of many lines are handed to the host to join: host.lines (strings and lists of
+-- strings) and host.rows (list columns joined row by row).
+local host_lines, host_rows = host.lines, host.rows
 local globals = _G
 
 -- Frames of this library are never shown to the author of a test.

@@ -297,6 +297,18 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
     FPositions = "S/a\tS.lua\t3\nS/a\tOther.lua\t5\nS/b\tS.lua\t4\nS/d\tT.lua\t8\nS/c\tS.lua\t6";
     adapter.RegisterTests();
     EXPECT_EQ(positions(), "a=S.lua:3 b=S.lua:4 c=S.lua:6 d=T.lua:8 ");
+
+    // Every pass of a plan places its tests, in whatever order it takes them.
+    ClearRegistry();
+    adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{3, 0}, {0}}; };
+    adapter.RegisterTests();
+    std::string passes;
+    for (const ITestPtr& suite : RegisteredTests()->Tests())
+        for (const ITestPtr& test : suite->Tests()) {
+            auto& quill = dynamic_cast<TTestCaseQuill&>(*test);
+            passes += quill.GetName() + "=" + quill.DeclFile() + ":" + std::to_string(quill.DeclLine()) + " ";
+        }
+    EXPECT_EQ(passes, "d=T.lua:8 a=S.lua:3 a=S.lua:3 ");
 }
 
 // Script tests hold their paths, names and declaration files in the discovery's shared
@@ -398,4 +410,17 @@ TEST_F(WexelAdapterTest, ATestOutlivesItsTreeAndTheNextRegistration)
     EXPECT_EQ(kept->GetName(), "z");
     EXPECT_EQ(std::dynamic_pointer_cast<TTestCaseQuill>(kept)->FullName(), "B/z");
     kept.reset();
+}
+
+// Lines of one suite are checked once, but a bad line is caught wherever it comes: right
+// after good lines of a suite with the same start, and at the very end.
+TEST_F(WexelAdapterTest, ABadLineAfterGoodOnesOfItsSuiteStillStopsTheRegistration)
+{
+    for (const char* listing : {"A/B/x\nA/B/y\nA/B//z\nA/B/w", "A/B/x\nA/B/y\nA//B/z", "A/B/x\nA/B/y\ny"}) {
+        ClearRegistry();
+        FTests = listing;
+        TWexelAdapter adapter("*.qlx", "");
+        EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed) << listing;
+        EXPECT_EQ(Tree(RegisteredTests()), "A\n  B\n    x\n    y\n") << listing;
+    }
 }

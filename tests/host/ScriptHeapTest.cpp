@@ -1,13 +1,21 @@
 // The memory of a script state: blocks that move between size classes, and between the
 // chunks and the C library, keep their bytes, and no two live blocks overlap.
 
+#include "HostProcess.h"
+
 #include "host/ScriptHeap.h"
 
 #include <gtest/gtest.h>
 #include <lua.hpp>
 
+#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
+
+#include <fcntl.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -107,7 +115,37 @@ TEST(ScriptHeap, AStateRunsClosesAndRunsItsFinalizersOnIt)
         return 0;
     });
     lua_setglobal(L, "note");
-    ASSERT_EQ(luaL_dostring(L, "setmetatable({}, {__gc = function() note() end})"), LUA_OK);
+    // It may allocate, small blocks and large, while the state's blocks are being freed.
+    ASSERT_EQ(luaL_dostring(L, "setmetatable({}, {__gc = function()\n"
+                               "  local t = {} for i = 1, 100 do t[i] = string.rep('x', i * 7) .. i end\n"
+                               "  if #table.concat(t) > 0 then note() end end})"),
+              LUA_OK);
     TScriptHeap::CloseState(L);
     EXPECT_TRUE(finalized);
+}
+
+// Warnings are off until a script turns them on, as in a state of the auxiliary library,
+// and then written whole to standard error, however many pieces they come in.
+TEST(ScriptHeap, WarningsFollowTheScriptsControlMessages)
+{
+    TestSupport::TTempDir dir;
+    const std::string file = dir.File("stderr.txt");
+    lua_State* L = TScriptHeap::NewState();
+    ASSERT_NE(L, nullptr);
+    luaL_openlibs(L);
+    std::fflush(stderr);
+    const int saved = ::dup(2);
+    const int target = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(target, 0);
+    ::dup2(target, 2);
+    const int status = luaL_dostring(L, "warn('hidden') warn('@on') warn('a', 'b') warn('@off') warn('gone')\n"
+                                        "warn('@on') warn('c') warn('@unknown')");
+    std::fflush(stderr);
+    ::dup2(saved, 2);
+    ::close(saved);
+    ::close(target);
+    TScriptHeap::CloseState(L);
+    ASSERT_EQ(status, LUA_OK);
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "Lua warning: ab\nLua warning: c\n");
 }
