@@ -108,7 +108,10 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
                        "function BadItem() return host.lines({'a', true}) end\n"
                        "function Rows() return host.lines({'head', host.rows({'p', 'q'}, '\\t', {3, -40}),\n"
                        "  host.rows('x', {'1', '2'}, '.'), host.rows({}, '-')}) end\n"
-                       "function BadRow() return host.lines({host.rows({'p', 'q'}, {1.5, 2})}) end\n");
+                       "function BadRow() return host.lines({host.rows({'p', 'q'}, {1.5, 2})}) end\n"
+                       "function ShortColumn() return host.lines({host.rows({'p', 'q'}, '=', {1})}) end\n"
+                       "function NotRows() return host.lines({host.rows(true)}) end\n"
+                       "function NotLines() return host.lines('a') end\n");
     EXPECT_EQ(Call(lib, "Mixed"), "a\nb\nc\nd\n");
     EXPECT_EQ(Call(lib, "None"), "");
     EXPECT_EQ(Call(lib, "Blank"), "");
@@ -121,6 +124,12 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
     EXPECT_EQ(Call(lib, "Rows"), "head\np\t3\nq\t-40\nx1.\nx2.");
     EXPECT_EQ(Failure(lib, "BadRow"),
               "Call of BadRow in " + lib + " failed: the procedure answered lines holding a number instead of a string");
+    EXPECT_EQ(Failure(lib, "ShortColumn"),
+              "Call of ShortColumn in " + lib + " failed: the procedure answered lines holding a nil instead of a string");
+    EXPECT_EQ(Failure(lib, "NotRows"), "Call of NotRows in " + lib +
+                                           " failed: Lines.qlx:11: bad argument #1 to 'rows' (string or table expected, got boolean)");
+    EXPECT_EQ(Failure(lib, "NotLines"), "Call of NotLines in " + lib +
+                                            " failed: Lines.qlx:12: bad argument #1 to 'lines' (table expected, got string)");
 }
 
 TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)

@@ -83,6 +83,30 @@ TEST(ScriptHeap, BlocksKeepTheirBytesWhateverSizesTheyPassThrough)
     EXPECT_GT(heap.ChunkBytes(), 0u);
 }
 
+// Chunks grow with the heap, so that a large state is made of few of them, but never far
+// beyond what it holds.
+TEST(ScriptHeap, ChunksGrowWithWhatTheHeapHolds)
+{
+    TScriptHeap heap;
+    std::vector<void*> blocks;
+    std::size_t held = 0;
+    while (held < 40 * 1024 * 1024) {
+        blocks.push_back(TScriptHeap::Allocate(&heap, nullptr, LUA_TTABLE, 64));
+        held += 64;
+    }
+    EXPECT_GE(heap.ChunkBytes(), held);
+    EXPECT_LE(heap.ChunkBytes(), held + 8 * 1024 * 1024);
+    for (void* block : blocks)
+        TScriptHeap::Allocate(&heap, block, 64, 0);
+    // Freed blocks are used again before a new chunk is taken.
+    const std::size_t before = heap.ChunkBytes();
+    for (std::size_t i = 0; i < blocks.size(); ++i)
+        blocks[i] = TScriptHeap::Allocate(&heap, nullptr, LUA_TTABLE, 64);
+    EXPECT_EQ(heap.ChunkBytes(), before);
+    for (void* block : blocks)
+        TScriptHeap::Allocate(&heap, block, 64, 0);
+}
+
 TEST(ScriptHeap, AStateRunsClosesAndRunsItsFinalizersOnIt)
 {
     lua_State* L = TScriptHeap::NewState();
