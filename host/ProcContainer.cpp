@@ -4,6 +4,7 @@
 #include "host/ChunkCache.h"
 #include "host/HostLayout.h"
 #include "host/OutputCapture.h"
+#include "host/ScriptHeap.h"
 #include "host/ScriptHooks.h"
 #include "host/ScriptProcesses.h"
 #include "platform/Process.h"
@@ -30,7 +31,7 @@ namespace WexelHost {
 namespace {
 
 struct TLuaCloser {
-    void operator()(lua_State* L) const noexcept { lua_close(L); }
+    void operator()(lua_State* L) const noexcept { TScriptHeap::CloseState(L); }
 };
 using TLuaState = std::unique_ptr<lua_State, TLuaCloser>;
 
@@ -192,20 +193,23 @@ int LoadChunk(lua_State* L)
     return 0;
 }
 
-enum class TCallOutcome { Answered, NoProcedure, NotAProcedure, BadResult };
+enum class TCallOutcome { Answered, AnsweredLines, NoProcedure, NotAProcedure, BadResult, BadLine };
 
-// Strings that a procedure expects the next calls to pass, in the order it expects them:
-// the test library hands back its test paths beside the listing, and the runner then
-// runs them in that order. An argument that is the next of them is pushed as that Lua
-// string; pushing a copy would hash it and look it up among every string of the state,
-// which in a state of a million tests is a cache miss or more per call.
+// Strings that a procedure expects the next calls to pass, in the order it expects them,
+// as a list of lists (the test library hands back its runs of test paths beside the
+// listing, and the runner then runs them in that order). An argument that is the next
+// of them is pushed as that Lua string; pushing a copy would hash it and look it up
+// among every string of the state, which in a state of a million tests is a cache miss
+// or more per call.
 struct TArgumentHints {
-    int Ref = LUA_NOREF;  // the table of strings, in the registry
-    lua_Integer Next = 1; // the hint the next argument most likely is
+    int Ref = LUA_NOREF;  // the table of lists of strings, in the registry
+    lua_Integer List = 1; // the list of the hint the next argument most likely is
+    lua_Integer Next = 1; // and its place in that list
     int Misses = 0;       // arguments in a row that were none of the hints looked at
 };
 
-// Hints looked at per argument, so that a run that leaves a few tests out keeps its place.
+// Places looked at per argument, so that a run that leaves a few tests out keeps its
+// place.
 constexpr int HintProbes = 4;
 // After this many misses in a row the calls come in another order (shuffled, filtered):
 // the hints are no longer looked at.
@@ -217,25 +221,38 @@ void PushArgument(lua_State* L, const std::string& argument, TArgumentHints* hin
 {
     if (hints && hints->Ref != LUA_NOREF && hints->Misses < MaxHintMisses) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, hints->Ref);
+        lua_Integer list = hints->List;
         lua_Integer at = hints->Next;
-        for (int probe = 0; probe < HintProbes; ++probe, ++at) {
-            if (lua_rawgeti(L, -1, at) != LUA_TSTRING) {
+        // Every step counts as a probe, the steps past a list's end too, so that lists
+        // without strings cannot hold a call up.
+        for (int probe = 0; probe < HintProbes; ++probe) {
+            if (lua_rawgeti(L, -1, list) != LUA_TTABLE) {
                 lua_pop(L, 1);
-                // Past the last hint: a repeated run starts again from the first.
-                if (at == 1)
+                // Past the last list: a repeated run starts again from the first.
+                if (list == 1)
                     break;
-                at = 0;
+                list = 1;
+                at = 1;
+                continue;
+            }
+            if (lua_rawgeti(L, -1, at) != LUA_TSTRING) {
+                lua_pop(L, 2);
+                ++list;
+                at = 1;
                 continue;
             }
             std::size_t length = 0;
             const char* hint = lua_tolstring(L, -1, &length);
             if (length == argument.size() && std::memcmp(hint, argument.data(), length) == 0) {
-                lua_remove(L, -2);
+                lua_replace(L, -3);
+                lua_pop(L, 1);
+                hints->List = list;
                 hints->Next = at + 1;
                 hints->Misses = 0;
                 return;
             }
-            lua_pop(L, 1);
+            lua_pop(L, 2);
+            ++at;
         }
         lua_pop(L, 1);
         ++hints->Misses;
@@ -253,7 +270,112 @@ struct TCallRequest {
     TArgumentHints* Hints = nullptr;
     TCallOutcome Outcome = TCallOutcome::Answered;
     const char* TypeName = "";
+    std::size_t LinesSize = 0; // of an answer of lines, joined
 };
+
+// The metatables that mark the tables made by host.lines and host.rows; known by their
+// addresses.
+char LinesKey;
+char RowsKey;
+
+bool IsMarked(lua_State* L, int index, const char* key)
+{
+    if (!lua_getmetatable(L, index))
+        return false;
+    lua_rawgetp(L, LUA_REGISTRYINDEX, key);
+    const bool marked = lua_rawequal(L, -1, -2);
+    lua_pop(L, 2);
+    return marked;
+}
+
+bool IsLines(lua_State* L, int index) { return IsMarked(L, index, &LinesKey); }
+
+// Calls piece(text, size, newLine) for the pieces of one value of a line (a string, or
+// an integer in decimal), newLine for the first piece of each line. Returns false when
+// the value on top is neither.
+template <class F>
+bool LinePiece(lua_State* L, bool newLine, F& piece)
+{
+    if (lua_type(L, -1) == LUA_TSTRING) {
+        std::size_t size = 0;
+        const char* text = lua_tolstring(L, -1, &size);
+        piece(text, size, newLine);
+        return true;
+    }
+    if (lua_isinteger(L, -1)) {
+        char digits[24];
+        const auto end = std::to_chars(digits, digits + sizeof digits, lua_tointeger(L, -1)).ptr;
+        piece(digits, static_cast<std::size_t>(end - digits), newLine);
+        return true;
+    }
+    return false;
+}
+
+// The rows of a table made by host.rows at index: row i joins the i-th entry of every
+// list column with the string columns between them. Returns the type name of the first
+// entry that is neither a string nor an integer, or nullptr.
+template <class F>
+const char* ForEachRow(lua_State* L, int index, F& piece)
+{
+    const int columns = static_cast<int>(lua_rawlen(L, index));
+    lua_Integer rows = 0;
+    for (int c = 1; c <= columns && rows == 0; ++c) {
+        if (lua_rawgeti(L, index, c) == LUA_TTABLE)
+            rows = static_cast<lua_Integer>(lua_rawlen(L, -1));
+        lua_pop(L, 1);
+    }
+    for (lua_Integer r = 1; r <= rows; ++r) {
+        for (int c = 1; c <= columns; ++c) {
+            if (lua_rawgeti(L, index, c) == LUA_TTABLE) {
+                lua_rawgeti(L, -1, r);
+                lua_remove(L, -2);
+            }
+            if (!LinePiece(L, c == 1, piece)) {
+                const char* name = luaL_typename(L, -1);
+                lua_pop(L, 1);
+                return name;
+            }
+            lua_pop(L, 1);
+        }
+    }
+    return nullptr;
+}
+
+// Calls piece(text, size, newLine) for every piece of every line of the table of lines at
+// index: its elements from 1 to its length, each a string, a list of strings or a table
+// of rows (host.rows). Returns the type name of the first element that is none of these,
+// or nullptr. Raises nothing and needs three free slots, so that it serves both inside
+// and outside a protected call.
+template <class F>
+const char* ForEachLine(lua_State* L, int index, F&& piece)
+{
+    index = lua_absindex(L, index);
+    const lua_Integer count = static_cast<lua_Integer>(lua_rawlen(L, index));
+    for (lua_Integer i = 1; i <= count; ++i) {
+        const int type = lua_rawgeti(L, index, i);
+        const char* bad = nullptr;
+        if (type == LUA_TTABLE && IsMarked(L, -1, &RowsKey)) {
+            bad = ForEachRow(L, lua_gettop(L), piece);
+        } else if (type == LUA_TTABLE) {
+            const lua_Integer inner = static_cast<lua_Integer>(lua_rawlen(L, -1));
+            for (lua_Integer j = 1; j <= inner && !bad; ++j) {
+                if (lua_rawgeti(L, -1, j) != LUA_TSTRING)
+                    bad = luaL_typename(L, -1);
+                else
+                    LinePiece(L, true, piece);
+                lua_pop(L, 1);
+            }
+        } else if (type == LUA_TSTRING) {
+            LinePiece(L, true, piece);
+        } else {
+            bad = luaL_typename(L, -1);
+        }
+        lua_pop(L, 1);
+        if (bad)
+            return bad;
+    }
+    return nullptr;
+}
 
 int CallProcedure(lua_State* L)
 {
@@ -288,6 +410,7 @@ int CallProcedure(lua_State* L)
     if (req->Hints && lua_istable(L, -1)) {
         luaL_unref(L, LUA_REGISTRYINDEX, req->Hints->Ref);
         req->Hints->Ref = luaL_ref(L, LUA_REGISTRYINDEX);
+        req->Hints->List = 1;
         req->Hints->Next = 1;
         req->Hints->Misses = 0;
     } else {
@@ -302,6 +425,25 @@ int CallProcedure(lua_State* L)
     case LUA_TNIL:
         lua_pushliteral(L, "");
         break;
+    case LUA_TTABLE:
+        if (IsLines(L, -1)) {
+            // Measured here, joined by the caller outside the protected call: a long
+            // answer is made once, where it is used, and never becomes a script string.
+            std::size_t size = 0, lines = 0;
+            const char* bad = ForEachLine(L, -1, [&](const char*, std::size_t length, bool newLine) {
+                size += length;
+                lines += newLine;
+            });
+            if (bad) {
+                req->Outcome = TCallOutcome::BadLine;
+                req->TypeName = bad;
+                return 0;
+            }
+            req->Outcome = TCallOutcome::AnsweredLines;
+            req->LinesSize = size + (lines > 0 ? lines - 1 : 0);
+            break;
+        }
+        [[fallthrough]];
     default:
         req->Outcome = TCallOutcome::BadResult;
         req->TypeName = luaL_typename(L, -1);
@@ -345,6 +487,38 @@ int HostLibraries(lua_State* L)
         lua_pushlstring(L, files[i].data(), files[i].size());
         lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
     }
+    return 1;
+}
+
+// host.lines(list): marks list as an answer of lines, which the host joins with line feeds
+// when a procedure answers it: each element a string (a line) or a list of strings. A
+// procedure that answers many lines so makes no long string of them.
+int HostLines(lua_State* L)
+{
+    luaL_checktype(L, 1, LUA_TTABLE);
+    lua_settop(L, 1);
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
+    lua_setmetatable(L, 1);
+    return 1;
+}
+
+// host.rows(column, ...): rows to stand among lines, one per entry of the first list
+// column: row i is the i-th entries of the list columns (strings or integers) joined with
+// the string columns between them, so that a line per test is made without a string per
+// test ("path<TAB>file<TAB>line").
+int HostRows(lua_State* L)
+{
+    const int columns = lua_gettop(L);
+    for (int c = 1; c <= columns; ++c)
+        if (lua_type(L, c) != LUA_TSTRING && lua_type(L, c) != LUA_TTABLE)
+            luaL_typeerror(L, c, "string or table");
+    lua_createtable(L, columns, 0);
+    for (int c = 1; c <= columns; ++c) {
+        lua_pushvalue(L, c);
+        lua_rawseti(L, -2, c);
+    }
+    lua_rawgetp(L, LUA_REGISTRYINDEX, &RowsKey);
+    lua_setmetatable(L, -2);
     return 1;
 }
 
@@ -416,6 +590,18 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "loadfile");
     lua_pushcfunction(L, HostDeclared);
     lua_setfield(L, -2, "declared");
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "host.lines");
+    lua_setfield(L, -2, "__name");
+    lua_rawsetp(L, LUA_REGISTRYINDEX, &LinesKey);
+    lua_pushcfunction(L, HostLines);
+    lua_setfield(L, -2, "lines");
+    lua_createtable(L, 0, 1);
+    lua_pushliteral(L, "host.rows");
+    lua_setfield(L, -2, "__name");
+    lua_rawsetp(L, LUA_REGISTRYINDEX, &RowsKey);
+    lua_pushcfunction(L, HostRows);
+    lua_setfield(L, -2, "rows");
     lua_setglobal(L, "host");
     return 0;
 }
@@ -444,7 +630,7 @@ struct TProcContainer::TImpl {
         // References into the registry of a state that is gone.
         ProcNames.clear();
         Hints = {};
-        TLuaState state(luaL_newstate());
+        TLuaState state(TScriptHeap::NewState());
         if (!state)
             throw EHostError("cannot create the script engine: not enough memory");
         lua_State* L = state.get();
@@ -672,6 +858,22 @@ void RunCallBody(void* arg)
         std::size_t len = 0;
         const char* answer = lua_tolstring(L, -1, &len);
         body.Answer.assign(answer, len);
+    } else if (body.Request.Outcome == TCallOutcome::AnsweredLines) {
+        if (!lua_checkstack(L, 3)) {
+            body.Status = LUA_ERRMEM;
+            body.Failure = ErrorText(L, LUA_ERRMEM);
+            return;
+        }
+        std::string& answer = body.Answer;
+        answer.reserve(body.Request.LinesSize);
+        bool first = true;
+        // Checked in the protected call: every element is a string here.
+        ForEachLine(L, -1, [&](const char* text, std::size_t size, bool newLine) {
+            if (newLine && !first)
+                answer.push_back('\n');
+            first = false;
+            answer.append(text, size);
+        });
     }
 }
 
@@ -709,6 +911,7 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
     }
     switch (body.Request.Outcome) {
     case TCallOutcome::Answered:
+    case TCallOutcome::AnsweredLines:
         break;
     case TCallOutcome::NoProcedure:
         CallFailed(library, proc, "the library has no procedure " + proc);
@@ -716,6 +919,9 @@ void TProcContainer::Call(const std::string& library, const std::string& proc,
         CallFailed(library, proc, proc + " is a " + body.Request.TypeName + ", not a procedure");
     case TCallOutcome::BadResult:
         CallFailed(library, proc, "the procedure answered a " + std::string(body.Request.TypeName) +
+                                      " instead of a string");
+    case TCallOutcome::BadLine:
+        CallFailed(library, proc, "the procedure answered lines holding a " + std::string(body.Request.TypeName) +
                                       " instead of a string");
     }
     result.SetAsString(std::move(body.Answer));

@@ -35,6 +35,9 @@ local host_declared = host.declared or function(fn, source)
   if info.source == source then return info.linedefined end
 end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
+-- Answers of many lines are handed to the host to join: host.lines (strings and lists of
+-- strings) and host.rows (list columns joined row by row).
+local host_lines, host_rows = host.lines, host.rows
 local globals = _G
 
 -- Frames of this library are never shown to the author of a test.
@@ -566,13 +569,15 @@ local declaring = nil
 -- What declaring a test needs, kept in locals rather than in the library's tables, so
 -- that each declaration touches as few tables as it can: the library's known names, the
 -- suite declared into now, its tests, its path with the "/" that ends it, its letter-case
--- group, and the run being filled and its length.
+-- group (nil while the library has no two names that differ only in letter case), and
+-- the run being filled and its length.
 local decl_known = nil
 local decl_suite, decl_tests, decl_prefix, decl_group = nil, nil, nil, nil
 local decl_run, decl_run_size = nil, 0
 
 local function declare_into(suite)
-  decl_suite, decl_tests, decl_prefix, decl_group = suite, suite.tests, suite.path .. "/", suite.group
+  decl_suite, decl_tests, decl_prefix = suite, suite.tests, suite.path .. "/"
+  decl_group = declaring and declaring.case_checked and suite.group or nil
   decl_run, decl_run_size = nil, 0
 end
 
@@ -595,14 +600,48 @@ end
 -- Suites whose paths differ only in letter case share one table of their tests' names
 -- folded to lower case (to the path of the first such test): the runner merges such
 -- suites, so two such tests would become one name twice.
+-- Two paths can only meet there when two suite paths, or two names, of the library differ
+-- only in letter case, which is rare; until the library has such a pair, no test is
+-- written into the tables, and the first pair fills them with the tests declared so far.
+local function check_letter_case(library)
+  if library.case_checked then return end
+  library.case_checked = true
+  for _, run in ipairs(library.runs) do
+    local group, start = run.suite.group, #run.suite.path + 2
+    for i = 1, #run do
+      local path = run[i]
+      local folded = lower(sub(path, start))
+      if not group[folded] then group[folded] = path end
+    end
+  end
+  decl_group = decl_suite and decl_suite.group
+end
+
 local function new_suite(library, path, parent)
   local folded = lower(path)
   local group = library.folded[folded]
   if not group then
     group = {}
     library.folded[folded] = group
+  elseif declaring == library then
+    check_letter_case(library)
   end
   return { path = path, parent = parent, tests = {}, group = group }
+end
+
+-- A name met for the first time in the library: its folded form, and whether another
+-- name has the same one.
+local function fold_name(name)
+  local folded = lower(name)
+  decl_known[name] = folded
+  local folds = declaring.folded_names
+  local other = folds[folded]
+  if not other then
+    folds[folded] = name
+  elseif other ~= name then
+    check_letter_case(declaring)
+  end
+  return folded
 end
 
 function api.suite(name, body)
@@ -631,8 +670,7 @@ function api.test(name, fn)
   local folded = decl_known[name]
   if not folded then
     if bad_name(name) then name_error("test", name) end
-    folded = lower(name)
-    decl_known[name] = folded
+    folded = fold_name(name)
   end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
@@ -643,12 +681,14 @@ function api.test(name, fn)
     error("test " .. path .. " is declared twice", 2)
   end
   local group = decl_group
-  local other = group[folded]
-  if other then
-    error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
-      " differ only in letter case", 2)
+  if group then
+    local other = group[folded]
+    if other then
+      error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
+        " differ only in letter case", 2)
+    end
+    group[folded] = path
   end
-  group[folded] = path
   tests[path] = fn
   local run = decl_run
   if not run then
@@ -758,7 +798,7 @@ local function read_file(path)
 end
 
 local function new_library(name)
-  local library = { name = name, suites = {}, runs = {}, folded = {}, known_names = {} }
+  local library = { name = name, suites = {}, runs = {}, folded = {}, known_names = {}, folded_names = {} }
   local root = new_suite(library, name, nil)
   library.suites[name] = root
   library.current = root
@@ -811,6 +851,7 @@ local function load_library(path)
   end
   for _, suite in next, library.suites do suite.group = nil end
   library.run, library.current, library.folded, library.known_names = nil, nil, nil, nil
+  library.folded_names, library.case_checked = nil, nil
 
   libraries[path] = library
   index_by_name(library, path)
@@ -868,26 +909,26 @@ function GetProtocolVersion()
   return PROTOCOL_VERSION
 end
 
--- The listing is joined once from all paths: joining runs and libraries first would leave
--- each intermediate text behind, as garbage as large as the listing, until the collector
--- next comes round. The paths themselves go back beside it: the host then passes each
--- path to RunTest as the string this state already holds, without looking it up again.
+-- The listing is the runs of paths as they are: the host joins them where it reads them,
+-- so that no text as long as the listing is made here (and left as garbage). The runs go
+-- back beside it too: the host then passes each path to RunTest as the string this state
+-- already holds, without looking it up again.
 function FindTests(mask)
-  local paths, count = {}, 0
+  local runs, count = {}, 0
   for _, library in ipairs(libraries_of(mask)) do
-    for _, run in ipairs(library.runs) do
-      local size = #run
-      move(run, 1, size, count + 1, paths)
-      count = count + size
-    end
+    local own = library.runs
+    move(own, 1, #own, count + 1, runs)
+    count = count + #own
   end
-  return concat(paths, "\n"), paths
+  return host_lines(runs), runs
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a
 -- library compiled with luac -s). Found only when asked, so that discovery costs nothing
 -- more.
 function GetTestPositions(mask)
+  -- The tests placed in their library's own file become one set of rows per library,
+  -- their paths and lines side by side, with no text made per test.
   local lines = {}
   for _, library in ipairs(libraries_of(mask)) do
     -- A library compiled without line information (luac -s) has no positions to give.
@@ -896,6 +937,7 @@ function GetTestPositions(mask)
     local own_source = own_file and "@" .. file_name(own_file)
     -- Whether the library's own source may be named, found once from its first test.
     local own_usable = nil
+    local own_paths, own_lines, count = {}, {}, 0
     for _, run in ipairs(runs) do
       local tests = run.suite.tests
       for _, path in ipairs(run) do
@@ -909,7 +951,8 @@ function GetTestPositions(mask)
             own_usable = info.source ~= SELF and sub(info.source, 1, 1) == "@" and not find(info.short_src, "%c")
           end
           if own_usable and line > 0 then
-            lines[#lines + 1] = path .. "\t" .. own_file .. "\t" .. line
+            count = count + 1
+            own_paths[count], own_lines[count] = path, line
           end
         else
           -- A compiled library names the source it came from.
@@ -921,8 +964,11 @@ function GetTestPositions(mask)
         end
       end
     end
+    if count > 0 then
+      lines[#lines + 1] = host_rows(own_paths, "\t" .. own_file .. "\t", own_lines)
+    end
   end
-  return concat(lines, "\n")
+  return host_lines(lines)
 end
 
 -- The library that holds the test at path, loaded if this state has not loaded it yet.

@@ -1,6 +1,7 @@
 #include "bridge/WexelAdapter.h"
 
 #include "bridge/HostPlatform.h"
+#include "bridge/TestArena.h"
 #include "bridge/TestCaseQuill.h"
 #include "bridge/WexelCaller.h"
 #include "core/TestExceptions.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string_view>
 #include <unordered_map>
@@ -32,6 +34,18 @@ using Sys::LowerAscii;
 template <class F>
 void ForEachLine(std::string_view text, F&& each)
 {
+    // A listing made on this system has no CR: its lines are found a block at a time.
+    if (std::memchr(text.data(), '\r', text.size()) == nullptr) {
+        const char* start = text.data();
+        const char* const end = start + text.size();
+        while (start < end) {
+            const auto* lineEnd = static_cast<const char*>(std::memchr(start, '\n', end - start));
+            const char* stop = lineEnd ? lineEnd : end;
+            each(std::string_view(start, stop - start));
+            start = stop + 1;
+        }
+        return;
+    }
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         if (text[i] != '\r' && text[i] != '\n')
@@ -48,6 +62,12 @@ void ForEachLine(std::string_view text, F&& each)
 std::vector<std::string_view> SplitLines(std::string_view text)
 {
     std::vector<std::string_view> lines;
+    // A listing has a line per test: the list is made once, at its size.
+    std::size_t count = 1;
+    for (const char* at = text.data(), *end = at + text.size();
+         (at = static_cast<const char*>(std::memchr(at, '\n', end - at))) != nullptr; ++at)
+        ++count;
+    lines.reserve(count);
     ForEachLine(text, [&](std::string_view line) { lines.push_back(line); });
     return lines;
 }
@@ -139,27 +159,74 @@ std::string LineForMessage(std::string_view line)
     return CutName(std::string(line.substr(0, Shown))) + "...";
 }
 
-// Declaration positions by test path, pointing into the library's answer.
-using TPositions = std::unordered_map<std::string_view, std::pair<std::string_view, int>>;
+// Where the listing's tests are declared, by their place in the listing: the file as a
+// number (1 and up, 0 for none) in a list of the distinct files, and the line.
+struct TDeclaredAt {
+    std::uint32_t File = 0;
+    std::int32_t Line = 0;
+};
 
-// Lines "path<TAB>file<TAB>line"; a line of another shape is left out, as is a position
-// the runner could not use.
-TPositions ParsePositions(std::string_view answer)
+struct TDeclarations {
+    std::vector<TDeclaredAt> ByLine;
+    // The distinct files, each ended by a line feed; tests keep views into it.
+    std::string Files;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> FileSpans; // start and length in Files
+};
+
+// Reads the library's answer, lines "path<TAB>file<TAB>line"; a line of another shape is
+// left out, as is a position the runner could not use, and a path placed before keeps its
+// first place. The answer lists the tests in the listing's order, most often: the two are
+// walked side by side, and only a path out of that order is looked up.
+TDeclarations MatchPositions(std::string_view answer, const std::vector<std::string_view>& lines)
 {
-    TPositions positions;
-    for (std::string_view line : SplitLines(answer)) {
+    TDeclarations declarations;
+    if (answer.empty())
+        return declarations;
+    declarations.ByLine.resize(lines.size());
+    std::unordered_map<std::string_view, std::uint32_t> fileNumbers;
+    std::string_view lastFile;
+    std::uint32_t lastNumber = 0;
+    std::unordered_map<std::string_view, std::size_t> placeOf; // made when first needed
+    std::size_t next = 0;
+    ForEachLine(answer, [&](std::string_view line) {
         auto tab1 = line.find('\t');
         auto tab2 = tab1 == std::string_view::npos ? tab1 : line.find('\t', tab1 + 1);
         if (tab2 == std::string_view::npos || tab2 == tab1 + 1)
-            continue;
+            return;
         std::string_view number = line.substr(tab2 + 1);
         int value = 0;
         auto [end, ec] = std::from_chars(number.data(), number.data() + number.size(), value);
         if (ec != std::errc() || end != number.data() + number.size() || value <= 0)
-            continue;
-        positions.emplace(line.substr(0, tab1), std::make_pair(line.substr(tab1 + 1, tab2 - tab1 - 1), value));
-    }
-    return positions;
+            return;
+        const std::string_view path = line.substr(0, tab1);
+        std::size_t place = lines.size();
+        if (next < lines.size() && lines[next] == path) {
+            place = next++;
+        } else {
+            if (placeOf.empty())
+                for (std::size_t i = lines.size(); i-- > 0;)
+                    placeOf[lines[i]] = i;
+            if (auto found = placeOf.find(path); found != placeOf.end()) {
+                place = found->second;
+                next = place + 1;
+            }
+        }
+        if (place == lines.size() || declarations.ByLine[place].File != 0)
+            return;
+        const std::string_view file = line.substr(tab1 + 1, tab2 - tab1 - 1);
+        if (file != lastFile || lastNumber == 0) {
+            auto [found, added] = fileNumbers.try_emplace(file, static_cast<std::uint32_t>(fileNumbers.size() + 1));
+            if (added) {
+                declarations.FileSpans.emplace_back(static_cast<std::uint32_t>(declarations.Files.size()),
+                                                    static_cast<std::uint32_t>(file.size()));
+                declarations.Files.append(file).push_back('\n');
+            }
+            lastFile = file;
+            lastNumber = found->second;
+        }
+        declarations.ByLine[place] = {lastNumber, value};
+    });
+    return declarations;
 }
 
 // A path that cannot become a test names no suite or no test; the assertion error says
@@ -181,6 +248,25 @@ void CheckLine(std::string_view line)
         throw;
     }
 }
+
+// Checks lines as CheckLine does; a line in the suite of the line checked before it
+// passes at once, as everything checked lies in its suite path.
+class TLineChecker {
+public:
+    void Check(std::string_view line)
+    {
+        const std::string_view suitePath = BeforeLastSlash(line);
+        if (FChecked && suitePath == FLastSuitePath)
+            return;
+        CheckLine(line);
+        FLastSuitePath = suitePath;
+        FChecked = true;
+    }
+
+private:
+    std::string_view FLastSuitePath;
+    bool FChecked = false;
+};
 
 std::string_view LibraryOf(std::string_view line) { return line.substr(0, line.find('/')); }
 
@@ -261,24 +347,33 @@ void TWexelAdapter::RegisterTests()
     text->Listing = Caller->FindTests(FileMask);
     for (const std::string& mask : MoreMasks)
         AppendNewLibraries(text->Listing, Caller->FindTests(mask));
-    text->Positions = TestPositions();
-    const TPositions positions = ParsePositions(text->Positions);
-    auto addTest = [&](TSuiteCache& cache, std::string_view line) {
-        auto test = std::make_shared<TTestCaseQuill>(text, line);
-        if (auto found = positions.empty() ? positions.end() : positions.find(line); found != positions.end())
-            test->SetDeclaration(found->second.first, found->second.second);
+    const std::vector<std::string_view> lines = SplitLines(text->Listing);
+    TDeclarations declarations = MatchPositions(TestPositions(), lines);
+    // Only the files stay, one copy of each, however many tests name them.
+    text->Positions = std::move(declarations.Files);
+    // The tests of a registration are made and freed together.
+    const TArenaHold arena;
+    auto addTest = [&](TSuiteCache& cache, std::size_t place) {
+        const std::string_view line = lines[place];
+        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), text, line);
+        if (!declarations.ByLine.empty()) {
+            if (const TDeclaredAt at = declarations.ByLine[place]; at.File != 0) {
+                const auto [start, length] = declarations.FileSpans[at.File - 1];
+                test->SetDeclaration(std::string_view(text->Positions).substr(start, length), at.Line);
+            }
+        }
         cache.FindSuite(BeforeLastSlash(line)).AddTest(std::move(test));
     };
+    TLineChecker checker;
     if (!Plan) {
         TSuiteCache cache;
-        ForEachLine(text->Listing, [&](std::string_view line) {
-            CheckLine(line);
-            addTest(cache, line);
-        });
+        for (std::size_t place = 0; place < lines.size(); ++place) {
+            checker.Check(lines[place]);
+            addTest(cache, place);
+        }
         return;
     }
-    const std::vector<std::string_view> lines = SplitLines(text->Listing);
-    const TRegistrationPlan plan = Plan(std::vector<std::string>(lines.begin(), lines.end()));
+    const TRegistrationPlan plan = Plan(lines);
     // Lines that are not registered are still checked, up to each registered one: a bad
     // line fails every selection of a run alike.
     std::size_t checked = 0;
@@ -286,12 +381,12 @@ void TWexelAdapter::RegisterTests()
         TSuiteCache cache;
         for (std::size_t position : pass) {
             for (; checked <= position; ++checked)
-                CheckLine(lines.at(checked));
-            addTest(cache, lines[position]);
+                checker.Check(lines.at(checked));
+            addTest(cache, position);
         }
     }
     for (; checked < lines.size(); ++checked)
-        CheckLine(lines[checked]);
+        checker.Check(lines[checked]);
 }
 
 bool TWexelAdapter::RunTest(std::string_view fullName) { return MapRunTestAnswer(Caller->RunTest(fullName)); }

@@ -20,9 +20,10 @@ inline constexpr const char* ProtocolVersion = "0.87";
 inline constexpr std::size_t MaxNameLength = 9999;
 
 // Which discovered tests are registered, in which order and how often: each pass lists
-// positions in the discovery answer and becomes a tree of suites of its own.
+// positions in the discovery answer and becomes a tree of suites of its own. The paths
+// are views into the answer, valid during the call.
 using TRegistrationPlan = std::vector<std::vector<std::size_t>>;
-using TRegistrationPlanner = std::function<TRegistrationPlan(const std::vector<std::string>& paths)>;
+using TRegistrationPlanner = std::function<TRegistrationPlan(const std::vector<std::string_view>& paths)>;
 
 class TWexelAdapter {
 public:

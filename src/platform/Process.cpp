@@ -283,4 +283,13 @@ void SignalChildGroups(int signal) noexcept
             ::kill(-pid, signal);
 }
 
+void OfferHugePages(void* block, std::size_t size) noexcept
+{
+    constexpr std::uintptr_t HugePage = 2 * 1024 * 1024;
+    const auto start = (reinterpret_cast<std::uintptr_t>(block) + HugePage - 1) & ~(HugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(block) + size) & ~(HugePage - 1);
+    if (end > start)
+        ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
+
 } // namespace Sys

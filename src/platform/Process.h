@@ -91,4 +91,9 @@ std::FILE* OpenPipeStream(int parentEnd, bool reading);
 // Sends the signal to the group of every listed child. Safe in a signal handler.
 void SignalChildGroups(int signal) noexcept;
 
+// Asks the system to back the whole huge pages inside the block with huge pages, so that
+// a large block that is filled soon faults in a few times rather than page by page.
+// Nothing when the system has none to give.
+void OfferHugePages(void* block, std::size_t size) noexcept;
+
 } // namespace Sys

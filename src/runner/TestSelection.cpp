@@ -57,7 +57,7 @@ std::size_t Draw(std::mt19937_64& random, std::size_t bound)
     return static_cast<std::size_t>(value % range);
 }
 
-std::vector<std::size_t> ShuffledPass(const std::vector<std::size_t>& pass, const std::vector<std::string>& paths,
+std::vector<std::size_t> ShuffledPass(const std::vector<std::size_t>& pass, const std::vector<std::string_view>& paths,
                                       std::mt19937_64& random)
 {
     std::vector<TNode> nodes(1);
@@ -181,9 +181,17 @@ bool PassesFilters(const std::vector<std::string>& filters, std::string_view pat
 Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std::vector<std::string>& paths,
                                           std::size_t* selectedCount)
 {
+    return PlanRegistration(selection, std::vector<std::string_view>(paths.begin(), paths.end()), selectedCount);
+}
+
+Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std::vector<std::string_view>& paths,
+                                          std::size_t* selectedCount)
+{
     std::vector<std::size_t> selected;
+    selected.reserve(paths.size());
     for (std::size_t i = 0; i < paths.size(); ++i)
-        if (PassesFilters(selection.Filters, paths[i]) && (!selection.Failed || selection.Failed->Holds(paths[i])))
+        if (PassesFilters(selection.Filters, paths[i]) &&
+            (!selection.Failed || selection.Failed->Holds(std::string(paths[i]))))
             selected.push_back(i);
     if (selectedCount)
         *selectedCount = selected.size();
@@ -200,8 +208,14 @@ Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std
 
     Wexel::TRegistrationPlan plan;
     std::mt19937_64 random(selection.ShuffleSeed.value_or(0));
-    for (std::size_t pass = 0; pass < selection.Repeat; ++pass)
-        plan.push_back(selection.ShuffleSeed ? ShuffledPass(selected, paths, random) : selected);
+    for (std::size_t pass = 0; pass < selection.Repeat; ++pass) {
+        if (selection.ShuffleSeed)
+            plan.push_back(ShuffledPass(selected, paths, random));
+        else if (pass + 1 == selection.Repeat)
+            plan.push_back(std::move(selected));
+        else
+            plan.push_back(selected);
+    }
     return plan;
 }
 

@@ -69,6 +69,8 @@ bool PassesFilters(const std::vector<std::string>& filters, std::string_view pat
 // drawn anew for every pass.
 // selected, when given, receives how many paths the filters and failures chose before the
 // shard took its part: a shard may be empty when the run as a whole is not.
+Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std::vector<std::string_view>& paths,
+                                          std::size_t* selected = nullptr);
 Wexel::TRegistrationPlan PlanRegistration(const TSelection& selection, const std::vector<std::string>& paths,
                                           std::size_t* selected = nullptr);
 

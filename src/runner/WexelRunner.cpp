@@ -315,7 +315,7 @@ void Main()
     adapter->MoreMasks.assign(settings.FileMasks.begin() + 1, settings.FileMasks.end());
     // Shared with the planner, which the window calls again on every rescan.
     auto counts = std::make_shared<TSelectionCounts>();
-    adapter->Plan = [selection, counts](const std::vector<std::string>& paths) {
+    adapter->Plan = [selection, counts](const std::vector<std::string_view>& paths) {
         counts->Discovered = paths.size();
         return PlanRegistration(selection, paths, &counts->Selected);
     };

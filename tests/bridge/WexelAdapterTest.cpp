@@ -290,6 +290,25 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
     FPositions = nullptr;
     adapter.RegisterTests();
     EXPECT_EQ(positions(), "a=:0 b=:0 c=:0 d=:0 ");
+
+    // A path placed twice keeps its first place, also when the second comes in order;
+    // a test placed before the walk reached it is still found.
+    ClearRegistry();
+    FPositions = "S/a\tS.lua\t3\nS/a\tOther.lua\t5\nS/b\tS.lua\t4\nS/d\tT.lua\t8\nS/c\tS.lua\t6";
+    adapter.RegisterTests();
+    EXPECT_EQ(positions(), "a=S.lua:3 b=S.lua:4 c=S.lua:6 d=T.lua:8 ");
+
+    // Every pass of a plan places its tests, in whatever order it takes them.
+    ClearRegistry();
+    adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{3, 0}, {0}}; };
+    adapter.RegisterTests();
+    std::string passes;
+    for (const ITestPtr& suite : RegisteredTests()->Tests())
+        for (const ITestPtr& test : suite->Tests()) {
+            auto& quill = dynamic_cast<TTestCaseQuill&>(*test);
+            passes += quill.GetName() + "=" + quill.DeclFile() + ":" + std::to_string(quill.DeclLine()) + " ";
+        }
+    EXPECT_EQ(passes, "d=T.lua:8 a=S.lua:3 a=S.lua:3 ");
 }
 
 // Script tests hold their paths, names and declaration files in the discovery's shared
@@ -342,14 +361,14 @@ TEST_F(WexelAdapterTest, APlanChoosesOrdersAndRepeatsButEveryLineIsChecked)
 {
     FTests = "A/t0\nA//t1\nA/t2";
     TWexelAdapter adapter("*.qlx", "");
-    adapter.Plan = [](const std::vector<std::string>&) { return TRegistrationPlan{{0}}; };
+    adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{0}}; };
     EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed);
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  t0\n");
 
     ClearRegistry();
     FTests = "A/x\nB/y\nA/z";
-    adapter.Plan = [](const std::vector<std::string>& paths) {
-        EXPECT_EQ(paths, (std::vector<std::string>{"A/x", "B/y", "A/z"}));
+    adapter.Plan = [](const std::vector<std::string_view>& paths) {
+        EXPECT_EQ(paths, (std::vector<std::string_view>{"A/x", "B/y", "A/z"}));
         return TRegistrationPlan{{2, 1}, {0, 2}};
     };
     adapter.RegisterTests();
@@ -369,4 +388,39 @@ TEST_F(WexelAdapterTest, MoreMasksAddEachLibraryOnce)
     adapter.MoreMasks = {"B.qlx", "*.qlx"};
     adapter.RegisterTests();
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  x\nB\n  y\nC\n  z\n");
+}
+
+// The tests of a registration share their memory; one that outlives the tree (a failure
+// record holds its test) and the adapter stays whole, and a rescan makes a tree of its own.
+TEST_F(WexelAdapterTest, ATestOutlivesItsTreeAndTheNextRegistration)
+{
+    FTests = "A/x\nA/y\nB/z";
+    ITestPtr kept;
+    {
+        TWexelAdapter adapter("*.qlx", "");
+        adapter.RegisterTests();
+        kept = RegisteredTests()->Tests().at(1)->Tests().at(0);
+        ClearRegistry();
+        FTests = "C/w";
+        adapter.RegisterTests();
+        EXPECT_EQ(Tree(RegisteredTests()), "C\n  w\n");
+        ClearRegistry();
+    }
+    ASSERT_NE(kept, nullptr);
+    EXPECT_EQ(kept->GetName(), "z");
+    EXPECT_EQ(std::dynamic_pointer_cast<TTestCaseQuill>(kept)->FullName(), "B/z");
+    kept.reset();
+}
+
+// Lines of one suite are checked once, but a bad line is caught wherever it comes: right
+// after good lines of a suite with the same start, and at the very end.
+TEST_F(WexelAdapterTest, ABadLineAfterGoodOnesOfItsSuiteStillStopsTheRegistration)
+{
+    for (const char* listing : {"A/B/x\nA/B/y\nA/B//z\nA/B/w", "A/B/x\nA/B/y\nA//B/z", "A/B/x\nA/B/y\ny"}) {
+        ClearRegistry();
+        FTests = listing;
+        TWexelAdapter adapter("*.qlx", "");
+        EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed) << listing;
+        EXPECT_EQ(Tree(RegisteredTests()), "A\n  B\n    x\n    y\n") << listing;
+    }
 }

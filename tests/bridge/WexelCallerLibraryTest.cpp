@@ -356,6 +356,29 @@ TEST_F(WexelLibraryTest, PathsThatDifferOnlyInLetterCaseDoNotLoad)
     a = RunLibrary(ExeDir(), "Names", "test('Run', function() end)\ntest('RUN', function() end)\n");
     EXPECT_EQ(a["(load)"], "##exception Names.qlx:2: test Names/RUN is declared twice: Names/Run and "
                            "Names/RUN differ only in letter case");
+    // Names that differ only in letter case in different suites are no clash, but the
+    // tests declared before them must still be known to a later case-variant suite.
+    a = RunLibrary(ExeDir(), "Later",
+                   "suite('Pricing', function() test('Round', function() check(true) end)\n"
+                   "  test('Other', function() check(true) end) end)\n"
+                   "suite('Tax', function() test('ROUND', function() check(true) end) end)\n"
+                   "suite('pricing', function() test('other', function() check(true) end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Later.qlx:4: test Later/pricing/other is declared twice: "
+                           "Later/Pricing/Other and Later/pricing/other differ only in letter case");
+    a = RunLibrary(ExeDir(), "Fine",
+                   "suite('A', function() test('Run', function() check(true) end) end)\n"
+                   "suite('B', function() test('RUN', function() check(true) end)\n"
+                   "  test('Walk', function() check(true) end) end)\n"
+                   "suite('b', function() test('Swim', function() check(true) end) end)\n");
+    EXPECT_EQ(a, (std::map<std::string, std::string>{
+                     {"Run", "##pass"}, {"RUN", "##pass"}, {"Walk", "##pass"}, {"Swim", "##pass"}}));
+    // A suite opened again meets the names it was given the first time.
+    a = RunLibrary(ExeDir(), "Again",
+                   "suite('A', function() test('x', function() check(true) end) end)\n"
+                   "suite('B', function() test('y', function() check(true) end) end)\n"
+                   "suite('A', function() test('X', function() check(true) end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Again.qlx:3: test Again/A/X is declared twice: Again/A/x and "
+                           "Again/A/X differ only in letter case");
 }
 
 // A test that replaces the functions everyone shares changes nothing for the tests after
@@ -457,4 +480,41 @@ TEST_F(WexelLibraryTest, TestsRunFromTheLibraryLastFoundUnderTheirName)
     EXPECT_EQ(caller.FindTests(second.Path() + "/Same.qlx"), "Same/S/t");
     EXPECT_EQ(caller.RunTest("Same/S/t"), "##failure Same.qlx:1: second");
     EXPECT_EQ(caller.RunTest("Same/S/v"), "##notfound");
+}
+
+// Declaration positions come as rows that the host joins: one line per test of a source
+// library, in the listing's order, naming the library by the path it was found at; a
+// library compiled without line information has none, and the listing is unchanged.
+TEST_F(WexelLibraryTest, PositionsNameEachTestsLineInItsLibrary)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("A.qlx"), "suite('S', function()\n"
+                                              "  test('one', function() check(true) end)\n"
+                                              "  test('two', function() check(true) end)\n"
+                                              "end)\n"
+                                              "test('three', function() check(true) end)\n");
+    TestSupport::WriteFile(dir.File("B.qlx"), "\n\ntest('four', function() check(true) end)\n");
+    TestSupport::WriteFile(dir.File("C.qlx"), "");
+    TWexelCaller caller("", ExeDir());
+    const std::string mask = dir.Path() + "/*.qlx";
+    EXPECT_EQ(caller.FindTests(mask), "A/S/one\nA/S/two\nA/three\nB/four");
+    EXPECT_EQ(caller.GetTestPositions(mask), "A/S/one\t" + dir.File("A.qlx") + "\t2\n"
+                                             "A/S/two\t" + dir.File("A.qlx") + "\t3\n"
+                                             "A/three\t" + dir.File("A.qlx") + "\t5\n"
+                                             "B/four\t" + dir.File("B.qlx") + "\t3");
+    // Through the adapter every test carries its place.
+    TestFramework::ClearRegistry();
+    Wexel::TWexelAdapter adapter(mask, "", std::make_unique<TWexelCaller>("", ExeDir()));
+    adapter.RegisterTests();
+    std::string places;
+    std::function<void(const TestFramework::ITestPtr&)> walk = [&](const TestFramework::ITestPtr& test) {
+        if (auto quill = std::dynamic_pointer_cast<Wexel::TTestCaseQuill>(test))
+            places += quill->GetName() + "@" + std::to_string(quill->DeclLine()) +
+                      (quill->DeclFile() == dir.File(quill->FullName().substr(0, 1) + ".qlx") ? " " : "? ");
+        for (const auto& child : test->Tests())
+            walk(child);
+    };
+    walk(TestFramework::RegisteredTests());
+    EXPECT_EQ(places, "one@2 two@3 three@5 four@3 ");
+    TestFramework::ClearRegistry();
 }

@@ -95,6 +95,43 @@ TEST_F(ExtCallTest, HandsBackAnswersAsText)
     EXPECT_EQ(Call(lib, "Bytes", {std::string("a\0b", 3)}), std::string("a\0b\0", 4));
 }
 
+// Lines marked by host.lines are joined by the host, one line feed between two lines,
+// lists of lines taken in place; anything else among them fails the call.
+TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
+{
+    auto lib = Library("Lines.qlx",
+                       "function Mixed() return host.lines({'a', {'b', 'c'}, {}, {'d'}, ''}) end\n"
+                       "function None() return host.lines({}) end\n"
+                       "function Blank() return host.lines({{''}}) end\n"
+                       "function Kept() local run = {'x', 'y', suite = {}} return host.lines({run, run}) end\n"
+                       "function BadLine() return host.lines({'a', {'b', 7}}) end\n"
+                       "function BadItem() return host.lines({'a', true}) end\n"
+                       "function Rows() return host.lines({'head', host.rows({'p', 'q'}, '\\t', {3, -40}),\n"
+                       "  host.rows('x', {'1', '2'}, '.'), host.rows({}, '-')}) end\n"
+                       "function BadRow() return host.lines({host.rows({'p', 'q'}, {1.5, 2})}) end\n"
+                       "function ShortColumn() return host.lines({host.rows({'p', 'q'}, '=', {1})}) end\n"
+                       "function NotRows() return host.lines({host.rows(true)}) end\n"
+                       "function NotLines() return host.lines('a') end\n");
+    EXPECT_EQ(Call(lib, "Mixed"), "a\nb\nc\nd\n");
+    EXPECT_EQ(Call(lib, "None"), "");
+    EXPECT_EQ(Call(lib, "Blank"), "");
+    EXPECT_EQ(Call(lib, "Kept"), "x\ny\nx\ny");
+    EXPECT_EQ(Failure(lib, "BadLine"),
+              "Call of BadLine in " + lib + " failed: the procedure answered lines holding a number instead of a string");
+    EXPECT_EQ(Failure(lib, "BadItem"),
+              "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+    // Rows: one per entry of the first list, its columns joined, integers in decimal.
+    EXPECT_EQ(Call(lib, "Rows"), "head\np\t3\nq\t-40\nx1.\nx2.");
+    EXPECT_EQ(Failure(lib, "BadRow"),
+              "Call of BadRow in " + lib + " failed: the procedure answered lines holding a number instead of a string");
+    EXPECT_EQ(Failure(lib, "ShortColumn"),
+              "Call of ShortColumn in " + lib + " failed: the procedure answered lines holding a nil instead of a string");
+    EXPECT_EQ(Failure(lib, "NotRows"), "Call of NotRows in " + lib +
+                                           " failed: Lines.qlx:11: bad argument #1 to 'rows' (string or table expected, got boolean)");
+    EXPECT_EQ(Failure(lib, "NotLines"), "Call of NotLines in " + lib +
+                                            " failed: Lines.qlx:12: bad argument #1 to 'lines' (table expected, got string)");
+}
+
 TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)
 {
     auto lib = Library("Faulty.qlx",
@@ -293,14 +330,14 @@ TEST_F(ExtCallTest, EachCallFindsTheProcedureTheLibraryHoldsNow)
     EXPECT_EQ(Call(lib, "First"), "first");
 }
 
-// A procedure may hand back, beside its answer, the strings it expects later calls to
-// pass. Whatever order the calls then take (the expected one, one that skips some, goes
-// back, repeats from the start, passes strings that only begin like a hint, or goes on
-// long enough in another order that the hints are given up), each argument arrives
-// exactly as given, and a new list of hints replaces the old.
+// A procedure may hand back, beside its answer, lists of the strings it expects later
+// calls to pass. Whatever order the calls then take (the expected one, one that skips
+// some, goes back, repeats from the start, passes strings that only begin like a hint, or
+// goes on long enough in another order that the hints are given up), each argument
+// arrives exactly as given, and a new list of hints replaces the old.
 TEST_F(ExtCallTest, ArgumentsArriveAsGivenWhateverHintsTheLibraryGave)
 {
-    auto lib = Library("Hints.qlx", "function List(s) return 'listed', {s .. '/1', s .. '/2', s .. '/3', 'b/1'} end\n"
+    auto lib = Library("Hints.qlx", "function List(s) return 'listed', {{s .. '/1', s .. '/2'}, {}, {s .. '/3'}, {'b/1'}} end\n"
                                     "function Echo(s) return '[' .. s .. ']' end\n");
     auto echoes = [&](const std::vector<std::string>& arguments) {
         for (const std::string& argument : arguments)
