@@ -226,16 +226,16 @@ void TRunDisplay::Reset()
     ClearProgress();
     FViews.Window.Repaint();
     const ITestPtr& suite = FHost.Suite();
-    const int maximum = suite ? suite->CountEnabledTestCases() : NoSuiteMaximum;
-    // The run that follows starts with this count: counting walks the whole tree.
+    // The images and the count in one walk over the tree, which is the suite's; the run
+    // that follows starts with this count.
+    const int enabled = FTree.ResetForRun();
+    const int maximum = suite ? enabled : NoSuiteMaximum;
     FTotalEnabled = suite ? maximum : 0;
     FCountedAtReset = suite != nullptr;
     SetCell(StatCell::Tests, suite ? std::to_string(maximum) : std::string());
     SetBars(maximum, FProgressPos, maximum, FScorePos);
     for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
         SetCell(cell, {});
-    FTree.ResetRunImages();
-    FTree.RefreshAllCheckImages();
     if (FCellsDirty) {
         FCellsDirty = false;
         FViews.Progress.SetStatistics(FCells);
