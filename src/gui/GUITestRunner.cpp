@@ -494,6 +494,11 @@ void TGUITestRunner::AutoSaveSettings()
     FSettings.AutoSaveSettings();
 }
 
+void TGUITestRunner::AutoSaveBeforeRun()
+{
+    FSettings.AutoSaveBeforeRun();
+}
+
 void TGUITestRunner::LoadTestStates()
 {
     FSettings.LoadTestStates();

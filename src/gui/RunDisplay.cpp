@@ -354,7 +354,7 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
     actions.SetEnabled(TActionId::StopAction, true);
     actions.SetEnabled(TActionId::Alt_S_StopAction, true);
     FHost.EnableTreeCommands(false);
-    FHost.AutoSaveSettings();
+    FHost.AutoSaveBeforeRun();
     if (FTestResult) {
         FTestResult.reset();
         FViews.ErrorBox.ErrorBoxClear();

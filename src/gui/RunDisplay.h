@@ -26,7 +26,8 @@ public:
     // A null suite empties the tree; a suite loads its tests' states and rebuilds it.
     virtual void AssignSuite(const TestFramework::ITestPtr& suite) = 0;
     virtual void EnableTreeCommands(bool enabled) = 0;
-    virtual void AutoSaveSettings() = 0;
+    // The settings' save at a run's start, just after the reset refreshed every check image.
+    virtual void AutoSaveBeforeRun() = 0;
 
 protected:
     ~IRunHost() = default;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 namespace GUITestRunner {
 
@@ -191,18 +192,39 @@ void TRunnerSettings::AutoSaveSettings()
         SaveSettings();
 }
 
-void TRunnerSettings::WriteSettings()
+void TRunnerSettings::AutoSaveBeforeRun()
+{
+    if (FForm.Actions.GetChecked(TActionId::AutoSaveAction))
+        Reporting("saved", [this] { WriteSettings(true); });
+}
+
+void TRunnerSettings::WriteSettings(bool checksShown)
 {
     // One read-modify-write per file, so that two windows closing together leave one
     // window's settings whole: the tests' check boxes and the window's keys in one edit.
     const bool inFile = !UseRegistry();
-    const TestFramework::TIniEdit edit = [this, inFile](TCustomIniFile& store) {
-        if (FForm.Suite)
+    TChecksSaved saved = std::exchange(FChecksSaved, {});
+    bool remember = false;
+    const TestFramework::TIniEdit edit = [&, this](TCustomIniFile& store) {
+        const auto* file = dynamic_cast<const TestFramework::TMemIniFile*>(&store);
+        remember = checksShown && inFile && file;
+        // The check images are the tests' flags as they are now; the same count of image
+        // changes means the same check boxes as at the last save, and the same text
+        // under the lock means nobody has written the file since.
+        const bool unchanged = remember && saved.Valid && saved.Suite == FForm.Suite.get() &&
+                               saved.StateChanges == FForm.Tree.Nodes().StateChanges() &&
+                               saved.Text == file->Document().Text();
+        if (FForm.Suite && !unchanged)
             FForm.Suite->SaveConfiguration(store, "Tests");
         WriteWindowKeys(store, inFile);
+        if (remember)
+            saved = {true, FForm.Suite.get(), FForm.Tree.Nodes().StateChanges(), file->Document().Text()};
     };
     if (inFile) {
         TestFramework::UpdateIniFile(FPath, edit);
+        // Only a save that went through says what the file holds.
+        if (remember)
+            FChecksSaved = std::move(saved);
         return;
     }
     TestFramework::UpdateRegistryIniFile(TestFramework::GetRegistryKeyBase() + FPath, edit);
