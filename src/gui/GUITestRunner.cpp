@@ -99,6 +99,7 @@ void TGUITestRunner::AssignSuite(const ITestPtr& suite)
         LoadTestStates();
         EnableTreeCommands(true);
         RebuildTree();
+        FSettings.ChecksShownAsLoaded();
     } else {
         EnableTreeCommands(false);
     }

@@ -170,7 +170,29 @@ void TRunnerSettings::LoadWindowPlacement(const TCustomIniFile& store)
 
 void TRunnerSettings::LoadTestStates()
 {
-    Reporting("read", [this] { ReadTestStates(); });
+    FChecksSaved = {};
+    FChecksLoaded.clear();
+    FLoadedFromFile = false;
+    Reporting("read", [this] {
+        const bool inFile = FForm.Suite && !UseRegistry();
+        // The same text before and after the read is the text the check boxes came from.
+        std::string before = inFile ? TestFramework::TMemIniFile(FPath).Document().Text() : std::string();
+        ReadTestStates();
+        if (inFile && TestFramework::TMemIniFile(FPath).Document().Text() == before) {
+            FChecksLoaded = std::move(before);
+            FLoadedFromFile = true;
+        }
+    });
+}
+
+void TRunnerSettings::ChecksShownAsLoaded()
+{
+    // Every test's flag is what the file says (a test it does not name is enabled), so
+    // until a check image or the file changes a save would write nothing new of them.
+    if (FLoadedFromFile)
+        FChecksSaved = {true, FForm.Suite.get(), FForm.Tree.Nodes().StateChanges(), std::move(FChecksLoaded)};
+    FLoadedFromFile = false;
+    FChecksLoaded.clear();
 }
 
 void TRunnerSettings::ReadTestStates()

@@ -56,6 +56,9 @@ public:
     void AutoSaveBeforeRun();
     void LoadTestStates();
     void SaveTestStates();
+    // After LoadTestStates, once the tree's check images show the flags it loaded: a
+    // run's start need not write them again while they and the file stay as they are.
+    void ChecksShownAsLoaded();
 
     // The parts, which raise when the store does.
     void LoadWindowPlacement(const TestFramework::TCustomIniFile& store);
@@ -94,6 +97,9 @@ private:
         std::uint64_t StateChanges = 0;
         std::string Text;
     } FChecksSaved;
+    // The file's text that the last LoadTestStates read the check boxes from.
+    std::string FChecksLoaded;
+    bool FLoadedFromFile = false;
 };
 
 } // namespace GUITestRunner

@@ -283,6 +283,7 @@ public:
 // signal has nothing else to leave), but writes them only when they or the file changed.
 TEST_F(WindowSettings, ARunStartWritesTheCheckBoxesWhenTheyOrTheFileChanged)
 {
+    WriteFile(Path, DefaultConfig + "[Tests.WexelRunner.so.Calc]\r\nSub=0\r\n");
     auto root = std::make_shared<TSavingRoot>("WexelRunner.so");
     root->AddTest(Suite("Calc", {Case("Add"), Case("Sub")}));
     Layer = std::make_unique<TFakeRunnerLayer>();
@@ -298,11 +299,14 @@ TEST_F(WindowSettings, ARunStartWritesTheCheckBoxesWhenTheyOrTheFileChanged)
         const std::size_t section = text.find("[Tests.WexelRunner.so.Calc]");
         return section != std::string::npos && text.find(key, section) != std::string::npos;
     };
-    EXPECT_EQ(run(), 1);
+    // The check boxes are as the window read them from the file.
     EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(saved("Sub=0"));
+    Toggle("Sub");
     Toggle("Add");
     EXPECT_EQ(run(), 1);
     EXPECT_TRUE(saved("Add=0"));
+    EXPECT_FALSE(saved("Sub=0"));
     EXPECT_EQ(run(), 0);
     // Another program wrote the file meanwhile: the check boxes go in again.
     WriteFile(Path, DefaultConfig);
@@ -318,6 +322,14 @@ TEST_F(WindowSettings, ARunStartWritesTheCheckBoxesWhenTheyOrTheFileChanged)
     Form->RebuildTree();
     Form->FormShow();
     EXPECT_EQ(run(), 1);
+    // A file changed between the window's start and its first run is written too.
+    Close();
+    Layer = std::make_unique<TFakeRunnerLayer>();
+    Form = std::make_unique<TGUITestRunner>(*Layer, Path);
+    Form->RunModal(root);
+    WriteFile(Path, DefaultConfig);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(saved("Add=0"));
     // Without automatic saves a run's start writes nothing.
     Execute(A::AutoSaveAction);
     Toggle("Add");
