@@ -5,6 +5,10 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
 #include <utility>
 
 namespace GUITestRunner {
@@ -56,6 +60,19 @@ TBounds ClampToArea(TBounds bounds, const TBounds& area)
     bounds.Left = static_cast<int>(left);
     bounds.Top = static_cast<int>(top);
     return bounds;
+}
+
+// The file's bytes; empty for a file that is not there, nothing for one that cannot be read.
+std::optional<std::string> FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code error;
+        return std::filesystem::exists(path, error) || error ? std::nullopt : std::optional<std::string>("");
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return in.bad() ? std::nullopt : std::optional<std::string>(std::move(bytes).str());
 }
 
 // The program that "Open in Editor" starts, in place of $VISUAL and $EDITOR.
@@ -175,11 +192,12 @@ void TRunnerSettings::LoadTestStates()
     FLoadedFromFile = false;
     Reporting("read", [this] {
         const bool inFile = FForm.Suite && !UseRegistry();
-        // The same text before and after the read is the text the check boxes came from.
-        std::string before = inFile ? TestFramework::TMemIniFile(FPath).Document().Text() : std::string();
+        // The same bytes before and after the read are the ones the check boxes came from.
+        const std::optional<std::string> before = inFile ? FileBytes(FPath) : std::nullopt;
         ReadTestStates();
-        if (inFile && TestFramework::TMemIniFile(FPath).Document().Text() == before) {
-            FChecksLoaded = std::move(before);
+        if (before && FileBytes(FPath) == before) {
+            // As a save reads it back under its lock.
+            FChecksLoaded = TestFramework::TIniDocument(*before).Text();
             FLoadedFromFile = true;
         }
     });
