@@ -30,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace GUITestRunner::QtLayer {
 
 namespace {
@@ -103,6 +105,26 @@ public:
 
 private:
     TTreeDelegate FDelegate;
+};
+
+// The statistics row: one row of one line whose cells a run rewrites dozens of times a
+// second. A new text needs the paint of its cell and no more; a tree view would also
+// measure the row's height anew for every cell written, laying its text out each time.
+class TStatisticsView final : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override
+    {
+        const bool textOnly = !roles.isEmpty() && std::all_of(roles.begin(), roles.end(), [](int role) {
+            return role == Qt::DisplayRole || role == Qt::EditRole;
+        });
+        if (textOnly)
+            QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+        else
+            QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+    }
 };
 
 QWidget* Panel(const char* name, QWidget* parent = nullptr)
@@ -241,7 +263,7 @@ void TQtRunnerLayer::BuildComponents()
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
 
-    FResultsView = new QTreeWidget(resultsPanel);
+    FResultsView = new TStatisticsView(resultsPanel);
     FResultsView->setObjectName("ResultsView");
     FResultsView->setToolTip(Text("Shows statistics about the current/last run"));
     FResultsView->setRootIsDecorated(false);
