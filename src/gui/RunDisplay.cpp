@@ -240,7 +240,15 @@ void TRunDisplay::Reset()
         FCellsDirty = false;
         FViews.Progress.SetStatistics(FCells);
     }
-    // So that each run sees freshly compiled script libraries.
+}
+
+void TRunDisplay::ResetBeforeRun()
+{
+    Reset();
+    // So that each run sees freshly compiled script libraries. Only before a run: a tree
+    // just built from a discovery shows the scripts as they are, and the libraries the
+    // discovery loaded stay until the run's reload frees them, which then takes their
+    // memory back rather than asking the system for more.
     if (FLibrary.Refresh)
         FLibrary.Refresh();
 }
@@ -407,7 +415,7 @@ void TRunDisplay::RunAll()
     }
     if (!FHost.Suite())
         return;
-    Reset();
+    ResetBeforeRun();
     RunTestTree(FHost.Suite());
 }
 
@@ -417,7 +425,7 @@ void TRunDisplay::RunSelected()
         RunTestTree(FHost.Suite());
         return;
     }
-    Reset();
+    ResetBeforeRun();
     FSelectedPath.clear();
     TTreeNode* selected = FTree.Selected();
     for (TTreeNode* node = selected; node; node = node->Parent)
@@ -726,7 +734,7 @@ void TRunDisplay::RunOnly(const TRunSet& set)
     }
     if (!FHost.Suite() || set.Tests.empty())
         return;
-    Reset();
+    ResetBeforeRun();
     FSelectedPath = set.Tests;
     FSelectedOnly = true;
     SetBars(set.Count, FProgressPos, set.Count, FScorePos);

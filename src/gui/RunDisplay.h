@@ -85,6 +85,8 @@ public:
     void DropResult();
 
     void Reset();
+    // Reset, then the script library refreshed: the start of every run.
+    void ResetBeforeRun();
     void RefreshStatus(bool full);
     void ClearProgress();
 
