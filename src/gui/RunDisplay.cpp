@@ -172,6 +172,7 @@ TTestResult& TRunDisplay::Result(int line)
 
 void TRunDisplay::SetCell(int cell, std::string text)
 {
+    FCellValues[static_cast<std::size_t>(cell)].reset();
     std::string& current = FCells[static_cast<std::size_t>(cell)];
     if (current == text)
         return;
@@ -202,8 +203,27 @@ void TRunDisplay::SetScoreColor(std::optional<TColor> color)
     FViews.Progress.SetScoreBarColor(color);
 }
 
+void TRunDisplay::SetValueCell(int cell, std::int64_t value, bool duration)
+{
+    // Every 16 tests of a run: the number is compared, the text made only when it changed.
+    std::optional<std::int64_t>& shown = FCellValues[static_cast<std::size_t>(cell)];
+    if (shown == value)
+        return;
+    SetCell(cell, duration ? FormatDuration(value) : std::to_string(value));
+    shown = value;
+}
+
+void TRunDisplay::SetPercentLabel(long long percent)
+{
+    if (percent == FLabelPercent)
+        return;
+    SetLabel(std::to_string(percent) + "%");
+    FLabelPercent = percent;
+}
+
 void TRunDisplay::SetLabel(std::string text)
 {
+    FLabelPercent = -1;
     if (text == FScoreLabel)
         return;
     FScoreLabel = std::move(text);
@@ -258,17 +278,17 @@ void TRunDisplay::RewriteRunStatistics(TTestResult& result)
     const int n = result.RunCount();
     const int failures = result.FailureCount();
     const int errors = result.ErrorCount();
-    SetCell(StatCell::Run, std::to_string(n));
-    SetCell(StatCell::Failures, std::to_string(failures));
-    SetCell(StatCell::Errors, std::to_string(errors));
-    SetCell(StatCell::Overrides, std::to_string(result.Overrides));
-    SetCell(StatCell::TestTime, FormatDuration(result.TotalTime));
-    SetCell(StatCell::TotalTime, FormatDuration(std::max(FLastTotalTime, result.TotalTime)));
+    SetValueCell(StatCell::Run, n, false);
+    SetValueCell(StatCell::Failures, failures, false);
+    SetValueCell(StatCell::Errors, errors, false);
+    SetValueCell(StatCell::Overrides, result.Overrides, false);
+    SetValueCell(StatCell::TestTime, result.TotalTime, true);
+    SetValueCell(StatCell::TotalTime, std::max(FLastTotalTime, result.TotalTime), true);
     SetBars(FProgressMax, n, FScoreMax, n - (failures + errors));
     if (n == 0 && FTotalEnabled == 0)
         SetLabel("100%");
     else if (FScoreMax > 0)
-        SetLabel(std::to_string(static_cast<long long>(FScorePos) * 100 / FScoreMax) + "%");
+        SetPercentLabel(static_cast<long long>(FScorePos) * 100 / FScoreMax);
     else
         SetLabel("0%"); // a bar of maximum 0 has no proportion to show
 }
