@@ -26,6 +26,7 @@ void TTestTreeModel::ForgetChanges()
     FChanged.clear();
     FLastParent = nullptr;
     FLastRange = nullptr;
+    FLastNode = nullptr;
 }
 
 void TTestTreeModel::MarkDirty()
@@ -54,8 +55,11 @@ void TTestTreeModel::StructureChanging()
 
 void TTestTreeModel::NodeChanged(TTreeNode& node)
 {
-    if (FResetting || !FNodes || !FNodes->IsShown(node))
+    // A run changes each test twice in a row (running, then its outcome): the row of the
+    // node changed last is in a range already.
+    if (&node == FLastNode || FResetting || !FNodes || !FNodes->IsShown(node))
         return;
+    FLastNode = &node;
     MarkDirty();
     const int row = FNodes->ShownRow(node);
     // A run changes its tests one after the other, mostly under the same parent as the

@@ -68,6 +68,7 @@ private:
     // The entry of FChanged that the last change went to, and its parent.
     TTreeNode* FLastParent = nullptr;
     std::pair<int, int>* FLastRange = nullptr;
+    TTreeNode* FLastNode = nullptr;
     void ForgetChanges();
 };
 
