@@ -149,6 +149,42 @@ QModelIndex TTestTreeModel::IndexOf(const TTreeNode* node) const
     return createIndex(FNodes->ShownRow(*node), 0, const_cast<TTreeNode*>(node));
 }
 
+bool TTestTreeModel::ListedBefore(const TTreeNode& a, const TTreeNode& b) const
+{
+    if (!FNodes || &a == &b)
+        return false;
+    // The two chains of ancestors, compared from the top down to where they part.
+    const TTreeNode* chainA[64];
+    const TTreeNode* chainB[64];
+    int depthA = 0, depthB = 0;
+    for (const TTreeNode* n = &a; n && depthA < 64; n = n->Parent)
+        chainA[depthA++] = n;
+    for (const TTreeNode* n = &b; n && depthB < 64; n = n->Parent)
+        chainB[depthB++] = n;
+    while (depthA > 0 && depthB > 0 && chainA[depthA - 1] == chainB[depthB - 1]) {
+        --depthA;
+        --depthB;
+    }
+    if (depthA == 0)
+        return true; // a is an ancestor of b
+    if (depthB == 0)
+        return false;
+    return FNodes->ShownRow(*chainA[depthA - 1]) < FNodes->ShownRow(*chainB[depthB - 1]);
+}
+
+const TTreeNode& TTestTreeModel::LastShownInSubtree(const TTreeNode& node) const
+{
+    const TTreeNode* last = &node;
+    if (!FNodes)
+        return *last;
+    for (;;) {
+        const std::vector<TTreeNode*>& children = FNodes->ShownChildren(last);
+        if (children.empty())
+            return *last;
+        last = children.back();
+    }
+}
+
 const std::vector<TTreeNode*>& TTestTreeModel::ChildrenOf(const QModelIndex& parent) const
 {
     static const std::vector<TTreeNode*> none;
