@@ -260,15 +260,7 @@ void TRunDisplay::Reset()
         FCellsDirty = false;
         FViews.Progress.SetStatistics(FCells);
     }
-}
-
-void TRunDisplay::ResetBeforeRun()
-{
-    Reset();
-    // So that each run sees freshly compiled script libraries. Only before a run: a tree
-    // just built from a discovery shows the scripts as they are, and the libraries the
-    // discovery loaded stay until the run's reload frees them, which then takes their
-    // memory back rather than asking the system for more.
+    // So that each run sees freshly compiled script libraries.
     if (FLibrary.Refresh)
         FLibrary.Refresh();
 }
@@ -435,7 +427,7 @@ void TRunDisplay::RunAll()
     }
     if (!FHost.Suite())
         return;
-    ResetBeforeRun();
+    Reset();
     RunTestTree(FHost.Suite());
 }
 
@@ -445,7 +437,7 @@ void TRunDisplay::RunSelected()
         RunTestTree(FHost.Suite());
         return;
     }
-    ResetBeforeRun();
+    Reset();
     FSelectedPath.clear();
     TTreeNode* selected = FTree.Selected();
     for (TTreeNode* node = selected; node; node = node->Parent)
@@ -754,7 +746,7 @@ void TRunDisplay::RunOnly(const TRunSet& set)
     }
     if (!FHost.Suite() || set.Tests.empty())
         return;
-    ResetBeforeRun();
+    Reset();
     FSelectedPath = set.Tests;
     FSelectedOnly = true;
     SetBars(set.Count, FProgressPos, set.Count, FScorePos);

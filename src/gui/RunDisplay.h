@@ -87,8 +87,6 @@ public:
     void DropResult();
 
     void Reset();
-    // Reset, then the script library refreshed: the start of every run.
-    void ResetBeforeRun();
     void RefreshStatus(bool full);
     void ClearProgress();
 
