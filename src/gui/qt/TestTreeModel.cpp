@@ -153,14 +153,22 @@ bool TTestTreeModel::ListedBefore(const TTreeNode& a, const TTreeNode& b) const
 {
     if (!FNodes || &a == &b)
         return false;
-    // The two chains of ancestors, compared from the top down to where they part.
-    const TTreeNode* chainA[64];
-    const TTreeNode* chainB[64];
+    // The two chains of ancestors, compared from the top down to where they part. Suites
+    // nested deeper than the chains hold are answered "no", which costs a caller that
+    // skips work on a "yes" only the work.
+    constexpr int MaxDepth = 64;
+    const TTreeNode* chainA[MaxDepth];
+    const TTreeNode* chainB[MaxDepth];
     int depthA = 0, depthB = 0;
-    for (const TTreeNode* n = &a; n && depthA < 64; n = n->Parent)
+    const TTreeNode* n = &a;
+    for (; n && depthA < MaxDepth; n = n->Parent)
         chainA[depthA++] = n;
-    for (const TTreeNode* n = &b; n && depthB < 64; n = n->Parent)
+    if (n)
+        return false;
+    for (n = &b; n && depthB < MaxDepth; n = n->Parent)
         chainB[depthB++] = n;
+    if (n)
+        return false;
     while (depthA > 0 && depthB > 0 && chainA[depthA - 1] == chainB[depthB - 1]) {
         --depthA;
         --depthB;

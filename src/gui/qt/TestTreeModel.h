@@ -39,7 +39,7 @@ public:
     static TTreeNode* NodeOf(const QModelIndex& index);
     QModelIndex IndexOf(const TTreeNode* node) const;
     // Whether the row of a comes before the row of b in the order a view lists them, a
-    // parent before its children; both shown.
+    // parent before its children; both shown. "No" for suites nested too deep to compare.
     bool ListedBefore(const TTreeNode& a, const TTreeNode& b) const;
     // The node's last shown descendant, itself without shown children: the last row of
     // its subtree when everything in it is expanded.

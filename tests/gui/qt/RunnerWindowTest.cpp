@@ -607,6 +607,20 @@ private slots:
         QCOMPARE(Form->RunDisplay().Statistics()[StatCell::Errors], std::string("1000"));
     }
 
+    // What the tree's paints skip by: the order rows are listed in, filtered or not.
+    void theModelTellsTheOrderOfRowsAndTheLastRowOfASubtree()
+    {
+        const QtLayer::TTestTreeModel& model = *Window->TreeModel();
+        const auto before = [&](const char* a, const char* b) { return model.ListedBefore(Node(a), Node(b)); };
+        QVERIFY(before("Root", "a1") && before("A", "B") && before("a2", "B") && before("a1", "a2"));
+        QVERIFY(!before("b1", "a1") && !before("B", "a2") && !before("a1", "A") && !before("A", "A"));
+        QCOMPARE(&model.LastShownInSubtree(Node("Root")), &Node("b1"));
+        QCOMPARE(&model.LastShownInSubtree(Node("a1")), &Node("a1"));
+        Form->FilterChanged("a");
+        QCOMPARE(&model.LastShownInSubtree(Node("Root")), &Node("a2"));
+        QVERIFY(before("a1", "a2"));
+    }
+
     // Tests slow enough for a paint each: the tree paints the rows that changed, not the
     // whole tree, and scrolls only once the running test has left the rows shown.
     void aSlowRunPaintsTheChangedRowsAndScrollsOnlyWhenItMust()
