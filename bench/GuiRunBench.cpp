@@ -41,6 +41,14 @@ double CpuSeconds()
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Pages the process has touched for the first time: memory taken anew from the system.
+long PageFaults()
+{
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -60,10 +68,12 @@ int main(int argc, char** argv)
 
     double seconds = 0;
     double cpu = 0;
+    long faults = 0;
     std::string run;
     if (mode == "txt" || mode == "txt+refresh") {
         const auto start = TClock::now();
         const double cpuStart = CpuSeconds();
+        faults = PageFaults();
         // What the window's reset does before every run, so that the run sees freshly
         // compiled libraries: they are loaded again on their first call.
         if (mode == "txt+refresh")
@@ -71,6 +81,7 @@ int main(int argc, char** argv)
         auto result = TextTestRunner::RunRegisteredTests();
         seconds = Since(start);
         cpu = CpuSeconds() - cpuStart;
+        faults = PageFaults() - faults;
         run = std::to_string(result->RunCount());
     } else {
         QApplication application(argc, argv);
@@ -82,14 +93,16 @@ int main(int argc, char** argv)
             return 1;
         const auto start = TClock::now();
         const double cpuStart = CpuSeconds();
+        faults = PageFaults();
         form.ExecuteAction(GUITestRunner::TActionId::RunAction);
         // The coalesced last paint is part of the run as a user sees it.
         window.RunView().PaintNow();
         seconds = Since(start);
         cpu = CpuSeconds() - cpuStart;
+        faults = PageFaults() - faults;
         run = form.RunDisplay().Statistics()[GUITestRunner::StatCell::Run];
     }
     Wexel::WexelAdapter = nullptr;
-    std::fprintf(stderr, "%s %.3f %s %.3f\n", mode.c_str(), seconds, run.c_str(), cpu);
+    std::fprintf(stderr, "%s %.3f %s %.3f %ld\n", mode.c_str(), seconds, run.c_str(), cpu, faults);
     return 0;
 }

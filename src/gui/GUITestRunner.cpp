@@ -99,6 +99,7 @@ void TGUITestRunner::AssignSuite(const ITestPtr& suite)
         LoadTestStates();
         EnableTreeCommands(true);
         RebuildTree();
+        FSettings.ChecksShownAsLoaded();
     } else {
         EnableTreeCommands(false);
     }
@@ -431,7 +432,8 @@ void TGUITestRunner::RestoreSavedActionExecute()
 void TGUITestRunner::RunActionUpdate()
 {
     // Alt+R follows Run, so that it cannot reset the display of a run in progress.
-    const bool enabled = !FRunDisplay->Running() && FSuite && FSuite->CountEnabledTestCases() > 0;
+    // The tree is the suite's, and finds a checked test case without counting them all.
+    const bool enabled = !FRunDisplay->Running() && FSuite && FTree.HasEnabledTestCase();
     FActions.SetEnabled(TActionId::RunAction, enabled);
     FActions.SetEnabled(TActionId::Alt_R_RunAction, enabled);
 }
@@ -491,6 +493,11 @@ void TGUITestRunner::SaveSettings()
 void TGUITestRunner::AutoSaveSettings()
 {
     FSettings.AutoSaveSettings();
+}
+
+void TGUITestRunner::AutoSaveBeforeRun()
+{
+    FSettings.AutoSaveBeforeRun();
 }
 
 void TGUITestRunner::LoadTestStates()

@@ -140,7 +140,8 @@ protected:
     // --- settings ---
     void LoadSettings();
     void SaveSettings();
-    void AutoSaveSettings() override;
+    void AutoSaveSettings();
+    void AutoSaveBeforeRun() override;
     void LoadTestStates();
     void SaveTestStates();
     // --- run display ---

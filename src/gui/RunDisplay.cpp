@@ -172,6 +172,7 @@ TTestResult& TRunDisplay::Result(int line)
 
 void TRunDisplay::SetCell(int cell, std::string text)
 {
+    FCellValues[static_cast<std::size_t>(cell)].reset();
     std::string& current = FCells[static_cast<std::size_t>(cell)];
     if (current == text)
         return;
@@ -202,8 +203,27 @@ void TRunDisplay::SetScoreColor(std::optional<TColor> color)
     FViews.Progress.SetScoreBarColor(color);
 }
 
+void TRunDisplay::SetValueCell(int cell, std::int64_t value, bool duration)
+{
+    // Every 16 tests of a run: the number is compared, the text made only when it changed.
+    std::optional<std::int64_t>& shown = FCellValues[static_cast<std::size_t>(cell)];
+    if (shown == value)
+        return;
+    SetCell(cell, duration ? FormatDuration(value) : std::to_string(value));
+    shown = value;
+}
+
+void TRunDisplay::SetPercentLabel(long long percent)
+{
+    if (percent == FLabelPercent)
+        return;
+    SetLabel(std::to_string(percent) + "%");
+    FLabelPercent = percent;
+}
+
 void TRunDisplay::SetLabel(std::string text)
 {
+    FLabelPercent = -1;
     if (text == FScoreLabel)
         return;
     FScoreLabel = std::move(text);
@@ -226,16 +246,16 @@ void TRunDisplay::Reset()
     ClearProgress();
     FViews.Window.Repaint();
     const ITestPtr& suite = FHost.Suite();
-    const int maximum = suite ? suite->CountEnabledTestCases() : NoSuiteMaximum;
-    // The run that follows starts with this count: counting walks the whole tree.
+    // The images and the count in one walk over the tree, which is the suite's; the run
+    // that follows starts with this count.
+    const int enabled = FTree.ResetForRun();
+    const int maximum = suite ? enabled : NoSuiteMaximum;
     FTotalEnabled = suite ? maximum : 0;
     FCountedAtReset = suite != nullptr;
     SetCell(StatCell::Tests, suite ? std::to_string(maximum) : std::string());
     SetBars(maximum, FProgressPos, maximum, FScorePos);
     for (int cell = StatCell::Run; cell < StatCell::Count; ++cell)
         SetCell(cell, {});
-    FTree.ResetRunImages();
-    FTree.RefreshAllCheckImages();
     if (FCellsDirty) {
         FCellsDirty = false;
         FViews.Progress.SetStatistics(FCells);
@@ -250,17 +270,17 @@ void TRunDisplay::RewriteRunStatistics(TTestResult& result)
     const int n = result.RunCount();
     const int failures = result.FailureCount();
     const int errors = result.ErrorCount();
-    SetCell(StatCell::Run, std::to_string(n));
-    SetCell(StatCell::Failures, std::to_string(failures));
-    SetCell(StatCell::Errors, std::to_string(errors));
-    SetCell(StatCell::Overrides, std::to_string(result.Overrides));
-    SetCell(StatCell::TestTime, FormatDuration(result.TotalTime));
-    SetCell(StatCell::TotalTime, FormatDuration(std::max(FLastTotalTime, result.TotalTime)));
+    SetValueCell(StatCell::Run, n, false);
+    SetValueCell(StatCell::Failures, failures, false);
+    SetValueCell(StatCell::Errors, errors, false);
+    SetValueCell(StatCell::Overrides, result.Overrides, false);
+    SetValueCell(StatCell::TestTime, result.TotalTime, true);
+    SetValueCell(StatCell::TotalTime, std::max(FLastTotalTime, result.TotalTime), true);
     SetBars(FProgressMax, n, FScoreMax, n - (failures + errors));
     if (n == 0 && FTotalEnabled == 0)
         SetLabel("100%");
     else if (FScoreMax > 0)
-        SetLabel(std::to_string(static_cast<long long>(FScorePos) * 100 / FScoreMax) + "%");
+        SetPercentLabel(static_cast<long long>(FScorePos) * 100 / FScoreMax);
     else
         SetLabel("0%"); // a bar of maximum 0 has no proportion to show
 }
@@ -354,7 +374,7 @@ void TRunDisplay::RunTestTree(const ITestPtr& test)
     actions.SetEnabled(TActionId::StopAction, true);
     actions.SetEnabled(TActionId::Alt_S_StopAction, true);
     FHost.EnableTreeCommands(false);
-    FHost.AutoSaveSettings();
+    FHost.AutoSaveBeforeRun();
     if (FTestResult) {
         FTestResult.reset();
         FViews.ErrorBox.ErrorBoxClear();

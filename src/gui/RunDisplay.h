@@ -10,7 +10,9 @@
 #include "gui/RunnerLayer.h"
 #include "gui/TestTree.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <functional>
 #include <memory>
 #include <string>
@@ -26,7 +28,8 @@ public:
     // A null suite empties the tree; a suite loads its tests' states and rebuilds it.
     virtual void AssignSuite(const TestFramework::ITestPtr& suite) = 0;
     virtual void EnableTreeCommands(bool enabled) = 0;
-    virtual void AutoSaveSettings() = 0;
+    // The settings' save at a run's start, just after the reset refreshed every check image.
+    virtual void AutoSaveBeforeRun() = 0;
 
 protected:
     ~IRunHost() = default;
@@ -142,9 +145,12 @@ private:
     // A full refresh that takes the enabled count from the last full one unless recount.
     void Refresh(bool full, bool recount);
     void SetCell(int cell, std::string text);
+    // The cell shows the number, or with duration the time of so many milliseconds.
+    void SetValueCell(int cell, std::int64_t value, bool duration);
     void SetBars(int progressMax, int progressPos, int scoreMax, int scorePos);
     void SetScoreColor(std::optional<TColor> color);
     void SetLabel(std::string text);
+    void SetPercentLabel(long long percent);
     void RewriteRunStatistics(TestFramework::TTestResult& result);
     bool IsOverridden(const TestFramework::ITestPtr& test) const;
     bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
@@ -162,6 +168,9 @@ private:
     bool FRunning = false;
     TStatistics FCells;
     bool FCellsDirty = false;
+    // The number each cell shows, where SetValueCell wrote it; the label's percentage.
+    std::array<std::optional<std::int64_t>, StatCell::Count> FCellValues;
+    long long FLabelPercent = -1;
     int FProgressMax = 0;
     int FProgressPos = 0;
     int FScoreMax = 0;

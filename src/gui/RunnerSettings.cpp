@@ -5,6 +5,11 @@
 
 #include <algorithm>
 #include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <utility>
 
 namespace GUITestRunner {
 
@@ -55,6 +60,19 @@ TBounds ClampToArea(TBounds bounds, const TBounds& area)
     bounds.Left = static_cast<int>(left);
     bounds.Top = static_cast<int>(top);
     return bounds;
+}
+
+// The file's bytes; empty for a file that is not there, nothing for one that cannot be read.
+std::optional<std::string> FileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        std::error_code error;
+        return std::filesystem::exists(path, error) || error ? std::nullopt : std::optional<std::string>("");
+    }
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return in.bad() ? std::nullopt : std::optional<std::string>(std::move(bytes).str());
 }
 
 // The program that "Open in Editor" starts, in place of $VISUAL and $EDITOR.
@@ -169,7 +187,30 @@ void TRunnerSettings::LoadWindowPlacement(const TCustomIniFile& store)
 
 void TRunnerSettings::LoadTestStates()
 {
-    Reporting("read", [this] { ReadTestStates(); });
+    FChecksSaved = {};
+    FChecksLoaded.clear();
+    FLoadedFromFile = false;
+    Reporting("read", [this] {
+        const bool inFile = FForm.Suite && !UseRegistry();
+        // The same bytes before and after the read are the ones the check boxes came from.
+        const std::optional<std::string> before = inFile ? FileBytes(FPath) : std::nullopt;
+        ReadTestStates();
+        if (before && FileBytes(FPath) == before) {
+            // As a save reads it back under its lock.
+            FChecksLoaded = TestFramework::TIniDocument(*before).Text();
+            FLoadedFromFile = true;
+        }
+    });
+}
+
+void TRunnerSettings::ChecksShownAsLoaded()
+{
+    // Every test's flag is what the file says (a test it does not name is enabled), so
+    // until a check image or the file changes a save would write nothing new of them.
+    if (FLoadedFromFile)
+        FChecksSaved = {true, FForm.Suite.get(), FForm.Tree.Nodes().StateChanges(), std::move(FChecksLoaded)};
+    FLoadedFromFile = false;
+    FChecksLoaded.clear();
 }
 
 void TRunnerSettings::ReadTestStates()
@@ -191,18 +232,39 @@ void TRunnerSettings::AutoSaveSettings()
         SaveSettings();
 }
 
-void TRunnerSettings::WriteSettings()
+void TRunnerSettings::AutoSaveBeforeRun()
+{
+    if (FForm.Actions.GetChecked(TActionId::AutoSaveAction))
+        Reporting("saved", [this] { WriteSettings(true); });
+}
+
+void TRunnerSettings::WriteSettings(bool checksShown)
 {
     // One read-modify-write per file, so that two windows closing together leave one
     // window's settings whole: the tests' check boxes and the window's keys in one edit.
     const bool inFile = !UseRegistry();
-    const TestFramework::TIniEdit edit = [this, inFile](TCustomIniFile& store) {
-        if (FForm.Suite)
+    TChecksSaved saved = std::exchange(FChecksSaved, {});
+    bool remember = false;
+    const TestFramework::TIniEdit edit = [&, this](TCustomIniFile& store) {
+        const auto* file = dynamic_cast<const TestFramework::TMemIniFile*>(&store);
+        remember = checksShown && inFile && file;
+        // The check images are the tests' flags as they are now; the same count of image
+        // changes means the same check boxes as at the last save, and the same text
+        // under the lock means nobody has written the file since.
+        const bool unchanged = remember && saved.Valid && saved.Suite == FForm.Suite.get() &&
+                               saved.StateChanges == FForm.Tree.Nodes().StateChanges() &&
+                               saved.Text == file->Document().Text();
+        if (FForm.Suite && !unchanged)
             FForm.Suite->SaveConfiguration(store, "Tests");
         WriteWindowKeys(store, inFile);
+        if (remember)
+            saved = {true, FForm.Suite.get(), FForm.Tree.Nodes().StateChanges(), file->Document().Text()};
     };
     if (inFile) {
         TestFramework::UpdateIniFile(FPath, edit);
+        // Only a save that went through says what the file holds.
+        if (remember)
+            FChecksSaved = std::move(saved);
         return;
     }
     TestFramework::UpdateRegistryIniFile(TestFramework::GetRegistryKeyBase() + FPath, edit);

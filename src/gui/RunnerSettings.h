@@ -11,6 +11,7 @@
 #include "gui/TestTree.h"
 #include "platform/IniFiles.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -49,8 +50,15 @@ public:
     void SaveSettings();
     // SaveSettings when "Auto Save Configuration" is checked.
     void AutoSaveSettings();
+    // AutoSaveSettings at a run's start, when every check image has just been refreshed
+    // from the tests: the check boxes, a walk over every test, are written only when a
+    // check image changed or the file was changed since the last such save.
+    void AutoSaveBeforeRun();
     void LoadTestStates();
     void SaveTestStates();
+    // After LoadTestStates, once the tree's check images show the flags it loaded: a
+    // run's start need not write them again while they and the file stay as they are.
+    void ChecksShownAsLoaded();
 
     // The parts, which raise when the store does.
     void LoadWindowPlacement(const TestFramework::TCustomIniFile& store);
@@ -71,7 +79,7 @@ private:
     bool UseRegistry() const;
     // Raise when the store does; the public operations report.
     void ReadSettings();
-    void WriteSettings();
+    void WriteSettings(bool checksShown = false);
     void WriteWindowKeys(TestFramework::TCustomIniFile& store, bool withStoreChoice);
     void ReadTestStates();
     void WriteTestStates();
@@ -79,6 +87,19 @@ private:
     TFormState FForm;
     std::string FPath;
     std::string FEditorCommand;
+
+    // What the last save at a run's start left in the file: the suite, the tree's count of
+    // check image changes then, and the file's text. Valid only after a save that went
+    // through, to the file rather than the per-user store.
+    struct TChecksSaved {
+        bool Valid = false;
+        const TestFramework::ITest* Suite = nullptr;
+        std::uint64_t StateChanges = 0;
+        std::string Text;
+    } FChecksSaved;
+    // The file's text that the last LoadTestStates read the check boxes from.
+    std::string FChecksLoaded;
+    bool FLoadedFromFile = false;
 };
 
 } // namespace GUITestRunner

@@ -45,6 +45,13 @@ bool Disable(const ITestPtr& test)
     return true;
 }
 
+// Whether the test is a single test case, asked the cheap way first: for a suite the
+// count alone would walk its whole subtree, a hundred thousand tests under the root.
+bool IsSingleTestCase(const ITestPtr& test)
+{
+    return !TestFramework::Supports<TestFramework::ITestSuite>(test) && TestFramework::IsTestMethod(test);
+}
+
 } // namespace
 
 TTestTree::TTestTree(ITreeView& view, IFailureListView& failures, IWindowView& window)
@@ -187,16 +194,42 @@ void TTestTree::ApplyToSubtree(TTreeNode* node, const TTestOperation& op)
     RefreshAllCheckImages();
 }
 
-void TTestTree::ResetRunImages()
+int TTestTree::ResetForRun()
 {
+    if (FNodes.Count() == 0)
+        return 0;
     TTreeUpdate update(FLayer);
-    FNodes.ForEachNode([this](TTreeNode& n) { FNodes.SetImageIndex(n, RunImage::NotRun); });
+    int enabledCases = 0;
+    // The store's order puts a parent before its children, so a node's check image knows
+    // its parent's. A suite's count is its children's while it is enabled, and nothing
+    // otherwise: a leaf shown checked (not disabled, nor under a disabled suite) counts
+    // what its test counts, which is nothing for an empty suite.
+    FNodes.ForEachNode([this, &enabledCases](TTreeNode& n) {
+        FNodes.SetImageIndex(n, RunImage::NotRun);
+        RefreshCheckImage(n);
+        if (n.StateIndex == StateImage::Enabled && !n.HasChildren())
+            enabledCases += FTests[static_cast<std::size_t>(n.Data)]->CountEnabledTestCases();
+    });
+    return enabledCases;
+}
+
+bool TTestTree::HasEnabledTestCase()
+{
+    for (TTreeNode* root : FNodes.Roots())
+        for (TTreeNode* n = root; n;) {
+            const ITestPtr& test = FTests[static_cast<std::size_t>(n->Data)];
+            const bool enabled = test->GetEnabled();
+            if (enabled && !n->HasChildren() && test->CountEnabledTestCases() > 0)
+                return true;
+            n = NextInSubtree(FNodes, *n, *root, enabled);
+        }
+    return false;
 }
 
 bool TTestTree::SelectedIsTestMethod()
 {
     TTreeNode* selected = Selected();
-    return selected && TestFramework::IsTestMethod(TestOfNode(selected));
+    return selected && IsSingleTestCase(TestOfNode(selected));
 }
 
 void TTestTree::SelectAll()
@@ -270,7 +303,7 @@ void TTestTree::GoToSelectedTest(TTreeNode* (TTreeNodes::*step)(const TTreeNode&
         return;
     for (TTreeNode* n = (FNodes.*step)(*selected); n; n = (FNodes.*step)(*n)) {
         ITestPtr test = TestOfNode(n);
-        if (test->GetEnabled() && TestFramework::IsTestMethod(test) && FNodes.IsShown(*n)) {
+        if (test->GetEnabled() && IsSingleTestCase(test) && FNodes.IsShown(*n)) {
             FLayer.TreeSetSelected(n);
             FLayer.TreeScrollIntoView(*n);
             return;

@@ -76,8 +76,11 @@ public:
     void SetTestEnabled(TTreeNode& node, bool enabled);
     void ToggleTestEnabled(TTreeNode& node);
     void ApplyToSubtree(TTreeNode* node, const TTestOperation& op);
-    // Lowers every node's run image to "not run".
-    void ResetRunImages();
+    // Before a run, in one walk over the nodes: every run image lowered, every check image
+    // refreshed; answers the enabled test cases, as the root suite would count them.
+    int ResetForRun();
+    // Whether some test case would run by the check boxes; stops at the first one.
+    bool HasEnabledTestCase();
 
     TTreeNode* Selected() { return FLayer.TreeSelected(); }
     // Whether a node is selected and its test is a single test case.

@@ -12,6 +12,7 @@ void TTreeNodes::Clear()
 {
     if (FObserver)
         FObserver->StructureChanging();
+    ++FStateChanges;
     FRoots.clear();
     FNodes.clear();
     FFiltered = false;
@@ -22,6 +23,7 @@ TTreeNode& TTreeNodes::AddChild(TTreeNode* parent, std::string caption)
 {
     if (FObserver)
         FObserver->StructureChanging();
+    ++FStateChanges;
     TTreeNode& node = FNodes.emplace_back();
     node.Caption = std::move(caption);
     node.Parent = parent;
@@ -82,6 +84,7 @@ void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
     if (node.StateIndex == index)
         return;
     node.StateIndex = index;
+    ++FStateChanges;
     if (FObserver)
         FObserver->NodeChanged(node);
 }

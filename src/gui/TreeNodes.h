@@ -4,6 +4,7 @@
 // through an observer, so the logic needs no widget to run.
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <string>
@@ -78,6 +79,9 @@ public:
 
     void SetImageIndex(TTreeNode& node, int index);
     void SetStateIndex(TTreeNode& node, int index);
+    // Grows with every check image that changes and with every node added or removed, so
+    // that an equal count means check boxes shown as they were.
+    std::uint64_t StateChanges() const { return FStateChanges; }
 
     // --- filter ---
     // Shows the leaves the predicate accepts with their ancestors; an empty predicate
@@ -100,6 +104,7 @@ private:
     ITreeNodesObserver* FObserver = nullptr;
     bool FFiltered = false;
     std::vector<TTreeNode*> FShownRoots;
+    std::uint64_t FStateChanges = 0;
 };
 
 } // namespace GUITestRunner

@@ -216,6 +216,24 @@ TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTests)
     EXPECT_EQ(seen, std::vector<std::string>{"2"});
 }
 
+// The statistics of a run are rewritten from numbers that only turn into text when they
+// change; a second run with the same outcome must still show it all again after the reset.
+TEST_F(RunDisplayTest, ARunAfterTheSameRunShowsItsStatisticsAgain)
+{
+    Show(Suite("Root", {Pass("a"), Fail("b"), Pass("c")}));
+    for (int run = 0; run < 2; ++run) {
+        Run();
+        EXPECT_EQ(Cell(StatCell::Run), "3") << run;
+        EXPECT_EQ(Cell(StatCell::Failures), "1") << run;
+        EXPECT_EQ(Cell(StatCell::Errors), "0") << run;
+        EXPECT_FALSE(Cell(StatCell::TestTime).empty()) << run;
+        EXPECT_EQ(Display().ScoreLabel(), "66%") << run;
+        EXPECT_EQ(Layer.Statistics, Display().Statistics()) << "the layer shows what the display holds";
+        // A click after the run shows the selected test's times; the next run starts over.
+        Form->TestTreeChange(Form->Tree().Selected());
+    }
+}
+
 TEST(FormatDuration, HoursMinutesSecondsAndMilliseconds)
 {
     EXPECT_EQ(FormatDuration(59999), "0:00:59.999");

@@ -266,6 +266,77 @@ TEST_F(WindowSettings, AStopSignalClosesTheWindowWithItsSettingsSaved)
     EXPECT_NE(ReadFile(Path).find("[Tests.WexelRunner.so.Calc]\r\nAdd=0\r\n"), std::string::npos);
 }
 
+// A root suite that counts the saves of its tests' check boxes.
+class TSavingRoot : public TestFramework::TTestSuite {
+public:
+    using TTestSuite::TTestSuite;
+    using TTestSuite::SaveConfiguration;
+    void SaveConfiguration(TestFramework::TCustomIniFile& store, const std::string& section) override
+    {
+        ++Saves;
+        TTestSuite::SaveConfiguration(store, section);
+    }
+    int Saves = 0;
+};
+
+// A run's start leaves the file with the check boxes as they are then (a run killed by a
+// signal has nothing else to leave), but writes them only when they or the file changed.
+TEST_F(WindowSettings, ARunStartWritesTheCheckBoxesWhenTheyOrTheFileChanged)
+{
+    WriteFile(Path, DefaultConfig + "[Tests.WexelRunner.so.Calc]\r\nSub=0\r\n");
+    auto root = std::make_shared<TSavingRoot>("WexelRunner.so");
+    root->AddTest(Suite("Calc", {Case("Add"), Case("Sub")}));
+    Layer = std::make_unique<TFakeRunnerLayer>();
+    Form = std::make_unique<TGUITestRunner>(*Layer, Path);
+    Form->RunModal(root);
+    const auto run = [&] {
+        root->Saves = 0;
+        Execute(A::RunAction);
+        return root->Saves;
+    };
+    const auto saved = [&](const char* key) {
+        const std::string text = ReadFile(Path);
+        const std::size_t section = text.find("[Tests.WexelRunner.so.Calc]");
+        return section != std::string::npos && text.find(key, section) != std::string::npos;
+    };
+    // The check boxes are as the window read them from the file.
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(saved("Sub=0"));
+    Toggle("Sub");
+    Toggle("Add");
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(saved("Add=0"));
+    EXPECT_FALSE(saved("Sub=0"));
+    EXPECT_EQ(run(), 0);
+    // Another program wrote the file meanwhile: the check boxes go in again.
+    WriteFile(Path, DefaultConfig);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(saved("Add=0"));
+    // A flag changed behind the tree's back shows in the reset's check images and is saved.
+    Form->TestOfNode(&Node("Sub"))->SetEnabled(false);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(saved("Sub=0"));
+    // After any other save, and after a new tree, the next run's start writes them again.
+    Execute(A::SaveConfigurationAction);
+    EXPECT_EQ(run(), 1);
+    Form->RebuildTree();
+    Form->FormShow();
+    EXPECT_EQ(run(), 1);
+    // A file changed between the window's start and its first run is written too.
+    Close();
+    Layer = std::make_unique<TFakeRunnerLayer>();
+    Form = std::make_unique<TGUITestRunner>(*Layer, Path);
+    Form->RunModal(root);
+    WriteFile(Path, DefaultConfig);
+    EXPECT_EQ(run(), 1);
+    EXPECT_TRUE(saved("Add=0"));
+    // Without automatic saves a run's start writes nothing.
+    Execute(A::AutoSaveAction);
+    Toggle("Add");
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(saved("Add=0"));
+}
+
 TEST_F(WindowSettings, AStoreThatCannotBeWrittenOrReadIsOneLineOnStandardError)
 {
     // The directory is a plain file, so nothing can be created in it.

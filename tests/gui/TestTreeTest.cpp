@@ -306,4 +306,70 @@ TEST_F(TestTreeWindow, BrokenMappingRaisesTheAssertionError)
     expectAssertion([&] { Form->NodeOfTest(nullptr); });
 }
 
+// The walk before a run counts what the suite counts, and Run's enabling asks the same
+// question without the count, whatever the check boxes and empty suites look like.
+TEST_F(TestTreeWindow, TheWalkBeforeARunCountsAsTheSuiteDoes)
+{
+    const ITestPtr root = Suite("Root", {Disabled(Suite("Off", {Case("a"), Case("b")})),
+                                         Suite("S", {Disabled(Case("c")), Case("d"), Suite("Empty")}), Case("e")});
+    Show(root);
+    const auto agrees = [&](int expected) {
+        EXPECT_EQ(root->CountEnabledTestCases(), expected);
+        EXPECT_EQ(Tree().ResetForRun(), expected);
+        EXPECT_EQ(Tree().HasEnabledTestCase(), expected > 0);
+    };
+    agrees(2);
+    // Flags changed behind the tree's back: the walk shows them, and lowers run images.
+    Node("a").ImageIndex = RunImage::Error;
+    Form->TestOfNode(&Node("Off"))->SetEnabled(true);
+    Form->TestOfNode(&Node("e"))->SetEnabled(false);
+    agrees(3);
+    EXPECT_EQ(Image("a"), StateImage::Enabled);
+    EXPECT_EQ(Image("e"), StateImage::Disabled);
+    EXPECT_EQ(Node("a").ImageIndex, RunImage::NotRun);
+    Select("Root");
+    Execute(TActionId::DeselectAllAction);
+    agrees(0);
+    EXPECT_FALSE(Form->Actions().GetEnabled(TActionId::RunAction));
+    // Only an empty suite checked: nothing to run either.
+    Form->TestOfNode(&Node("Root"))->SetEnabled(true);
+    Form->TestOfNode(&Node("S"))->SetEnabled(true);
+    Form->TestOfNode(&Node("Empty"))->SetEnabled(true);
+    agrees(0);
+    Form->TestOfNode(&Node("d"))->SetEnabled(true);
+    agrees(1);
+    Form->UpdateActions();
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::RunAction));
+}
+
+// A suite that counts how often it is asked to count.
+class TCountingSuite : public TestFramework::TTestSuite {
+public:
+    using TTestSuite::TTestSuite;
+    int CountTestCases() override { return ++Counts, TTestSuite::CountTestCases(); }
+    int CountEnabledTestCases() override { return ++Counts, TTestSuite::CountEnabledTestCases(); }
+    int Counts = 0;
+};
+
+// The action states are updated after every command: with the root selected they must
+// not count a hundred thousand tests, and the answers stay the framework's.
+TEST_F(TestTreeWindow, ActionStatesAreFoundWithoutCountingTheTree)
+{
+    auto root = std::make_shared<TCountingSuite>("Root");
+    root->AddTest(Suite("One", {Case("a")}));
+    root->AddTest(Case("b"));
+    Show(root);
+    Select("Root");
+    root->Counts = 0;
+    Form->UpdateActions();
+    EXPECT_EQ(root->Counts, 0);
+    EXPECT_TRUE(Form->Actions().GetEnabled(TActionId::RunAction));
+    for (const auto& [name, single] : {std::pair{"Root", false}, {"One", false}, {"a", true}, {"b", true}}) {
+        Select(name);
+        EXPECT_EQ(Tree().SelectedIsTestMethod(), single) << name;
+        EXPECT_EQ(TestFramework::IsTestMethod(Form->TestOfNode(&Node(name))), single) << name;
+    }
+    EXPECT_EQ(root->Counts, 1) << "only the framework's own answer for the root counts";
+}
+
 } // namespace

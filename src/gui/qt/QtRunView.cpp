@@ -201,13 +201,19 @@ void TQtRunView::ApplyRunDisplay()
         return;
     FPending.Dirty = false;
     QTreeWidgetItem* statistics = FWidgets.ResultsView->topLevelItem(0);
+    bool refit = false;
     for (int cell = 0; cell < StatCell::Count; ++cell) {
         const QString text = QString::fromStdString(FPending.Cells[static_cast<std::size_t>(cell)]);
-        if (statistics->text(cell + 1) == text)
+        const QString shown = statistics->text(cell + 1);
+        if (shown == text)
             continue;
+        // The columns have room for a count or a time; a text as long as the one it
+        // replaces needs no new measuring, which would lay out every cell again.
+        refit = refit || shown.size() != text.size();
         statistics->setText(cell + 1, text);
     }
-    FitStatistics();
+    if (refit)
+        FitStatistics();
     QProgressBar* bars[] = {FWidgets.ProgressBar, FWidgets.ScoreBar};
     for (int which = 0; which < 2; ++which) {
         // A bar repaints itself at once on a new value; here the paint that follows shows

@@ -30,6 +30,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace GUITestRunner::QtLayer {
 
 namespace {
@@ -89,20 +91,59 @@ public:
     }
 
     // The model's image changes (every test of a run, twice) alter no row's height and no
-    // row's children, so all they need is a paint. The view's own handling looks up every
-    // row of each changed range, a tenth of the window's cost in a run of 100,000 tests.
+    // row's children, so all they need is a paint of their rows, in both columns, where
+    // they are shown. The view's own handling looks up every row of each changed range, a
+    // tenth of the window's cost in a run of 100,000 tests.
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override
     {
         // Assistive tools hear of each change through the view's own handling.
         if (!uniformRowHeights() || roles != TTestTreeModel::ImageRoles() || QAccessible::isActive()) {
             QTreeView::dataChanged(topLeft, bottomRight, roles);
+            viewport()->update();
             return;
         }
-        viewport()->update();
+        const auto* model = static_cast<const TTestTreeModel*>(this->model());
+        const TTreeNode* from = TTestTreeModel::NodeOf(topLeft);
+        const TTreeNode* to = TTestTreeModel::NodeOf(bottomRight);
+        const QRect area = viewport()->rect();
+        const TTreeNode* top = TTestTreeModel::NodeOf(indexAt(area.topLeft()));
+        const TTreeNode* bottom = TTestTreeModel::NodeOf(indexAt(QPoint(area.left(), area.bottom())));
+        if (!from || !to || !top || !bottom) {
+            viewport()->update();
+            return;
+        }
+        // Rows above the first row shown or below the last need no paint, and looking
+        // them up would search through the rows the view lists; the rows shown are found
+        // from where the view looked last, close by.
+        if (model->ListedBefore(model->LastShownInSubtree(*to), *top) || model->ListedBefore(*bottom, *from))
+            return;
+        const QRect rows = visualRect(topLeft).united(visualRect(bottomRight));
+        if (rows.isValid())
+            viewport()->update(QRect(area.left(), rows.top(), area.width(), rows.height()).intersected(area));
     }
 
 private:
     TTreeDelegate FDelegate;
+};
+
+// The statistics row: one row of one line whose cells a run rewrites dozens of times a
+// second. A new text needs the paint of its cell and no more; a tree view would also
+// measure the row's height anew for every cell written, laying its text out each time.
+class TStatisticsView final : public QTreeWidget {
+public:
+    using QTreeWidget::QTreeWidget;
+
+protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override
+    {
+        const bool textOnly = !roles.isEmpty() && std::all_of(roles.begin(), roles.end(), [](int role) {
+            return role == Qt::DisplayRole || role == Qt::EditRole;
+        });
+        if (textOnly)
+            QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+        else
+            QTreeWidget::dataChanged(topLeft, bottomRight, roles);
+    }
 };
 
 QWidget* Panel(const char* name, QWidget* parent = nullptr)
@@ -241,7 +282,7 @@ void TQtRunnerLayer::BuildComponents()
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
 
-    FResultsView = new QTreeWidget(resultsPanel);
+    FResultsView = new TStatisticsView(resultsPanel);
     FResultsView->setObjectName("ResultsView");
     FResultsView->setToolTip(Text("Shows statistics about the current/last run"));
     FResultsView->setRootIsDecorated(false);
@@ -574,10 +615,9 @@ void TQtRunnerLayer::FlushTree()
 {
     if (!FModel || !FModel->Dirty())
         return;
+    // The view repaints the changed rows in both columns: the time column follows the
+    // image that the model reports for the first.
     FModel->Flush();
-    // The model reports changed images for the first column only; the time column beside
-    // them changes with them.
-    FTestTree->viewport()->update();
 }
 
 void TQtRunnerLayer::TreeBeginUpdate()

@@ -26,6 +26,7 @@ void TTestTreeModel::ForgetChanges()
     FChanged.clear();
     FLastParent = nullptr;
     FLastRange = nullptr;
+    FLastNode = nullptr;
 }
 
 void TTestTreeModel::MarkDirty()
@@ -54,8 +55,11 @@ void TTestTreeModel::StructureChanging()
 
 void TTestTreeModel::NodeChanged(TTreeNode& node)
 {
-    if (FResetting || !FNodes || !FNodes->IsShown(node))
+    // A run changes each test twice in a row (running, then its outcome): the row of the
+    // node changed last is in a range already.
+    if (&node == FLastNode || FResetting || !FNodes || !FNodes->IsShown(node))
         return;
+    FLastNode = &node;
     MarkDirty();
     const int row = FNodes->ShownRow(node);
     // A run changes its tests one after the other, mostly under the same parent as the
@@ -143,6 +147,50 @@ QModelIndex TTestTreeModel::IndexOf(const TTreeNode* node) const
     if (!FNodes->IsShown(*node))
         return {};
     return createIndex(FNodes->ShownRow(*node), 0, const_cast<TTreeNode*>(node));
+}
+
+bool TTestTreeModel::ListedBefore(const TTreeNode& a, const TTreeNode& b) const
+{
+    if (!FNodes || &a == &b)
+        return false;
+    // The two chains of ancestors, compared from the top down to where they part. Suites
+    // nested deeper than the chains hold are answered "no", which costs a caller that
+    // skips work on a "yes" only the work.
+    constexpr int MaxDepth = 64;
+    const TTreeNode* chainA[MaxDepth];
+    const TTreeNode* chainB[MaxDepth];
+    int depthA = 0, depthB = 0;
+    const TTreeNode* n = &a;
+    for (; n && depthA < MaxDepth; n = n->Parent)
+        chainA[depthA++] = n;
+    if (n)
+        return false;
+    for (n = &b; n && depthB < MaxDepth; n = n->Parent)
+        chainB[depthB++] = n;
+    if (n)
+        return false;
+    while (depthA > 0 && depthB > 0 && chainA[depthA - 1] == chainB[depthB - 1]) {
+        --depthA;
+        --depthB;
+    }
+    if (depthA == 0)
+        return true; // a is an ancestor of b
+    if (depthB == 0)
+        return false;
+    return FNodes->ShownRow(*chainA[depthA - 1]) < FNodes->ShownRow(*chainB[depthB - 1]);
+}
+
+const TTreeNode& TTestTreeModel::LastShownInSubtree(const TTreeNode& node) const
+{
+    const TTreeNode* last = &node;
+    if (!FNodes)
+        return *last;
+    for (;;) {
+        const std::vector<TTreeNode*>& children = FNodes->ShownChildren(last);
+        if (children.empty())
+            return *last;
+        last = children.back();
+    }
 }
 
 const std::vector<TTreeNode*>& TTestTreeModel::ChildrenOf(const QModelIndex& parent) const

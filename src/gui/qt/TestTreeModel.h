@@ -38,6 +38,12 @@ public:
 
     static TTreeNode* NodeOf(const QModelIndex& index);
     QModelIndex IndexOf(const TTreeNode* node) const;
+    // Whether the row of a comes before the row of b in the order a view lists them, a
+    // parent before its children; both shown. "No" for suites nested too deep to compare.
+    bool ListedBefore(const TTreeNode& a, const TTreeNode& b) const;
+    // The node's last shown descendant, itself without shown children: the last row of
+    // its subtree when everything in it is expanded.
+    const TTreeNode& LastShownInSubtree(const TTreeNode& node) const;
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -68,6 +74,7 @@ private:
     // The entry of FChanged that the last change went to, and its parent.
     TTreeNode* FLastParent = nullptr;
     std::pair<int, int>* FLastRange = nullptr;
+    TTreeNode* FLastNode = nullptr;
     void ForgetChanges();
 };
 

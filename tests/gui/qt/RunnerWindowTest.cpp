@@ -28,6 +28,8 @@
 #include <QTreeWidget>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QPaintEvent>
+#include <QScrollBar>
 #include <QSet>
 #include <QStatusBar>
 #include <QTextEdit>
@@ -112,6 +114,21 @@ void WriteLibrary(const QByteArray& source)
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(source);
 }
+
+// Hands the region of every paint of the object it filters to a function.
+class TPaintRecorder : public QObject {
+public:
+    explicit TPaintRecorder(std::function<void(const QRegion&)> record) : FRecord(std::move(record)) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            FRecord(static_cast<QPaintEvent*>(event)->region());
+        return false;
+    }
+
+private:
+    std::function<void(const QRegion&)> FRecord;
+};
 
 } // namespace
 
@@ -588,6 +605,61 @@ private slots:
         // And a click on the row keeps the run's outcome in the bars.
         QCOMPARE(Form->RunDisplay().ScoreColor(), std::optional<TColor>(Colors::Red));
         QCOMPARE(Form->RunDisplay().Statistics()[StatCell::Errors], std::string("1000"));
+    }
+
+    // What the tree's paints skip by: the order rows are listed in, filtered or not.
+    void theModelTellsTheOrderOfRowsAndTheLastRowOfASubtree()
+    {
+        const QtLayer::TTestTreeModel& model = *Window->TreeModel();
+        const auto before = [&](const char* a, const char* b) { return model.ListedBefore(Node(a), Node(b)); };
+        QVERIFY(before("Root", "a1") && before("A", "B") && before("a2", "B") && before("a1", "a2"));
+        QVERIFY(!before("b1", "a1") && !before("B", "a2") && !before("a1", "A") && !before("A", "A"));
+        QCOMPARE(&model.LastShownInSubtree(Node("Root")), &Node("b1"));
+        QCOMPARE(&model.LastShownInSubtree(Node("a1")), &Node("a1"));
+        Form->FilterChanged("a");
+        QCOMPARE(&model.LastShownInSubtree(Node("Root")), &Node("a2"));
+        QVERIFY(before("a1", "a2"));
+    }
+
+    // Tests slow enough for a paint each: the tree paints the rows that changed, not the
+    // whole tree, and scrolls only once the running test has left the rows shown.
+    void aSlowRunPaintsTheChangedRowsAndScrollsOnlyWhenItMust()
+    {
+        auto suite = std::make_shared<TestFramework::TTestSuite>("S");
+        for (int i = 0; i < 24; ++i)
+            suite->AddTest(std::make_shared<TProbe>(qPrintable(QString("t%1").arg(i)), [] { QThread::msleep(30); }));
+        Form->AssignSuite(suite);
+        Form->FormShow();
+        Form->UpdateActions();
+        QTreeView* tree = Window->TestTree();
+        QTRY_VERIFY(!Window->TreeModel()->Dirty());
+        QCoreApplication::processEvents();
+        struct TPaint {
+            int Height;
+            int Scroll;
+        };
+        std::vector<TPaint> paints;
+        TPaintRecorder recorder([&](const QRegion& region) {
+            paints.push_back({region.boundingRect().height(), tree->verticalScrollBar()->value()});
+        });
+        tree->viewport()->installEventFilter(&recorder);
+        Window->Action(TActionId::RunAction)->trigger();
+        tree->viewport()->removeEventFilter(&recorder);
+
+        const int rowHeight = tree->visualRect(Window->TreeModel()->IndexOf(&Node("t0"))).height();
+        QVERIFY(paints.size() >= 10);
+        int rowPaints = 0;
+        int scrolls = 0;
+        for (std::size_t i = 1; i < paints.size(); ++i) {
+            if (paints[i].Scroll != paints[i - 1].Scroll)
+                ++scrolls;
+            else if (paints[i].Height <= 3 * rowHeight)
+                ++rowPaints;
+        }
+        QVERIFY2(rowPaints >= 3, qPrintable(QString("%1 of %2 paints of a few rows").arg(rowPaints).arg(paints.size())));
+        QVERIFY2(scrolls < 24, qPrintable(QString::number(scrolls)));
+        // The last test ran in view.
+        QVERIFY(tree->viewport()->rect().intersects(tree->visualRect(Window->TreeModel()->IndexOf(&Node("t23")))));
     }
 
     void statisticsShowEveryWholeTextAt500PixelsAndBeyond()
