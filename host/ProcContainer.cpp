@@ -215,9 +215,10 @@ constexpr int HintProbes = 4;
 // the hints are no longer looked at.
 constexpr int MaxHintMisses = 64;
 
-// Pushes a string argument, as the hinted Lua string when it is one of the next hints.
-// Nothing here has a destructor: a Lua error may jump out.
-void PushArgument(lua_State* L, const std::string& argument, TArgumentHints* hints)
+// Pushes the hinted Lua string when the argument is one of the next hints, and answers
+// whether it did; a miss is counted only when countMiss is set. Allocates nothing, so it
+// serves outside a protected call too.
+bool PushHint(lua_State* L, const std::string& argument, TArgumentHints* hints, bool countMiss)
 {
     if (hints && hints->Ref != LUA_NOREF && hints->Misses < MaxHintMisses) {
         lua_rawgeti(L, LUA_REGISTRYINDEX, hints->Ref);
@@ -249,15 +250,24 @@ void PushArgument(lua_State* L, const std::string& argument, TArgumentHints* hin
                 hints->List = list;
                 hints->Next = at + 1;
                 hints->Misses = 0;
-                return;
+                return true;
             }
             lua_pop(L, 2);
             ++at;
         }
         lua_pop(L, 1);
-        ++hints->Misses;
+        if (countMiss)
+            ++hints->Misses;
     }
-    lua_pushlstring(L, argument.data(), argument.size());
+    return false;
+}
+
+// Pushes a string argument, as the hinted Lua string when it is one of the next hints.
+// Nothing here has a destructor: a Lua error may jump out.
+void PushArgument(lua_State* L, const std::string& argument, TArgumentHints* hints)
+{
+    if (!PushHint(L, argument, hints, true))
+        lua_pushlstring(L, argument.data(), argument.size());
 }
 
 struct TCallRequest {
@@ -377,6 +387,22 @@ const char* ForEachLine(lua_State* L, int index, F&& piece)
     return nullptr;
 }
 
+// Slots in use when the arguments are pushed (request, globals, procedure) and that
+// PushArgument takes beside the one it leaves (hints, list, string).
+constexpr int MaxUncheckedArguments = LUA_MINSTACK - 3 - 3;
+
+int MapAnswer(lua_State* L, TCallRequest* req);
+
+// Takes the table on top as the arguments the next calls are expected to pass.
+void KeepHints(lua_State* L, TArgumentHints* hints)
+{
+    luaL_unref(L, LUA_REGISTRYINDEX, hints->Ref);
+    hints->Ref = luaL_ref(L, LUA_REGISTRYINDEX);
+    hints->List = 1;
+    hints->Next = 1;
+    hints->Misses = 0;
+}
+
 int CallProcedure(lua_State* L)
 {
     auto* req = static_cast<TCallRequest*>(lua_touserdata(L, 1));
@@ -398,7 +424,10 @@ int CallProcedure(lua_State* L)
         return 0;
     }
     int count = static_cast<int>(req->Params->size());
-    luaL_checkstack(L, count, "too many parameters");
+    // A C function starts with LUA_MINSTACK free slots: enough for a few arguments and
+    // what PushArgument needs beside them, without asking.
+    if (count > MaxUncheckedArguments)
+        luaL_checkstack(L, count, "too many parameters");
     for (const auto& param : *req->Params) {
         if (param->IsAssigned())
             PushArgument(L, param->GetAsString(), req->Hints);
@@ -407,15 +436,79 @@ int CallProcedure(lua_State* L)
     }
     lua_call(L, count, 2);
     // A table beside the answer: the arguments the procedure expects next.
-    if (req->Hints && lua_istable(L, -1)) {
-        luaL_unref(L, LUA_REGISTRYINDEX, req->Hints->Ref);
-        req->Hints->Ref = luaL_ref(L, LUA_REGISTRYINDEX);
-        req->Hints->List = 1;
-        req->Hints->Next = 1;
-        req->Hints->Misses = 0;
+    if (req->Hints && lua_istable(L, -1))
+        KeepHints(L, req->Hints);
+    else
+        lua_pop(L, 1);
+    return MapAnswer(L, req);
+}
+
+// The protected steps of a direct call (CallDirectly): the request in slot 1, the value in
+// slot 2.
+int ProtectedKeepHints(lua_State* L)
+{
+    KeepHints(L, static_cast<TCallRequest*>(lua_touserdata(L, 1))->Hints);
+    return 0;
+}
+
+int ProtectedMapAnswer(lua_State* L)
+{
+    return MapAnswer(L, static_cast<TCallRequest*>(lua_touserdata(L, 1)));
+}
+
+// Makes the most common call without a protected step of its own around the procedure's:
+// when the state knows the procedure's name and every argument is nil or a hint, nothing
+// before the procedure's call allocates, so nothing there can raise. An answer that is not
+// a string, and hints beside it, are mapped in protected steps as CallProcedure maps them.
+// Answers false, with the stack as it was, when the call is CallProcedure's to make;
+// otherwise leaves what CallProcedure's protected call would (status, and the answer or
+// the error on top).
+bool CallDirectly(lua_State* L, TCallRequest& req, int handler, int& status)
+{
+    const int count = static_cast<int>(req.Params->size());
+    if (!req.ProcNameRef || *req.ProcNameRef == LUA_NOREF || count > MaxUncheckedArguments ||
+        !lua_checkstack(L, LUA_MINSTACK))
+        return false;
+    const int base = lua_gettop(L);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, req.EnvRef);
+    lua_rawgeti(L, LUA_REGISTRYINDEX, *req.ProcNameRef);
+    if (lua_rawget(L, -2) != LUA_TFUNCTION) {
+        lua_settop(L, base);
+        return false;
+    }
+    for (const auto& param : *req.Params) {
+        if (!param->IsAssigned()) {
+            lua_pushnil(L);
+        } else if (!PushHint(L, param->GetAsString(), req.Hints, false)) {
+            lua_settop(L, base);
+            return false;
+        }
+    }
+    status = lua_pcall(L, count, 2, handler);
+    if (status != LUA_OK)
+        return true;
+    if (req.Hints && lua_istable(L, -1)) {
+        lua_pushcfunction(L, ProtectedKeepHints);
+        lua_pushlightuserdata(L, &req);
+        lua_rotate(L, -3, 2);
+        status = lua_pcall(L, 2, 0, handler);
+        if (status != LUA_OK)
+            return true;
     } else {
         lua_pop(L, 1);
     }
+    if (lua_type(L, -1) != LUA_TSTRING) {
+        lua_pushcfunction(L, ProtectedMapAnswer);
+        lua_pushlightuserdata(L, &req);
+        lua_rotate(L, -3, 2);
+        status = lua_pcall(L, 2, 1, handler);
+    }
+    return true;
+}
+
+// Maps the procedure's answer on top of the stack; as CallProcedure answers.
+int MapAnswer(lua_State* L, TCallRequest* req)
+{
     switch (lua_type(L, -1)) {
     case LUA_TSTRING:
         break;
@@ -648,9 +741,15 @@ struct TProcContainer::TImpl {
     // Raises EHostError with the cause; a library that failed is tried again next time.
     int LibraryRef(const std::string& path)
     {
+        // A run calls into one library test after test: the last one found is asked first,
+        // so that the long path is compared, not hashed, on every call.
+        if (LastLibrary && LastLibrary->first == path)
+            return LastLibrary->second;
         auto found = Libraries.find(path);
-        if (found != Libraries.end())
+        if (found != Libraries.end()) {
+            LastLibrary = &*found;
             return found->second;
+        }
         if (!Loading.insert(path).second)
             throw EHostError("the library is loaded again while it is being loaded");
         struct TLoadingMark {
@@ -681,12 +780,14 @@ struct TProcContainer::TImpl {
         --Depth;
         if (status != LUA_OK)
             throw EHostError("loading the library raised an error: " + ErrorText(L, status));
-        Libraries.emplace(path, req.EnvRef);
+        LastLibrary = &*Libraries.emplace(path, req.EnvRef).first;
         return req.EnvRef;
     }
 
     std::string PackagePath;
     std::unordered_map<std::string, int> Libraries;
+    // An entry of Libraries (whose nodes stay put until they are erased); null after a clear.
+    const std::pair<const std::string, int>* LastLibrary = nullptr;
     std::unordered_set<std::string> Loading;
     // What scripts keep through host.remember. It belongs to the process, not to the
     // state, so that a reset does not take from a script what it learned before.
@@ -695,6 +796,12 @@ struct TProcContainer::TImpl {
     // deque, so that the slot a call holds stays where it is when a nested call adds one.
     std::deque<std::pair<std::string, int>> ProcNames;
     TArgumentHints Hints;
+
+    void ForgetLibraries()
+    {
+        LastLibrary = nullptr;
+        Libraries.clear();
+    }
 
     int* ProcNameSlot(const std::string& proc)
     {
@@ -714,7 +821,7 @@ struct TProcContainer::TImpl {
         // Never destroyed, so that the states stay reachable to the very end.
         static auto* abandoned = new std::vector<lua_State*>;
         abandoned->push_back(State.release());
-        Libraries.clear();
+        ForgetLibraries();
         Loading.clear();
         Depth = 0;
     }
@@ -845,10 +952,12 @@ void RunCallBody(void* arg)
     TStackGuard guard(L);
     lua_pushcfunction(L, MessageHandler);
     int handler = lua_gettop(L);
-    lua_pushcfunction(L, CallProcedure);
-    lua_pushlightuserdata(L, &body.Request);
     ++body.Impl->Depth;
-    body.Status = lua_pcall(L, 1, 1, handler);
+    if (!CallDirectly(L, body.Request, handler, body.Status)) {
+        lua_pushcfunction(L, CallProcedure);
+        lua_pushlightuserdata(L, &body.Request);
+        body.Status = lua_pcall(L, 1, 1, handler);
+    }
     --body.Impl->Depth;
     if (body.Status != LUA_OK) {
         body.Failure = ErrorText(L, body.Status);
@@ -942,7 +1051,7 @@ bool TProcContainer::Close(double timeLimit) noexcept
 {
     if (FImpl->Depth > 0)
         return true;
-    FImpl->Libraries.clear();
+    FImpl->ForgetLibraries();
     if (!FImpl->State)
         return true;
     // Finalizers run while the state closes; they must not open a new one, and one that

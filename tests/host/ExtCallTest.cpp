@@ -354,6 +354,59 @@ TEST_F(ExtCallTest, ArgumentsArriveAsGivenWhateverHintsTheLibraryGave)
     echoes({"d/1", "a/2", "d/2", "d/3", "b/1", "d/1"});
 }
 
+// A call whose arguments are all hints (or nil) takes a shorter way into the library; its
+// answers, failures and new hints must come out as those of any other call.
+TEST_F(ExtCallTest, CallsWithHintedArgumentsAnswerAndFailAsAnyOther)
+{
+    auto lib = Library("Hinted.qlx",
+                       "local list = {{'p/1', 'p/2', 'p/3', 'p/4', 'p/5', 'p/6', 'p/7', 'p/8', 'p/9'}}\n"
+                       "function List() return 'listed', list end\n"
+                       "function Text(s, t) return s .. (t or '-') end\n"
+                       "function Int(s) return #s end\n"
+                       "function Nil(s) end\n"
+                       "function Lines(s) return host.lines({s, {s}}) end\n"
+                       "function Bool(s) return true end\n"
+                       "function Boom(s) error('boom ' .. s) end\n"
+                       "function Again(s) return 'again', {{'q/1', s}} end\n"
+                       "Value = 1\n");
+    // Each procedure is named once before, so that the state knows its name.
+    for (const char* proc : {"Text", "Int", "Nil", "Lines", "Bool", "Boom", "Again"}) {
+        try {
+            Call(lib, proc, {std::string("x")});
+        } catch (const EExtCallError&) {
+        }
+    }
+    EXPECT_EQ(Call(lib, "List"), "listed");
+    EXPECT_EQ(Call(lib, "Text", {std::string("p/1"), std::nullopt}), "p/1-");
+    EXPECT_EQ(Call(lib, "Text", {std::string("p/2"), std::string("p/3")}), "p/2p/3");
+    EXPECT_EQ(Call(lib, "Int", {std::string("p/4")}), "3");
+    EXPECT_EQ(Call(lib, "Nil", {std::string("p/5")}), "");
+    EXPECT_EQ(Call(lib, "Lines", {std::string("p/6")}), "p/6\np/6");
+    try {
+        Call(lib, "Bool", {std::string("p/7")});
+        ADD_FAILURE() << "no failure from Bool";
+    } catch (const EExtCallError& e) {
+        EXPECT_EQ(e.Message(), "Call of Bool in " + lib + " failed: the procedure answered a boolean instead of a string");
+    }
+    try {
+        Call(lib, "Boom", {std::string("p/8")});
+        ADD_FAILURE() << "no failure from Boom";
+    } catch (const EExtCallError& e) {
+        EXPECT_EQ(e.Message(), "Call of Boom in " + lib + " failed: Hinted.qlx:8: boom p/8");
+    }
+    try {
+        Call(lib, "Value", {std::string("p/9")});
+        ADD_FAILURE() << "no failure from Value";
+    } catch (const EExtCallError& e) {
+        EXPECT_EQ(e.Message(), "Call of Value in " + lib + " failed: Value is a number, not a procedure");
+    }
+    // New hints handed back by a hinted call replace the old ones.
+    EXPECT_EQ(Call(lib, "Again", {std::string("p/1")}), "again");
+    EXPECT_EQ(Call(lib, "Text", {std::string("q/1")}), "q/1-");
+    EXPECT_EQ(Call(lib, "Text", {std::string("p/1")}), "p/1-");
+    EXPECT_EQ(Call(lib, "Text", {std::string("p/2")}), "p/2-");
+}
+
 TEST_F(ExtCallTest, LibrariesHaveTheirOwnGlobals)
 {
     auto a = Library("A.qlx", "Name = 'a'\nfunction Get() return Name end\n");
