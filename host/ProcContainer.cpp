@@ -206,6 +206,10 @@ struct TArgumentHints {
     lua_Integer List = 1; // the list of the hint the next argument most likely is
     lua_Integer Next = 1; // and its place in that list
     int Misses = 0;       // arguments in a row that were none of the hints looked at
+    // A registry slot holding the list ListOf (0: none yet), so that the likely hint is
+    // two lookups away. It never holds nil: setting a slot that exists allocates nothing.
+    int ListRef = LUA_NOREF;
+    lua_Integer ListOf = 0;
 };
 
 // Places looked at per argument, so that a run that leaves a few tests out keeps its
@@ -221,6 +225,20 @@ constexpr int MaxHintMisses = 64;
 bool PushHint(lua_State* L, const std::string& argument, TArgumentHints* hints, bool countMiss)
 {
     if (hints && hints->Ref != LUA_NOREF && hints->Misses < MaxHintMisses) {
+        if (hints->ListOf == hints->List) {
+            lua_rawgeti(L, LUA_REGISTRYINDEX, hints->ListRef);
+            if (lua_rawgeti(L, -1, hints->Next) == LUA_TSTRING) {
+                std::size_t length = 0;
+                const char* hint = lua_tolstring(L, -1, &length);
+                if (length == argument.size() && std::memcmp(hint, argument.data(), length) == 0) {
+                    lua_replace(L, -2);
+                    ++hints->Next;
+                    hints->Misses = 0;
+                    return true;
+                }
+            }
+            lua_pop(L, 2);
+        }
         lua_rawgeti(L, LUA_REGISTRYINDEX, hints->Ref);
         lua_Integer list = hints->List;
         lua_Integer at = hints->Next;
@@ -245,6 +263,11 @@ bool PushHint(lua_State* L, const std::string& argument, TArgumentHints* hints, 
             std::size_t length = 0;
             const char* hint = lua_tolstring(L, -1, &length);
             if (length == argument.size() && std::memcmp(hint, argument.data(), length) == 0) {
+                if (hints->ListOf != list && hints->ListRef != LUA_NOREF) {
+                    lua_pushvalue(L, -2);
+                    lua_rawseti(L, LUA_REGISTRYINDEX, hints->ListRef);
+                    hints->ListOf = list;
+                }
                 lua_replace(L, -3);
                 lua_pop(L, 1);
                 hints->List = list;
@@ -401,6 +424,11 @@ void KeepHints(lua_State* L, TArgumentHints* hints)
     hints->List = 1;
     hints->Next = 1;
     hints->Misses = 0;
+    hints->ListOf = 0;
+    if (hints->ListRef == LUA_NOREF) {
+        lua_pushboolean(L, 0);
+        hints->ListRef = luaL_ref(L, LUA_REGISTRYINDEX);
+    }
 }
 
 int CallProcedure(lua_State* L)
