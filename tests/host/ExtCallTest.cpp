@@ -368,9 +368,10 @@ TEST_F(ExtCallTest, CallsWithHintedArgumentsAnswerAndFailAsAnyOther)
                        "function Bool(s) return true end\n"
                        "function Boom(s) error('boom ' .. s) end\n"
                        "function Again(s) return 'again', {{'q/1', s}} end\n"
-                       "Value = 1\n");
+                       "Value = 1\n"
+                       "function Up(s) error('up ' .. s, 2) end\n");
     // Each procedure is named once before, so that the state knows its name.
-    for (const char* proc : {"Text", "Int", "Nil", "Lines", "Bool", "Boom", "Again"}) {
+    for (const char* proc : {"Text", "Int", "Nil", "Lines", "Bool", "Boom", "Up", "Again"}) {
         try {
             Call(lib, proc, {std::string("x")});
         } catch (const EExtCallError&) {
@@ -393,6 +394,13 @@ TEST_F(ExtCallTest, CallsWithHintedArgumentsAnswerAndFailAsAnyOther)
         ADD_FAILURE() << "no failure from Boom";
     } catch (const EExtCallError& e) {
         EXPECT_EQ(e.Message(), "Call of Boom in " + lib + " failed: Hinted.qlx:8: boom p/8");
+    }
+    // An error said at the caller's level has no position: the host called the procedure.
+    try {
+        Call(lib, "Up", {std::string("p/9")});
+        ADD_FAILURE() << "no failure from Up";
+    } catch (const EExtCallError& e) {
+        EXPECT_EQ(e.Message(), "Call of Up in " + lib + " failed: up p/9");
     }
     try {
         Call(lib, "Value", {std::string("p/9")});
