@@ -75,7 +75,9 @@ TReportSink::TReportSink(const std::string& fileName) : FFileName(fileName)
         Fail("create", error);
     }
     // Large enough that the clock, not the buffer, decides most writes.
-    std::setvbuf(FFile.get(), nullptr, _IOFBF, 64 * 1024);
+    constexpr std::size_t BufferSize = 64 * 1024;
+    FBuffer = std::make_unique<char[]>(BufferSize);
+    std::setvbuf(FFile.get(), FBuffer.get(), _IOFBF, BufferSize);
 }
 
 void TReportSink::Write(std::string_view bytes)

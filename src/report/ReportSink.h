@@ -61,6 +61,9 @@ private:
     std::string FFileName;
     unsigned long long FDevice = 0; // the file's identity, to see at Close that it is still there
     unsigned long long FInode = 0;
+    // The file's buffer, given to it: the C library ignores a size asked for without one
+    // and writes a report in pieces of a page. Declared first, so that it outlives the file.
+    std::unique_ptr<char[]> FBuffer;
     std::unique_ptr<std::FILE, TFileCloser> FFile;
     // Long past at first, so the first record is flushed at once: a file that takes no
     // bytes fails the run before any test runs.

@@ -56,8 +56,12 @@ TEST(ReportSink, TruncatesTheFileAndFlushesTheFirstRecordThenOnTheClock)
     sink.Write("<c/>");
     EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF<b/><c/>", 15));
     sink.Write("<d/>");
+    // Between ticks even records of many pages are held, not written page by page.
+    const std::string pages(40000, 'x');
+    sink.Write(pages);
+    EXPECT_EQ(ReadFile(path).size(), 15u);
     sink.Close();
-    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF<b/><c/><d/>", 19));
+    EXPECT_EQ(ReadFile(path), std::string("<a>\r\n\0\xFF<b/><c/><d/>", 19) + pages);
     EXPECT_THROW(sink.Write("late"), EInOutError);
 }
 
