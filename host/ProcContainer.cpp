@@ -661,6 +661,19 @@ int HostDeclared(lua_State* L)
     return 1;
 }
 
+// Adds to the table on top the function that marks tables with the metatable kept under
+// key, which is made here and named for error messages.
+void AddMarkingFunction(lua_State* L, const char* key, const char* name, lua_CFunction function,
+                        const char* field)
+{
+    lua_createtable(L, 0, 1);
+    lua_pushstring(L, name);
+    lua_setfield(L, -2, "__name");
+    lua_rawsetp(L, LUA_REGISTRYINDEX, key);
+    lua_pushcfunction(L, function);
+    lua_setfield(L, -2, field);
+}
+
 int HostLoad(lua_State* L);
 int HostRemember(lua_State* L);
 int HostRecall(lua_State* L);
@@ -711,18 +724,8 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "loadfile");
     lua_pushcfunction(L, HostDeclared);
     lua_setfield(L, -2, "declared");
-    lua_createtable(L, 0, 1);
-    lua_pushliteral(L, "host.lines");
-    lua_setfield(L, -2, "__name");
-    lua_rawsetp(L, LUA_REGISTRYINDEX, &LinesKey);
-    lua_pushcfunction(L, HostLines);
-    lua_setfield(L, -2, "lines");
-    lua_createtable(L, 0, 1);
-    lua_pushliteral(L, "host.rows");
-    lua_setfield(L, -2, "__name");
-    lua_rawsetp(L, LUA_REGISTRYINDEX, &RowsKey);
-    lua_pushcfunction(L, HostRows);
-    lua_setfield(L, -2, "rows");
+    AddMarkingFunction(L, &LinesKey, "host.lines", HostLines, "lines");
+    AddMarkingFunction(L, &RowsKey, "host.rows", HostRows, "rows");
     lua_setglobal(L, "host");
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "host/ScriptHeap.h"
 
+#include "platform/MemoryPoison.h"
 #include "platform/Process.h"
 
 #include <lua.hpp>
@@ -11,17 +12,6 @@
 #include <cstring>
 #include <new>
 
-// The address sanitizer cannot see inside the chunks by itself: what is not handed out,
-// and what was given back, is marked unusable, so that a use after free in the state is
-// still found.
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define WEXEL_POISON(at, size) ASAN_POISON_MEMORY_REGION(at, size)
-#define WEXEL_UNPOISON(at, size) ASAN_UNPOISON_MEMORY_REGION(at, size)
-#else
-#define WEXEL_POISON(at, size) ((void)(at), (void)(size))
-#define WEXEL_UNPOISON(at, size) ((void)(at), (void)(size))
-#endif
 
 namespace WexelHost {
 

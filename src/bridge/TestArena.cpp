@@ -1,21 +1,10 @@
 #include "bridge/TestArena.h"
 
+#include "platform/MemoryPoison.h"
 #include "platform/Process.h"
 
 #include <algorithm>
 #include <cstdint>
-
-// The address sanitizer cannot see inside the blocks by itself: what is not handed out,
-// and what was given back, is marked unusable, so that a test used after it was freed is
-// still found.
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/asan_interface.h>
-#define WEXEL_POISON(at, size) ASAN_POISON_MEMORY_REGION(at, size)
-#define WEXEL_UNPOISON(at, size) ASAN_UNPOISON_MEMORY_REGION(at, size)
-#else
-#define WEXEL_POISON(at, size) ((void)(at), (void)(size))
-#define WEXEL_UNPOISON(at, size) ((void)(at), (void)(size))
-#endif
 
 namespace Wexel {
 
