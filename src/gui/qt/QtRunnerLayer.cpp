@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QSplitter>
+#include <QStaticText>
 #include <QStyle>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
@@ -63,6 +65,73 @@ class TTreeDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     using QStyledItemDelegate::initStyleOption;
+
+    // During a run the rows shown are painted about forty times a second, and laying out
+    // their captions again each time was most of a paint. A caption that fits is drawn
+    // from a kept layout; the style still draws everything else (background, images,
+    // focus), so the geometry is the style's.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const bool right = item.displayAlignment == (Qt::AlignRight | Qt::AlignVCenter);
+        if (item.text.isEmpty() || item.direction != Qt::LeftToRight ||
+            (!right && item.displayAlignment != (Qt::AlignLeft | Qt::AlignVCenter)) ||
+            item.text.contains(QChar::LineFeed)) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QWidget* widget = item.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const QString text = item.text;
+        item.text.clear();
+        const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QStaticText& caption = Caption(text, item.font);
+        const QSizeF size = caption.size();
+        if (size.width() > room.width() - 2 * margin) {
+            // Too long: the style elides it.
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (item.state & QStyle::State_Active) ? QPalette::Normal
+                                                                                  : QPalette::Inactive;
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(group, (item.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                        : QPalette::Text));
+        const qreal top = room.top() + (room.height() - size.toSize().height()) / 2;
+        // A right-aligned caption ends where the style would end its line.
+        const qreal left = right ? room.right() - margin + 1 - size.width() : room.left() + margin;
+        painter->drawStaticText(QPointF(left, top), caption);
+        painter->restore();
+    }
+
+private:
+    struct TCaption {
+        QStaticText Text;
+        QFont Font;
+    };
+    // The captions of the rows painted lately; a tree of any size paints only the rows shown.
+    mutable QHash<QString, TCaption> FCaptions;
+
+    const QStaticText& Caption(const QString& text, const QFont& font) const
+    {
+        auto found = FCaptions.find(text);
+        if (found != FCaptions.end() && found->Font == font)
+            return found->Text;
+        if (found == FCaptions.end() && FCaptions.size() >= MaxCaptions)
+            FCaptions.clear();
+        TCaption& caption = FCaptions[text];
+        caption.Font = font;
+        caption.Text = QStaticText(text);
+        caption.Text.setTextFormat(Qt::PlainText);
+        caption.Text.prepare(QTransform(), font);
+        return caption.Text;
+    }
+    static constexpr qsizetype MaxCaptions = 4096;
 };
 
 // The tree view, with the geometry of a node's parts as the delegate paints them.

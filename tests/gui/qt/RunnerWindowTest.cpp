@@ -31,6 +31,7 @@
 #include <QPaintEvent>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QSet>
 #include <QStatusBar>
 #include <QTextEdit>
@@ -629,6 +630,23 @@ private slots:
         view.SetBar(TBar::Score, 4, 0);
         view.PaintNow();
         QVERIFY(colourAt(0) != red);
+    }
+
+    // Captions drawn from kept layouts look as the style draws them: plain, selected, bold
+    // and the durations on the right.
+    void captionsAreDrawnAsTheStyleDrawsThem()
+    {
+        Form->ExecuteAction(TActionId::RunAction);
+        QTreeView* tree = Window->TestTree();
+        Window->TreeSetSelected(&Node("a2"));
+        Node("b1").ImageIndex = RunImage::Running;
+        const QImage ours = tree->viewport()->grab().toImage();
+        QStyledItemDelegate plain;
+        QAbstractItemDelegate* kept = tree->itemDelegate();
+        tree->setItemDelegate(&plain);
+        const QImage styles = tree->viewport()->grab().toImage();
+        tree->setItemDelegate(kept);
+        QCOMPARE(ours, styles);
     }
 
     // What the tree's paints skip by: the order rows are listed in, filtered or not.
