@@ -10,6 +10,7 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QFrame>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,9 +19,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSplitter>
+#include <QStaticText>
+#include <QStyle>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTextEdit>
@@ -61,6 +65,73 @@ class TTreeDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     using QStyledItemDelegate::initStyleOption;
+
+    // During a run the rows shown are painted about forty times a second, and laying out
+    // their captions again each time was most of a paint. A caption that fits is drawn
+    // from a kept layout; the style still draws everything else (background, images,
+    // focus), so the geometry is the style's.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem item = option;
+        initStyleOption(&item, index);
+        const bool right = item.displayAlignment == (Qt::AlignRight | Qt::AlignVCenter);
+        if (item.text.isEmpty() || item.direction != Qt::LeftToRight ||
+            (!right && item.displayAlignment != (Qt::AlignLeft | Qt::AlignVCenter)) ||
+            item.text.contains(QChar::LineFeed)) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        const QWidget* widget = item.widget;
+        const QStyle* style = widget ? widget->style() : QApplication::style();
+        const QString text = item.text;
+        item.text.clear();
+        const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &item, widget);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QStaticText& caption = Caption(text, item.font);
+        const QSizeF size = caption.size();
+        if (size.width() > room.width() - 2 * margin) {
+            // Too long: the style elides it.
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        style->drawControl(QStyle::CE_ItemViewItem, &item, painter, widget);
+        const QPalette::ColorGroup group = !(item.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (item.state & QStyle::State_Active) ? QPalette::Normal
+                                                                                  : QPalette::Inactive;
+        painter->save();
+        painter->setFont(item.font);
+        painter->setPen(item.palette.color(group, (item.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                        : QPalette::Text));
+        const qreal top = room.top() + (room.height() - size.toSize().height()) / 2;
+        // A right-aligned caption ends where the style would end its line.
+        const qreal left = right ? room.right() - margin + 1 - size.width() : room.left() + margin;
+        painter->drawStaticText(QPointF(left, top), caption);
+        painter->restore();
+    }
+
+private:
+    struct TCaption {
+        QStaticText Text;
+        QFont Font;
+    };
+    // The captions of the rows painted lately; a tree of any size paints only the rows shown.
+    mutable QHash<QString, TCaption> FCaptions;
+
+    const QStaticText& Caption(const QString& text, const QFont& font) const
+    {
+        auto found = FCaptions.find(text);
+        if (found != FCaptions.end() && found->Font == font)
+            return found->Text;
+        if (found == FCaptions.end() && FCaptions.size() >= MaxCaptions)
+            FCaptions.clear();
+        TCaption& caption = FCaptions[text];
+        caption.Font = font;
+        caption.Text = QStaticText(text);
+        caption.Text.setTextFormat(Qt::PlainText);
+        caption.Text.prepare(QTransform(), font);
+        return caption.Text;
+    }
+    static constexpr qsizetype MaxCaptions = 4096;
 };
 
 // The tree view, with the geometry of a node's parts as the delegate paints them.
@@ -163,9 +234,36 @@ QLabel* Label(const char* name, const char* text, int width, QWidget* parent)
     return label;
 }
 
+// A results bar as a frame and a flat chunk in the palette's highlight. The style's own
+// bar lays gradients and a shine over every paint, which during a run cost as much as
+// the tree's rows; these bars are painted at most every 25 ms while tests run.
+class TRunBar : public QProgressBar {
+public:
+    using QProgressBar::QProgressBar;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter painter(this);
+        const QRect frame = rect();
+        painter.fillRect(frame, palette().color(QPalette::Base));
+        const QRect inner = frame.adjusted(1, 1, -1, -1);
+        const long long span = static_cast<long long>(maximum()) - minimum();
+        // A reset bar's value lies below its minimum: no chunk at all.
+        const long long done = std::clamp<long long>(static_cast<long long>(value()) - minimum(), 0, span);
+        if (span > 0 && done > 0 && inner.isValid()) {
+            const int width = static_cast<int>(inner.width() * done / span);
+            const QRect chunk(inner.left(), inner.top(), width, inner.height());
+            painter.fillRect(QStyle::visualRect(layoutDirection(), inner, chunk), palette().color(QPalette::Highlight));
+        }
+        painter.setPen(palette().color(QPalette::Mid));
+        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+    }
+};
+
 QProgressBar* Bar(const char* name, const char* hint, QWidget* parent)
 {
-    auto* bar = new QProgressBar(parent);
+    auto* bar = new TRunBar(parent);
     bar->setObjectName(name);
     bar->setToolTip(Text(hint));
     bar->setTextVisible(false);

@@ -29,7 +29,9 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QPaintEvent>
+#include <QProgressBar>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QSet>
 #include <QStatusBar>
 #include <QTextEdit>
@@ -605,6 +607,46 @@ private slots:
         // And a click on the row keeps the run's outcome in the bars.
         QCOMPARE(Form->RunDisplay().ScoreColor(), std::optional<TColor>(Colors::Red));
         QCOMPARE(Form->RunDisplay().Statistics()[StatCell::Errors], std::string("1000"));
+    }
+
+    // The bars fill their share from the left in the score's colour, and nothing once empty.
+    void theBarsFillTheirShareInTheScoreColour()
+    {
+        QtLayer::TQtRunView& view = Window->RunView();
+        auto* bar = Window->findChild<QProgressBar*>("ScoreBar");
+        const QColor red(Colors::Red.R, Colors::Red.G, Colors::Red.B);
+        const auto colourAt = [&](int eighths) {
+            const QImage image = bar->grab().toImage();
+            return image.pixelColor(std::max(2, image.width() * eighths / 8), image.height() / 2);
+        };
+        view.SetScoreBarColor(Colors::Red);
+        view.SetBar(TBar::Score, 4, 1);
+        view.PaintNow();
+        QCOMPARE(colourAt(1), red);
+        QVERIFY(colourAt(3) != red);
+        view.SetBar(TBar::Score, 4, 4);
+        view.PaintNow();
+        QCOMPARE(colourAt(7), red);
+        view.SetBar(TBar::Score, 4, 0);
+        view.PaintNow();
+        QVERIFY(colourAt(0) != red);
+    }
+
+    // Captions drawn from kept layouts look as the style draws them: plain, selected, bold
+    // and the durations on the right.
+    void captionsAreDrawnAsTheStyleDrawsThem()
+    {
+        Form->ExecuteAction(TActionId::RunAction);
+        QTreeView* tree = Window->TestTree();
+        Window->TreeSetSelected(&Node("a2"));
+        Node("b1").ImageIndex = RunImage::Running;
+        const QImage ours = tree->viewport()->grab().toImage();
+        QStyledItemDelegate plain;
+        QAbstractItemDelegate* kept = tree->itemDelegate();
+        tree->setItemDelegate(&plain);
+        const QImage styles = tree->viewport()->grab().toImage();
+        tree->setItemDelegate(kept);
+        QCOMPARE(ours, styles);
     }
 
     // What the tree's paints skip by: the order rows are listed in, filtered or not.
