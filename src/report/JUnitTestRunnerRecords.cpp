@@ -51,7 +51,14 @@ void AppendCaseStart(std::string& out, std::string_view className, std::string_v
                      const TCaseDetails& details, std::uint64_t elapsedMilliseconds)
 {
     out += "  <testcase";
-    AppendAttribute(out, "classname", className);
+    // Cases come suite by suite: the class attribute of the last case serves the next.
+    thread_local std::string lastClassName, lastClassAttribute;
+    if (lastClassAttribute.empty() || className != lastClassName) {
+        lastClassName.assign(className);
+        lastClassAttribute.clear();
+        AppendAttribute(lastClassAttribute, "classname", className);
+    }
+    out += lastClassAttribute;
     AppendAttribute(out, "name", testName);
     if (!details.File.empty()) {
         AppendAttribute(out, "file", details.File);
