@@ -274,8 +274,13 @@ void TRunDisplay::RewriteRunStatistics(TTestResult& result)
     SetValueCell(StatCell::Failures, failures, false);
     SetValueCell(StatCell::Errors, errors, false);
     SetValueCell(StatCell::Overrides, result.Overrides, false);
-    SetValueCell(StatCell::TestTime, result.TotalTime, true);
-    SetValueCell(StatCell::TotalTime, std::max(FLastTotalTime, result.TotalTime), true);
+    // The result's time moves only when a test ends; during a run the root's clock runs
+    // on, so that a long test does not leave the times standing at what came before it.
+    std::int64_t time = result.TotalTime;
+    if (FRunning && result.RootTest)
+        time = std::max<std::int64_t>(time, result.RootTest->ElapsedTestTime());
+    SetValueCell(StatCell::TestTime, time, true);
+    SetValueCell(StatCell::TotalTime, std::max(FLastTotalTime, time), true);
     SetBars(FProgressMax, n, FScoreMax, n - (failures + errors));
     if (n == 0 && FTotalEnabled == 0)
         SetLabel("100%");

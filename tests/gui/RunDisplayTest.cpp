@@ -477,6 +477,40 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
     EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RestoreSavedAction));
 }
 
+// The statistics' times run on during a long test whenever the update timer asks for
+// them, and settle on the run's own time at its end.
+TEST(RunDisplayPulseTest, TheTimesRunOnDuringALongTest)
+{
+    TestSupport::TTempDir dir;
+    TPulsedLayer layer;
+    void (*pulse)(void*) = nullptr;
+    void* context = nullptr;
+    TScriptLibrary library;
+    library.SetPulse = [&](void (*p)(void*), void* c) {
+        pulse = p;
+        context = c;
+    };
+    TGUITestRunner form(layer, dir.File("roved.ini"), library);
+    auto cell = [&](int c) { return form.RunDisplay().Statistics()[static_cast<std::size_t>(c)]; };
+    std::string during;
+    ITestPtr longTest = Pass("long", [&](TTestResult&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(120));
+        form.UpdateTimerTimer();
+        ASSERT_NE(pulse, nullptr);
+        pulse(context);
+        during = cell(StatCell::TestTime);
+    });
+    form.RunModal(Suite("Root", {longTest}));
+    form.ExecuteAction(TActionId::RunAction);
+
+    // Formatted durations of one width compare as their times do.
+    EXPECT_GE(during, FormatDuration(120));
+    EXPECT_LT(during, FormatDuration(60000));
+    EXPECT_EQ(cell(StatCell::Run), "1");
+    EXPECT_GE(cell(StatCell::TestTime), during);
+    EXPECT_EQ(cell(StatCell::TotalTime), cell(StatCell::TestTime));
+}
+
 // With a thousand failures every row must say which test it is, and where it failed.
 TEST_F(RunDisplayTest, FailureRowsCarryPathTimeAndScriptPosition)
 {
