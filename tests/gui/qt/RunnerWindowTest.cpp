@@ -117,6 +117,49 @@ void WriteLibrary(const QByteArray& source)
     file.write(source);
 }
 
+QString ScanLibraryPath()
+{
+    return QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx");
+}
+
+// The installation with the script test library and Scan.qlx holding source.
+void InstallScanLibrary(const QByteArray& source)
+{
+    QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
+    QFile::remove(InstallDir() + "/USER/Wexel.qlx");
+    QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
+    WriteLibrary(source);
+}
+
+// Scan.qlx registered through a real adapter and shown by the form, for as long as this
+// lives; the form, the registry and the adapter are left as they were found.
+class TScanRegistration {
+public:
+    explicit TScanRegistration(TGUITestRunner& form) : FForm(form), FAdapter(ScanLibraryPath().toStdString(), "")
+    {
+        if (!FAdapter.Ready)
+            return;
+        Wexel::WexelAdapter = &FAdapter;
+        TestFramework::ClearRegistry();
+        FAdapter.RegisterTests();
+        FForm.AssignSuite(TestFramework::RegisteredTests());
+        FForm.FormShow();
+    }
+    ~TScanRegistration()
+    {
+        FForm.AssignSuite(nullptr);
+        TestFramework::ClearRegistry();
+        Wexel::WexelAdapter = nullptr;
+    }
+    TScanRegistration(const TScanRegistration&) = delete;
+    TScanRegistration& operator=(const TScanRegistration&) = delete;
+    bool Ready() const { return FAdapter.Ready; }
+
+private:
+    TGUITestRunner& FForm;
+    Wexel::TWexelAdapter FAdapter;
+};
+
 // Hands the region of every paint of the object it filters to a function.
 class TPaintRecorder : public QObject {
 public:
@@ -292,18 +335,10 @@ private slots:
 
     void rescanRegistersTheChangedLibraryAndKeepsCheckStates()
     {
-        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
-        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
-        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
-        WriteLibrary(R"(suite("S", function() test("a", function() check(true) end) test("b", function() check(true) end) end))");
+        InstallScanLibrary(R"(suite("S", function() test("a", function() check(true) end) test("b", function() check(true) end) end))");
         // The host looks for test libraries beside its own library, so the mask names ours.
-        Wexel::TWexelAdapter adapter(QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx").toStdString(), "");
-        QVERIFY(adapter.Ready);
-        Wexel::WexelAdapter = &adapter;
-        TestFramework::ClearRegistry();
-        adapter.RegisterTests();
-        Form->AssignSuite(TestFramework::RegisteredTests());
-        Form->FormShow();
+        TScanRegistration scan(*Form);
+        QVERIFY(scan.Ready());
         Window->TreeSetSelected(&Node("b"));
         QTest::keyClick(Window->TestTree(), Qt::Key_Space);
 
@@ -318,29 +353,17 @@ private slots:
         QCOMPARE(Node("c").ImageIndex, RunImage::Failed);
         QCOMPARE(Node("b").ImageIndex, RunImage::NotRun);
         QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("Scan.qlx:2: fresh"));
-
-        Form->AssignSuite(nullptr);
-        TestFramework::ClearRegistry();
-        Wexel::WexelAdapter = nullptr;
     }
 
     // A script test that spins in Lua: the window still handles its events (a timer, a
     // resize, Alt+S), and Alt+S ends that test at once and runs no other.
     void aLongScriptTestAnswersAndStopsAtOnce()
     {
-        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
-        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
-        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
-        WriteLibrary(R"(suite("S", function()
-                          test("spins", function() local t = os.clock() while os.clock() - t < 30 do end end)
-                          test("after", function() check(true) end) end))");
-        Wexel::TWexelAdapter adapter(QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx").toStdString(), "");
-        QVERIFY(adapter.Ready);
-        Wexel::WexelAdapter = &adapter;
-        TestFramework::ClearRegistry();
-        adapter.RegisterTests();
-        Form->AssignSuite(TestFramework::RegisteredTests());
-        Form->FormShow();
+        InstallScanLibrary(R"(suite("S", function()
+                                 test("spins", function() local t = os.clock() while os.clock() - t < 30 do end end)
+                                 test("after", function() check(true) end) end))");
+        TScanRegistration scan(*Form);
+        QVERIFY(scan.Ready());
 
         bool resized = false;
         QTimer::singleShot(200, Window.get(), [&] {
@@ -356,10 +379,6 @@ private slots:
         QCOMPARE(Window->RunView().FailureCount(), 1);
         QCOMPARE(Window->RunView().FailureRow(0).Message, std::string("Test was stopped"));
         QCOMPARE(Node("after").ImageIndex, RunImage::NotRun);
-
-        Form->AssignSuite(nullptr);
-        TestFramework::ClearRegistry();
-        Wexel::WexelAdapter = nullptr;
     }
 
     void modelPassesQtsTesterThroughRebuildsAndToggles()
@@ -738,18 +757,10 @@ private slots:
 
     void doubleClickOpensTheLibraryAtTheFailingLineInTheVisualEditor()
     {
-        QVERIFY(QDir().mkpath(InstallDir() + "/USER") && QDir().mkpath(InstallDir() + "/SYSTEM"));
-        QFile::remove(InstallDir() + "/USER/Wexel.qlx");
-        QVERIFY(QFile::copy(WEXEL_STAGE_DIR "/USER/Wexel.qlx", InstallDir() + "/USER/Wexel.qlx"));
-        WriteLibrary("suite(\"S\", function()\n  test(\"a\", function()\n    check(false, \"broken\")\n  end)\nend)\n");
-        const QString library = QDir(InstallDir() + "/USER").absoluteFilePath("Scan.qlx");
-        Wexel::TWexelAdapter adapter(library.toStdString(), "");
-        QVERIFY(adapter.Ready);
-        Wexel::WexelAdapter = &adapter;
-        TestFramework::ClearRegistry();
-        adapter.RegisterTests();
-        Form->AssignSuite(TestFramework::RegisteredTests());
-        Form->FormShow();
+        InstallScanLibrary("suite(\"S\", function()\n  test(\"a\", function()\n    check(false, \"broken\")\n  end)\nend)\n");
+        const QString library = ScanLibraryPath();
+        TScanRegistration scan(*Form);
+        QVERIFY(scan.Ready());
         Form->UpdateActions();
         Form->ExecuteAction(TActionId::RunAction);
 
@@ -788,10 +799,6 @@ private slots:
         QVERIFY(Window->statusBar()->currentMessage().startsWith("No editor to open Scan.qlx:3"));
         qputenv("EDITOR", editorVariable);
         qputenv("VISUAL", visual);
-
-        Form->AssignSuite(nullptr);
-        TestFramework::ClearRegistry();
-        Wexel::WexelAdapter = nullptr;
     }
 };
 
