@@ -267,7 +267,9 @@ void TRunDisplay::Reset()
 
 void TRunDisplay::RewriteRunStatistics(TTestResult& result)
 {
-    const int n = result.RunCount();
+    // The result counts a test as run from its start; until it ends (or fails) it has
+    // neither passed nor failed, and a long first test must not read as a score of 100%.
+    const int n = result.RunCount() - (FTestOpen && FRowsOfTest.empty() ? 1 : 0);
     const int failures = result.FailureCount();
     const int errors = result.ErrorCount();
     SetValueCell(StatCell::Run, n, false);
@@ -524,6 +526,8 @@ void TRunDisplay::TestingStarts()
 {
     FRunShown = true;
     FLastTotalTime = 0;
+    FTestOpen = false;
+    FRunCountAtStart = 0;
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
     FViews.Window.SetUpdateTimerEnabled(true);
@@ -536,13 +540,17 @@ void TRunDisplay::TestingStarts()
 void TRunDisplay::StartTest(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
-    Result(__LINE__);
+    TTestResult& result = Result(__LINE__);
     TTreeNode* node = FTree.NodeOfTest(test);
     RaiseRunImage(node, RunImage::Running);
     FViews.Progress.ShowRunningNode(*node, FActions.GetChecked(TActionId::ShowTestedNodeAction));
     if (FViews.ErrorBox.ErrorBoxLineCount() > 0)
         FViews.ErrorBox.ErrorBoxClear();
     FRowsOfTest.clear();
+    // Only a test method counts itself as run before it starts; a suite does not.
+    const int runCount = result.RunCount();
+    FTestOpen = runCount > FRunCountAtStart;
+    FRunCountAtStart = runCount;
     RefreshStatus(false);
 }
 
@@ -630,6 +638,7 @@ void TRunDisplay::EndTest(const ITestPtr& test)
             FViews.Failures.FailureSetTime(row, elapsed);
         FRowsOfTest.clear();
     }
+    FTestOpen = false;
     RefreshStatus(false);
     PulseIfDue();
 }
@@ -646,6 +655,7 @@ void TRunDisplay::EndSuite(const ITestPtr& suite)
 
 void TRunDisplay::TestingEnds(TTestResult& result)
 {
+    FTestOpen = false;
     FLastTotalTime = result.TotalTime;
 }
 

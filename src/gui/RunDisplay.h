@@ -196,6 +196,9 @@ private:
     bool FRunShown = false;
     // The failure rows of the running test, whose times are known once it ends.
     std::vector<int> FRowsOfTest;
+    // A test method has started and not yet ended; the run count at the last start.
+    bool FTestOpen = false;
+    int FRunCountAtStart = 0;
 };
 
 } // namespace GUITestRunner

@@ -203,9 +203,9 @@ TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTests)
     Run();
     ASSERT_EQ(seen.size(), 33u);
     EXPECT_EQ(seen[14], "0");  // 15 run: not yet
-    EXPECT_EQ(seen[15], "16");
-    EXPECT_EQ(seen[30], "16"); // 31 run
-    EXPECT_EQ(seen[31], "32");
+    EXPECT_EQ(seen[15], "15"); // the 16th is still running
+    EXPECT_EQ(seen[30], "16"); // the 16th ended: 31 run
+    EXPECT_EQ(seen[31], "31");
     EXPECT_EQ(Cell(StatCell::Run), "33"); // the suite's end is a full refresh
 
     // Once the update timer has ticked, the next partial refresh rewrites too.
@@ -478,7 +478,8 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
 }
 
 // The statistics' times run on during a long test whenever the update timer asks for
-// them, and settle on the run's own time at its end.
+// them, and settle on the run's own time at its end; the test counts as run, and in the
+// score, only once it has ended.
 TEST(RunDisplayPulseTest, TheTimesRunOnDuringALongTest)
 {
     TestSupport::TTempDir dir;
@@ -492,13 +493,15 @@ TEST(RunDisplayPulseTest, TheTimesRunOnDuringALongTest)
     };
     TGUITestRunner form(layer, dir.File("roved.ini"), library);
     auto cell = [&](int c) { return form.RunDisplay().Statistics()[static_cast<std::size_t>(c)]; };
-    std::string during;
+    std::string during, runDuring, scoreDuring;
     ITestPtr longTest = Pass("long", [&](TTestResult&) {
         std::this_thread::sleep_for(std::chrono::milliseconds(120));
         form.UpdateTimerTimer();
         ASSERT_NE(pulse, nullptr);
         pulse(context);
         during = cell(StatCell::TestTime);
+        runDuring = cell(StatCell::Run);
+        scoreDuring = form.RunDisplay().ScoreLabel();
     });
     form.RunModal(Suite("Root", {longTest}));
     form.ExecuteAction(TActionId::RunAction);
@@ -506,7 +509,10 @@ TEST(RunDisplayPulseTest, TheTimesRunOnDuringALongTest)
     // Formatted durations of one width compare as their times do.
     EXPECT_GE(during, FormatDuration(120));
     EXPECT_LT(during, FormatDuration(60000));
+    EXPECT_EQ(runDuring, "0");
+    EXPECT_EQ(scoreDuring, "0%");
     EXPECT_EQ(cell(StatCell::Run), "1");
+    EXPECT_EQ(form.RunDisplay().ScoreLabel(), "100%");
     EXPECT_GE(cell(StatCell::TestTime), during);
     EXPECT_EQ(cell(StatCell::TotalTime), cell(StatCell::TestTime));
 }
