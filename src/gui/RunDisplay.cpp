@@ -833,11 +833,21 @@ void TRunDisplay::OpenSelectedFailureInEditor(const std::string& editorSetting)
     const std::string where = failure.SourceFile + ":" + std::to_string(failure.SourceLine);
     const std::string declared =
         FLibrary.DeclaredFile && failure.Node ? FLibrary.DeclaredFile(FTree.TestOfNode(failure.Node)) : std::string();
-    // The scripts' own search path: a helper library, or the sources kept beside
-    // compiled libraries.
+    // Where the coverage report is told the sources of compiled libraries are, then the
+    // scripts' own search path: a helper library, or the sources kept beside compiled
+    // libraries.
+    std::vector<std::string> folders;
+    if (const char* sources = std::getenv("WEXEL_COVERAGE_SOURCES")) {
+        for (std::string_view rest = sources; !rest.empty();) {
+            const std::size_t end = std::min(rest.find(';'), rest.size());
+            folders.emplace_back(rest.substr(0, end));
+            rest.remove_prefix(std::min(end + 1, rest.size()));
+        }
+    }
     const std::string exeDir = Sys::ExeDir();
-    const std::string file =
-        ResolveSourceFile(failure.SourceFile, declared, {exeDir + "/../USER", exeDir + "/../SYSTEM"});
+    folders.push_back(exeDir + "/../USER");
+    folders.push_back(exeDir + "/../SYSTEM");
+    const std::string file = ResolveSourceFile(failure.SourceFile, declared, folders);
     if (file.empty()) {
         FViews.Window.ShowStatusText("Cannot open " + where + ": no such file here or beside the test library.");
         return;

@@ -615,6 +615,13 @@ TEST_F(OpenInEditorTest, StartsTheEditorAtTheLineOfTheLibraryThatTheMessageNames
     Open("Money.lua:7: bad sum");
     ASSERT_EQ(Layer.Started.size(), 1u);
     EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"ed", "-s", "+7", Scripts.File("Money.lua")}));
+    // The sources of compiled libraries are where coverage is told they are.
+    TestSupport::TTempDir sources;
+    TestSupport::WriteFile(sources.File("Tax.lua"), "-- compiled elsewhere\n");
+    TestSupport::TEnvOverride sourceDirs{"WEXEL_COVERAGE_SOURCES", "/nowhere;" + sources.Path()};
+    Open("Tax.lua:2: bad rate");
+    ASSERT_EQ(Layer.Started.size(), 1u);
+    EXPECT_EQ(Layer.Started[0], (std::vector<std::string>{"ed", "-s", "+2", sources.File("Tax.lua")}));
 
     Sys::SetEnv("VISUAL", "");
     Open("Orders.qlx:30: expected 1");
