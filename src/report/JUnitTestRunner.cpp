@@ -87,15 +87,34 @@ private:
     }
 
     // Written when the suite is left; a suite without test cases of its own is no element.
-    std::string Flush(TPendingSuite& suite)
+    bool Count(const TPendingSuite& suite)
     {
         if (suite.Totals.Tests == 0)
-            return {};
+            return false;
         FRun.Tests += suite.Totals.Tests;
         FRun.Failures += suite.Totals.Failures;
         FRun.Errors += suite.Totals.Errors;
         FRun.Skipped += suite.Totals.Skipped;
-        return SuiteRecord(suite.Path, suite.Totals, suite.Timestamp, FHostName, suite.Cases);
+        return true;
+    }
+
+    std::string Flush(TPendingSuite& suite)
+    {
+        return Count(suite) ? SuiteRecord(suite.Path, suite.Totals, suite.Timestamp, FHostName, suite.Cases)
+                            : std::string();
+    }
+
+    // A suite's cases are most of the report: written where they were gathered, not
+    // copied into a record first, and their buffer serves the next suite.
+    void WriteFlushed(TPendingSuite& suite)
+    {
+        if (Count(suite)) {
+            WriteRecord(SuiteStartRecord(suite.Path, suite.Totals, suite.Timestamp, FHostName));
+            suite.Cases.append(SuiteEndRecord);
+            WriteRecord(suite.Cases);
+        }
+        suite.Cases.clear();
+        FSpareCases.push_back(std::move(suite.Cases));
     }
 
     TTestPosition PositionOf(const ITestPtr& test) const
@@ -222,7 +241,12 @@ private:
     {
         Current().Reach(suite.get());
         std::string path = ChildPath(Current(), suite->GetName());
-        FSuites.push_back({suite.get(), std::move(path), FormatTimestamp(Sys::Now()), {}, {}, {}});
+        std::string cases;
+        if (!FSpareCases.empty()) {
+            cases = std::move(FSpareCases.back());
+            FSpareCases.pop_back();
+        }
+        FSuites.push_back({suite.get(), std::move(path), FormatTimestamp(Sys::Now()), std::move(cases), {}, {}});
         return {};
     }
 
@@ -231,9 +255,9 @@ private:
     std::string SuiteFooter() override
     {
         std::string notReached = AddNotReached(Current());
-        std::string record = Flush(Current()) + notReached;
+        WriteFlushed(Current());
         FSuites.pop_back();
-        return record;
+        return notReached;
     }
 
     std::string RunFooter(TTestResult&) override
@@ -243,7 +267,8 @@ private:
         FOutputOf = nullptr;
         FRunMilliseconds = Sys::GetTickCount() - FStartTicks;
         std::string notReached = AddNotReached(FSuites.front());
-        return Flush(FSuites.front()) + notReached + FooterRecord();
+        WriteFlushed(FSuites.front());
+        return notReached + FooterRecord();
     }
 
     std::string FinalRunHeader(TTestResult&) override
@@ -260,6 +285,7 @@ private:
     TReportHooks FHooks;
     const TestFramework::ITest* FOutputOf = nullptr; // the test whose output is being gathered
     std::vector<TPendingSuite> FSuites; // the root first, then the open suites, innermost last
+    std::vector<std::string> FSpareCases; // the buffers of suites written, for the next ones
     TTotals FRun;
     std::uint32_t FStartTicks = 0;
     std::uint32_t FRunMilliseconds = 0;

@@ -8,13 +8,15 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace JUnitTestRunner {
 
 // Where a test is declared: its library's path as the report shows it, and its line
-// (0 when unknown). An empty file: nothing known.
+// (0 when unknown). An empty file: nothing known. The file's text is the hook's and must
+// outlast the run: a hundred thousand cases name a handful of files.
 struct TTestPosition {
-    std::string File;
+    std::string_view File;
     int Line = 0;
 };
 

@@ -2,6 +2,7 @@
 
 #include "report/XmlText.h"
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -61,9 +62,19 @@ void AppendCaseStart(std::string& out, std::string_view className, std::string_v
     out += lastClassAttribute;
     AppendAttribute(out, "name", testName);
     if (!details.File.empty()) {
-        AppendAttribute(out, "file", details.File);
-        if (details.Line > 0)
-            AppendAttribute(out, "line", std::to_string(details.Line));
+        // A library's cases name its file one after another, as with the class.
+        thread_local std::string lastFile, lastFileAttribute;
+        if (lastFileAttribute.empty() || details.File != lastFile) {
+            lastFile.assign(details.File);
+            lastFileAttribute.clear();
+            AppendAttribute(lastFileAttribute, "file", details.File);
+        }
+        out += lastFileAttribute;
+        if (details.Line > 0) {
+            char digits[16];
+            const auto end = std::to_chars(digits, digits + sizeof digits, details.Line).ptr;
+            out.append(" line=\"").append(digits, end) += '"';
+        }
     }
     out += " time=\"";
     XmlText::AppendSeconds(out, elapsedMilliseconds);
@@ -181,16 +192,21 @@ std::string ClassNameLevel(std::string_view levelName)
     return r;
 }
 
+std::string SuiteStartRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,
+                             std::string_view hostName)
+{
+    return " <testsuite" + Attribute("name", suitePath) + Attribute("tests", std::to_string(totals.Tests)) +
+           Attribute("failures", std::to_string(totals.Failures)) + Attribute("errors", std::to_string(totals.Errors)) +
+           Attribute("skipped", std::to_string(totals.Skipped)) +
+           Attribute("time", XmlText::FormatSeconds(totals.Milliseconds)) + Attribute("timestamp", timestamp) +
+           Attribute("hostname", hostName) + ">\r\n";
+}
+
 std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,
                         std::string_view hostName, std::string_view testCaseRecords)
 {
-    std::string r = " <testsuite" + Attribute("name", suitePath) + Attribute("tests", std::to_string(totals.Tests)) +
-                    Attribute("failures", std::to_string(totals.Failures)) +
-                    Attribute("errors", std::to_string(totals.Errors)) +
-                    Attribute("skipped", std::to_string(totals.Skipped)) +
-                    Attribute("time", XmlText::FormatSeconds(totals.Milliseconds)) +
-                    Attribute("timestamp", timestamp) + Attribute("hostname", hostName) + ">\r\n";
-    r.append(testCaseRecords).append(" </testsuite>\r\n");
+    std::string r = SuiteStartRecord(suitePath, totals, timestamp, hostName);
+    r.append(testCaseRecords).append(SuiteEndRecord);
     return r;
 }
 

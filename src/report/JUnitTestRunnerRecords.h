@@ -68,6 +68,10 @@ std::string ClassNameLevel(std::string_view levelName);
 // One suite's element around its test case records; timestamp as FormatTimestamp writes it.
 std::string SuiteRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,
                         std::string_view hostName, std::string_view testCaseRecords);
+// Its start tag, and its end tag, for a suite whose records are written as they stand.
+std::string SuiteStartRecord(std::string_view suitePath, const TTotals& totals, std::string_view timestamp,
+                             std::string_view hostName);
+inline constexpr std::string_view SuiteEndRecord = " </testsuite>\r\n";
 
 // TestingEnds: the root's end tag.
 std::string FooterRecord();

@@ -22,10 +22,10 @@ void TXmlReportListener::RewriteRecord(std::size_t offset, const std::string& re
 
 void TXmlReportListener::WriteSuiteFooters(std::size_t count)
 {
-    std::string records;
+    // One by one, as a footer may have written its suite's parts already, and a JUnit
+    // suite's record holds all its test cases.
     for (std::size_t i = 0; i < count; ++i)
-        records += SuiteFooter();
-    WriteRecord(records);
+        WriteRecord(SuiteFooter());
 }
 
 void TXmlReportListener::Status(const ITestPtr& test, const std::string& msg)

@@ -50,6 +50,10 @@ protected:
     // When testing started, taken before the file is opened.
     Sys::TDateTime StartTime() const { return FStartTime; }
 
+    // For a record too large to be built once more around its parts: written in pieces,
+    // in the order the records would have held them.
+    void WriteRecord(const std::string& record);
+
 private:
     // The records, each with its line ends; an empty one writes nothing.
     // TestingStarts, before the file is opened.
@@ -75,7 +79,6 @@ private:
     // and no part of the names below it.
     virtual bool HasElement(const ITestPtr&) { return true; }
 
-    void WriteRecord(const std::string& record);
     void WriteSuiteFooters(std::size_t count);
 
     std::string FFileName;

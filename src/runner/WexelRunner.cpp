@@ -20,6 +20,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <exception>
+#include <map>
 #include <memory>
 #include <random>
 #include <typeinfo>
@@ -94,13 +95,20 @@ JUnitTestRunner::TTestPosition ScriptTestPosition(const TestFramework::ITestPtr&
     if (!script || script->DeclFileView().empty())
         return {};
     // Tests come library by library: the shown form of the last file (which asks the
-    // file system) serves the next test nearly always.
-    static std::string lastFile, lastShown;
-    if (script->DeclFileView() != lastFile) {
-        lastFile = script->DeclFileView();
-        lastShown = JUnitTestRunner::ShownPath(lastFile);
+    // file system) serves the next test nearly always. Each file's stays for the process,
+    // as the report holds a view of it.
+    static std::map<std::string, std::string, std::less<>> shownPaths;
+    static const std::pair<const std::string, std::string>* last = nullptr;
+    if (!last || script->DeclFileView() != last->first) {
+        auto found = shownPaths.find(script->DeclFileView());
+        if (found == shownPaths.end()) {
+            std::string file(script->DeclFileView());
+            std::string shown = JUnitTestRunner::ShownPath(file);
+            found = shownPaths.emplace(std::move(file), std::move(shown)).first;
+        }
+        last = &*found;
     }
-    return {lastShown, script->DeclLine()};
+    return {last->second, script->DeclLine()};
 }
 
 JUnitTestRunner::TReportHooks JUnitHooks()
