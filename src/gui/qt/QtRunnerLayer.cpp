@@ -605,10 +605,14 @@ void TQtRunnerLayer::Attach(TGUITestRunner& form)
         });
     });
     FModel->SetDurationText([this](const TTreeNode& node) {
-        // A test has a time once it has run in the run shown.
+        // A test has a time once it has run in the run shown; a suite whose first tests
+        // passed is still running, and a time painted now would stand still.
         if (node.ImageIndex < RunImage::Passed)
             return QString();
-        return QString::fromStdString(FormatDuration(FForm->TestOfNode(&node)->ElapsedTestTime()));
+        const TestFramework::ITestPtr test = FForm->TestOfNode(&node);
+        if (test->GetStopTime() == 0)
+            return QString();
+        return QString::fromStdString(FormatDuration(test->ElapsedTestTime()));
     });
     FTestTree->setModel(FModel.get());
     {

@@ -436,6 +436,22 @@ private slots:
         QCOMPARE(model->rowCount(model->index(0, 0)), 2);
         // Only what ran in the run shown has a time.
         QVERIFY(model->index(1, QtLayer::TTestTreeModel::TimeColumn, model->index(0, 0)).data().toString().isEmpty());
+
+        // A suite that is still running has no time yet, though its first test passed.
+        QString suiteTimeDuring;
+        auto s1 = std::make_shared<TestFramework::TTestSuite>("S1");
+        s1->AddTest(std::make_shared<TProbe>("t1", nullptr));
+        s1->AddTest(std::make_shared<TProbe>("t2", [&] {
+            suiteTimeDuring = model->index(0, QtLayer::TTestTreeModel::TimeColumn, model->index(0, 0)).data().toString();
+        }));
+        auto root = std::make_shared<TestFramework::TTestSuite>("Root");
+        root->AddTest(s1);
+        Form->AssignSuite(root);
+        Form->FormShow();
+        Form->ExecuteAction(TActionId::RunAction);
+        QCOMPARE(Node("t1").ImageIndex, RunImage::Passed);
+        QVERIFY(suiteTimeDuring.isEmpty());
+        QVERIFY(model->index(0, QtLayer::TTestTreeModel::TimeColumn, model->index(0, 0)).data().toString().startsWith("0:00:00."));
     }
 
     void storedLayoutReachesTheWidgetsAndIsSavedAgain()
