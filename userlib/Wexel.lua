@@ -558,11 +558,11 @@ end
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
 --
--- Declaring is the hot path of discovery. Each test's path is made once, here: a suite
--- keeps its tests by path, so that running one is a single table lookup (tests run suite
--- by suite), and the listing is made of runs of paths declared one after another in the
--- same suite. Tables per suite stay small: one table of a library's every test would be
--- grown and rehashed again and again while it loads.
+-- Declaring is the hot path of discovery. Each test's path is made once, here, and the
+-- listing is made of runs of paths declared one after another in the same suite, each
+-- run with the list of its tests' functions beside it. Declaring writes no table keyed
+-- by path: tests run in the listing's order, so the next test is found beside the one
+-- before, and a library is indexed by path only when a test is asked for out of order.
 
 local declaring = nil
 
@@ -572,13 +572,24 @@ local declaring = nil
 -- group (nil while the library has no two names that differ only in letter case), and
 -- the run being filled and its length.
 local decl_known = nil
-local decl_suite, decl_tests, decl_prefix, decl_group = nil, nil, nil, nil
-local decl_run, decl_run_size = nil, 0
+local decl_suite, decl_prefix, decl_group, decl_all = nil, nil, nil, nil
+local decl_run, decl_fns, decl_run_size = nil, nil, 0
 
 local function declare_into(suite)
-  decl_suite, decl_tests, decl_prefix = suite, suite.tests, suite.path .. "/"
+  decl_suite, decl_prefix = suite, suite.path .. "/"
   decl_group = declaring and declaring.case_checked and suite.group or nil
-  decl_run, decl_run_size = nil, 0
+  decl_run, decl_fns, decl_run_size = nil, nil, 0
+  -- Within one run a name met twice is told by the name's last run. A suite entered again
+  -- (after a suite nested in it, or declared twice) keeps the paths of all its tests in a
+  -- set from then on, as a name's last run no longer tells.
+  decl_all = suite.all
+  if not decl_all and suite.runs then
+    decl_all = {}
+    for _, run in ipairs(suite.runs) do
+      for i = 1, #run do decl_all[run[i]] = true end
+    end
+    suite.all = decl_all
+  end
 end
 
 local function bad_name(name)
@@ -626,14 +637,13 @@ local function new_suite(library, path, parent)
   elseif declaring == library then
     check_letter_case(library)
   end
-  return { path = path, parent = parent, tests = {}, group = group }
+  return { path = path, parent = parent, group = group }
 end
 
--- A name met for the first time in the library: its folded form, and whether another
--- name has the same one.
+-- A name met for the first time in the library: whether another name has the same folded
+-- form.
 local function fold_name(name)
   local folded = lower(name)
-  decl_known[name] = folded
   local folds = declaring.folded_names
   local other = folds[folded]
   if not other then
@@ -641,7 +651,20 @@ local function fold_name(name)
   elseif other ~= name then
     check_letter_case(declaring)
   end
-  return folded
+end
+
+-- A new run of tests in the current suite, listed in the library's order.
+local function new_run()
+  local fns = {}
+  local run = { suite = decl_suite, fns = fns }
+  local runs = declaring.runs
+  local last = runs[#runs]
+  if last then last.next = run end
+  runs[#runs + 1] = run
+  local own = decl_suite.runs
+  if own then own[#own + 1] = run else decl_suite.runs = { run } end
+  decl_run, decl_fns = run, fns
+  return run
 end
 
 function api.suite(name, body)
@@ -665,23 +688,31 @@ end
 
 function api.test(name, fn)
   if not declaring then not_loading("test") end
-  -- Libraries reuse test names from suite to suite; a name seen before is known good
-  -- and its folded form known.
-  local folded = decl_known[name]
-  if not folded then
+  -- Libraries reuse test names from suite to suite; a name seen before is known good.
+  -- Its value is the run it was last declared in.
+  local last_run = decl_known[name]
+  if last_run == nil then
     if bad_name(name) then name_error("test", name) end
-    folded = fold_name(name)
+    fold_name(name)
   end
   if type(fn) ~= "function" then
     error("test " .. name .. " needs a function", 2)
   end
   local path = decl_prefix .. name
-  local tests = decl_tests
-  if tests[path] then
+  local run = decl_run or new_run()
+  local all = decl_all
+  if all then
+    if all[path] then
+      error("test " .. path .. " is declared twice", 2)
+    end
+    all[path] = true
+  elseif last_run == run then
     error("test " .. path .. " is declared twice", 2)
   end
+  decl_known[name] = run
   local group = decl_group
   if group then
+    local folded = lower(name)
     local other = group[folded]
     if other then
       error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
@@ -689,16 +720,9 @@ function api.test(name, fn)
     end
     group[folded] = path
   end
-  tests[path] = fn
-  local run = decl_run
-  if not run then
-    run = { suite = decl_suite }
-    local runs = declaring.runs
-    runs[#runs + 1] = run
-    decl_run = run
-  end
   local size = decl_run_size + 1
   run[size] = path
+  decl_fns[size] = fn
   decl_run_size = size
 end
 
@@ -731,9 +755,9 @@ end
 local libraries = {}
 local by_name = {}
 
--- The suite of the test run last: tests run suite by suite, so the next test is almost
--- always found there without looking at its path.
-local last_suite = nil
+-- The run and place of the test run last: tests run in the listing's order, so the next
+-- test is almost always the one beside it, found without looking at its path.
+local last_run, last_place = nil, 0
 
 local function remembered_file(name)
   return host_recall("Wexel.qlx library " .. name)
@@ -742,7 +766,7 @@ end
 local function index_by_name(library, path)
   if by_name[library.name] ~= library then
     by_name[library.name] = library
-    last_suite = nil
+    last_run = nil
     host_remember("Wexel.qlx library " .. library.name, path)
   end
 end
@@ -838,18 +862,18 @@ local function load_library(path)
     decl_known = library.known_names
     declare_into(library.suites[name])
     ok, err = run_library(file_name(path), chunk)
-    declaring, decl_tests, decl_known, decl_suite, decl_group, decl_run = nil, nil, nil, nil, nil, nil
+    declaring, decl_known, decl_suite, decl_group, decl_all = nil, nil, nil, nil, nil
+    decl_run, decl_fns = nil, nil
   end
   if not ok then
     local message = error_text(err)
     library = new_library(name)
     local load_path = name .. "/(load)"
-    library.suites[name].tests[load_path] = function() error(message, 0) end
-    library.runs = { { suite = library.suites[name], load_path } }
+    library.runs = { { suite = library.suites[name], fns = { function() error(message, 0) end }, load_path } }
   elseif library.has_fixtures then
     collect_fixtures(library)
   end
-  for _, suite in next, library.suites do suite.group = nil end
+  for _, suite in next, library.suites do suite.group, suite.runs, suite.all = nil, nil, nil end
   library.run, library.current, library.folded, library.known_names = nil, nil, nil, nil
   library.folded_names, library.case_checked = nil, nil
 
@@ -939,9 +963,9 @@ function GetTestPositions(mask)
     local own_usable = nil
     local own_paths, own_lines, count = {}, {}, 0
     for _, run in ipairs(runs) do
-      local tests = run.suite.tests
-      for _, path in ipairs(run) do
-        local fn = tests[path]
+      local fns = run.fns
+      for i, path in ipairs(run) do
+        local fn = fns[i]
         local line = own_source and host_declared(fn, own_source)
         if line then
           -- A test of the library's own source is placed by the library's path, so that a
@@ -989,20 +1013,46 @@ local function library_of(path)
   return library
 end
 
-function RunTest(path)
-  local suite = last_suite
-  local fn = suite and suite.tests[path]
-  if not fn then
-    local library = library_of(path)
-    suite = library and library.suites[match(path, "^(.*)/")]
-    fn = suite and suite.tests[path]
-    if not fn then
-      return "##notfound"
+-- The run and place of the test at path in library, through the library's index of its
+-- tests by path, made when a test is first asked for out of the listing's order.
+local function indexed(library, path)
+  local index = library.index
+  if not index then
+    index = {}
+    for r, run in ipairs(library.runs) do
+      for i = 1, #run do
+        -- A path declared twice is an error, so each path has one place.
+        index[run[i]] = r << 32 | i
+      end
     end
-    last_suite = suite
+    library.index = index
   end
+  local at = index[path]
+  if at then return library.runs[at >> 32], at & 0xffffffff end
+end
+
+function RunTest(path)
+  local run, place = last_run, last_place + 1
+  if not (run and run[place] == path) then
+    -- The first test of the next run, the first of a library, or any other.
+    run = run and run.next
+    place = 1
+    if not (run and run[1] == path) then
+      local library = library_of(path)
+      run = library and library.runs[1]
+      if not (run and run[1] == path) then
+        run = nil
+        if library then run, place = indexed(library, path) end
+        if not run then
+          return "##notfound"
+        end
+      end
+    end
+  end
+  last_run, last_place = run, place
+  local fn = run.fns[place]
   checks = 0
-  current_fn, current_path, current_fixtures = fn, path, suite.fixtures
+  current_fn, current_path, current_fixtures = fn, path, run.suite.fixtures
   local ok, err
   if current_fixtures then
     ok, err = run_with_fixtures(fn, current_fixtures)

@@ -131,6 +131,55 @@ TEST_F(WexelLibraryTest, ReportsLibrariesThatDoNotDeclareProperly)
     EXPECT_EQ(caller.RunTest("Good/S/t"), "##pass");
 }
 
+// A name may come again in another suite, but never twice in one: also when the suite is
+// entered again after a suite nested in it, or declared a second time.
+TEST_F(WexelLibraryTest, ATestDeclaredTwiceInOneSuiteIsFoundWhereverTheSuiteIsEntered)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Nested.qlx"), "suite('A', function()\n  test('x', function() end)\n"
+                                                   "  suite('B', function() test('x', function() end) end)\n"
+                                                   "  test('x', function() end)\nend)\n");
+    TestSupport::WriteFile(dir.File("Again.qlx"), "suite('A', function() test('x', function() end) end)\n"
+                                                  "suite('B', function() test('x', function() end) end)\n"
+                                                  "suite('A', function() test('y', function() end)\n"
+                                                  "  test('x', function() end) end)\n");
+    TestSupport::WriteFile(dir.File("Fine.qlx"), "suite('A', function() test('x', function() end) end)\n"
+                                                 "suite('B', function() test('x', function() end) end)\n"
+                                                 "suite('A', function() test('y', function() end) end)\n"
+                                                 "test('x', function() end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "Again/(load)\nFine/A/x\nFine/B/x\nFine/A/y\nFine/x\nNested/(load)");
+    EXPECT_EQ(caller.RunTest("Nested/(load)"), "##exception Nested.qlx:4: test Nested/A/x is declared twice");
+    EXPECT_EQ(caller.RunTest("Again/(load)"), "##exception Again.qlx:4: test Again/A/x is declared twice");
+}
+
+// Tests are found by their path in any order, not only in the listing's.
+TEST_F(WexelLibraryTest, TestsRunInAnyOrderAndAgain)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("One.qlx"), "suite('S', function()\n"
+                                                "  test('a', function() check(true) end)\n"
+                                                "  test('b', function() check(false, 'b failed') end)\n"
+                                                "  suite('T', function() test('c', function() end) end)\n"
+                                                "  test('d', function() error('d broke', 0) end)\n"
+                                                "end)\n");
+    TestSupport::WriteFile(dir.File("Two.qlx"), "test('e', function() check(true) end)\n");
+    TWexelCaller caller("", ExeDir());
+    ASSERT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "One/S/a\nOne/S/b\nOne/S/T/c\nOne/S/d\nTwo/e");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"One/S/a", "##pass"}, {"One/S/b", "##failure One.qlx:3: b failed"},
+        {"One/S/T/c", "##pass nochecks"}, {"One/S/d", "##exception One.qlx:5: d broke\n  One.qlx:5 in d"}, {"Two/e", "##pass"}};
+    for (const auto& order : {std::vector<int>{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 0, 0, 3, 1, 1},
+                              {1, 3, 4, 2}}) {
+        for (int i : order)
+            EXPECT_EQ(caller.RunTest(expected[i].first), expected[i].second) << expected[i].first;
+    }
+    EXPECT_EQ(caller.RunTest("One/S/x"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S/T/c/"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S/a"), "##pass");
+}
+
 TEST_F(WexelLibraryTest, MaskInAMissingDirectoryIsAnError)
 {
     TWexelCaller caller("", ExeDir());
