@@ -57,11 +57,16 @@ TTestCaseQuill::TTestCaseQuill(std::string fullName) : TTestCaseQuill(OwnText(st
 TTestCaseQuill::TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text) : TTestCaseQuill(text, text->Listing) {}
 
 // The name is not stored apart: it is the end of the path.
-TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName)
+TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName,
+                               std::size_t nameStart)
     : TAbstractTest(std::string()), FText(std::move(text)), FPath(SpanOf(FText->Listing, fullName))
 {
     Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
-    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(NameStart(fullName))));
+    if (nameStart == std::string_view::npos)
+        nameStart = NameStart(fullName);
+    Sys::Assert(nameStart <= fullName.size() && (nameStart == 0 || fullName[nameStart - 1] == '/'), WexelUnit,
+                __LINE__);
+    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(nameStart)));
 }
 
 TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)

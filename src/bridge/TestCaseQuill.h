@@ -31,8 +31,10 @@ public:
 
     // The full path must not be empty; the test's name is the part after the last "/".
     explicit TTestCaseQuill(std::string fullName);
-    // The same for a path that lies in text, which the test keeps alive.
-    TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName);
+    // The same for a path that lies in text, which the test keeps alive; nameStart, when
+    // the caller knows it, is where the name begins (after the last "/", or 0).
+    TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName,
+                   std::size_t nameStart = std::string_view::npos);
 
     // The part of the path after the last "/", cut to MaxNameLength characters.
     std::string GetName() override;
