@@ -937,14 +937,24 @@ end
 -- so that no text as long as the listing is made here (and left as garbage). The runs go
 -- back beside it too: the host then passes each path to RunTest as the string this state
 -- already holds, without looking it up again.
+-- The host is told about how long the listing is, so that it walks the paths only once:
+-- the paths of a run share their suite's path, and their names most often differ little.
 function FindTests(mask)
-  local runs, count = {}, 0
+  local runs, count, bytes = {}, 0, 0
   for _, library in ipairs(libraries_of(mask)) do
     local own = library.runs
     move(own, 1, #own, count + 1, runs)
     count = count + #own
+    for i = 1, #own do
+      local run = own[i]
+      local n = #run
+      if n > 0 then
+        local first, last = #run[1], #run[n]
+        bytes = bytes + n * ((first > last and first or last) + 1)
+      end
+    end
   end
-  return host_lines(runs), runs
+  return host_lines(runs, bytes), runs
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a
