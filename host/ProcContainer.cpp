@@ -684,6 +684,63 @@ int HostDeclared(lua_State* L)
     return 1;
 }
 
+// The test declared into a run of a discovery, most often: test(name, fn) appends the path
+// (the suite's path, then name) to the run and fn to its functions, and notes the run as
+// the one name was last declared in. The script keeps what that needs in the list of
+// upvalue 1: the run (false when the declaration must take the script's own way), its
+// functions, its length, the suite's path with its "/", and the table of the names the
+// library has declared, each with the run it was last declared in. A name met for the
+// first time, one already in this run, a value that is not a function, and anything the
+// script has not prepared take the script's way (upvalue 2, with the same arguments),
+// which checks them and raises its errors one level further out. Declaring is the hot path
+// of discovery: here it makes no call of the script's own and no check it can do without.
+int DeclareTest(lua_State* L)
+{
+    constexpr int Run = 3, Known = 4, Last = 5, Path = 6;
+    if (lua_gettop(L) == 2 && lua_type(L, 1) == LUA_TSTRING && lua_type(L, 2) == LUA_TFUNCTION) {
+        const int fast = lua_upvalueindex(1);
+        if (lua_rawgeti(L, fast, 1) == LUA_TTABLE && lua_rawgeti(L, fast, 5) == LUA_TTABLE) {
+            lua_pushvalue(L, 1);
+            // A known name, last declared in another run: neither new nor twice in this one.
+            if (lua_rawget(L, Known) == LUA_TTABLE && !lua_rawequal(L, Last, Run)) {
+                lua_rawgeti(L, fast, 4);
+                lua_pushvalue(L, 1);
+                lua_concat(L, 2);
+                lua_rawgeti(L, fast, 3);
+                const lua_Integer size = lua_tointeger(L, -1) + 1;
+                lua_pop(L, 1);
+                lua_pushvalue(L, Path);
+                lua_rawseti(L, Run, size);
+                lua_rawgeti(L, fast, 2);
+                lua_pushvalue(L, 2);
+                lua_rawseti(L, -2, size);
+                lua_pushinteger(L, size);
+                lua_rawseti(L, fast, 3);
+                lua_pushvalue(L, 1);
+                lua_pushvalue(L, Run);
+                lua_rawset(L, Known);
+                return 0;
+            }
+        }
+        lua_settop(L, 2);
+    }
+    lua_pushvalue(L, lua_upvalueindex(2));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 0);
+    return 0;
+}
+
+// host.declare_test(fast, declare): the function test of the test libraries, over the
+// script's list fast and its own way declare (see DeclareTest).
+int HostDeclareTest(lua_State* L)
+{
+    luaL_checktype(L, 1, LUA_TTABLE);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_settop(L, 2);
+    lua_pushcclosure(L, DeclareTest, 2);
+    return 1;
+}
+
 // Adds to the table on top the function that marks tables with the metatable kept under
 // key, which is made here and named for error messages.
 void AddMarkingFunction(lua_State* L, const char* key, const char* name, lua_CFunction function,
@@ -747,6 +804,8 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "loadfile");
     lua_pushcfunction(L, HostDeclared);
     lua_setfield(L, -2, "declared");
+    lua_pushcfunction(L, HostDeclareTest);
+    lua_setfield(L, -2, "declare_test");
     AddMarkingFunction(L, &LinesKey, "host.lines", HostLines, "lines");
     AddMarkingFunction(L, &RowsKey, "host.rows", HostRows, "rows");
     lua_setglobal(L, "host");

@@ -30,6 +30,7 @@ local user_dir = host.user_dir
 local host_loadfile = host.loadfile
 -- The line where a function is defined when its chunk's source is source, else nil;
 -- without the table that debug.getinfo makes (positions are asked for every test).
+local host_declare_test = host.declare_test
 local host_declared = host.declared or function(fn, source)
   local info = getinfo(fn, "S")
   if info.source == source then return info.linedefined end
@@ -573,12 +574,25 @@ local declaring = nil
 -- the run being filled and its length.
 local decl_known = nil
 local decl_suite, decl_prefix, decl_group, decl_all = nil, nil, nil, nil
-local decl_run, decl_fns, decl_run_size = nil, nil, 0
+local decl_run, decl_fns = nil, nil
+
+-- What the host's own way of declaring a test reads and keeps up (host.declare_test): the
+-- run being filled, or false while a test must come here (before the run's first test,
+-- while the suite keeps a set of its paths, or while letter case is checked); the run's
+-- functions; its length; the suite's path with its "/"; the library's known names.
+local fast = { false, false, 0, "", false }
+
+-- Lets the host append to the current run when nothing else needs looking at.
+local function open_fast_path()
+  fast[1] = decl_run and not decl_all and not decl_group and decl_run or false
+  fast[2] = decl_fns or false
+end
 
 local function declare_into(suite)
   decl_suite, decl_prefix = suite, suite.path .. "/"
   decl_group = declaring and declaring.case_checked and suite.group or nil
-  decl_run, decl_fns, decl_run_size = nil, nil, 0
+  decl_run, decl_fns = nil, nil
+  fast[1], fast[3], fast[4] = false, 0, decl_prefix
   -- Within one run a name met twice is told by the name's last run. A suite entered again
   -- (after a suite nested in it, or declared twice) keeps the paths of all its tests in a
   -- set from then on, as a name's last run no longer tells.
@@ -597,15 +611,16 @@ local function bad_name(name)
   return type(name) ~= "string" or name == "" or find(name, "[/%c]") ~= nil
 end
 
-local function name_error(kind, name)
+-- level: of the library's call, seen from the caller of these.
+local function name_error(kind, name, level)
   if type(name) ~= "string" or name == "" then
-    error(kind .. " name must be a non-empty string", 3)
+    error(kind .. " name must be a non-empty string", level + 1)
   end
-  error(kind .. " name must not contain '/' or control characters: " .. name, 3)
+  error(kind .. " name must not contain '/' or control characters: " .. name, level + 1)
 end
 
-local function not_loading(kind)
-  error(kind .. "() can only be called while a test library loads", 3)
+local function not_loading(kind, level)
+  error(kind .. "() can only be called while a test library loads", level + 1)
 end
 
 -- Suites whose paths differ only in letter case share one table of their tests' names
@@ -626,6 +641,7 @@ local function check_letter_case(library)
     end
   end
   decl_group = decl_suite and decl_suite.group
+  open_fast_path()
 end
 
 local function new_suite(library, path, parent)
@@ -664,13 +680,14 @@ local function new_run()
   local own = decl_suite.runs
   if own then own[#own + 1] = run else decl_suite.runs = { run } end
   decl_run, decl_fns = run, fns
+  open_fast_path()
   return run
 end
 
 function api.suite(name, body)
   local library = declaring
-  if not library then not_loading("suite") end
-  if bad_name(name) then name_error("suite", name) end
+  if not library then not_loading("suite", 2) end
+  if bad_name(name) then name_error("suite", name, 2) end
   if type(body) ~= "function" then
     error("suite " .. name .. " needs a function as its body", 2)
   end
@@ -686,28 +703,32 @@ function api.suite(name, body)
   declare_into(parent)
 end
 
-function api.test(name, fn)
-  if not declaring then not_loading("test") end
+-- The library's call of test is level 2 when it calls this directly, 3 through the host.
+local TEST_LEVEL = host_declare_test and 3 or 2
+
+local function declare_test(name, fn)
+  local level = TEST_LEVEL
+  if not declaring then not_loading("test", level) end
   -- Libraries reuse test names from suite to suite; a name seen before is known good.
   -- Its value is the run it was last declared in.
   local last_run = decl_known[name]
   if last_run == nil then
-    if bad_name(name) then name_error("test", name) end
+    if bad_name(name) then name_error("test", name, level) end
     fold_name(name)
   end
   if type(fn) ~= "function" then
-    error("test " .. name .. " needs a function", 2)
+    error("test " .. name .. " needs a function", level)
   end
   local path = decl_prefix .. name
   local run = decl_run or new_run()
   local all = decl_all
   if all then
     if all[path] then
-      error("test " .. path .. " is declared twice", 2)
+      error("test " .. path .. " is declared twice", level)
     end
     all[path] = true
   elseif last_run == run then
-    error("test " .. path .. " is declared twice", 2)
+    error("test " .. path .. " is declared twice", level)
   end
   decl_known[name] = run
   local group = decl_group
@@ -716,19 +737,21 @@ function api.test(name, fn)
     local other = group[folded]
     if other then
       error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
-        " differ only in letter case", 2)
+        " differ only in letter case", level)
     end
     group[folded] = path
   end
-  local size = decl_run_size + 1
+  local size = fast[3] + 1
   run[size] = path
   decl_fns[size] = fn
-  decl_run_size = size
+  fast[3] = size
 end
+
+api.test = host_declare_test and host_declare_test(fast, declare_test) or declare_test
 
 local function add_fixture(kind, field, fn)
   local library = declaring
-  if not library then not_loading(kind) end
+  if not library then not_loading(kind, 3) end
   if type(fn) ~= "function" then
     error(kind .. " needs a function", 3)
   end
@@ -860,10 +883,12 @@ local function load_library(path)
     test_sources[library.source] = true
     declaring = library
     decl_known = library.known_names
+    fast[5] = decl_known
     declare_into(library.suites[name])
     ok, err = run_library(file_name(path), chunk)
     declaring, decl_known, decl_suite, decl_group, decl_all = nil, nil, nil, nil, nil
     decl_run, decl_fns = nil, nil
+    fast[1], fast[2], fast[5] = false, false, false
   end
   if not ok then
     local message = error_text(err)

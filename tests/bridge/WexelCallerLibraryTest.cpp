@@ -153,6 +153,35 @@ TEST_F(WexelLibraryTest, ATestDeclaredTwiceInOneSuiteIsFoundWhereverTheSuiteIsEn
     EXPECT_EQ(caller.RunTest("Again/(load)"), "##exception Again.qlx:4: test Again/A/x is declared twice");
 }
 
+// Every misuse of the declaring functions names the line of the library that made it,
+// also for setup and teardown called while a test runs.
+TEST_F(WexelLibraryTest, DeclaringMistakesNameTheLibrarysLine)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Late.qlx"), "suite('A', function()\n"
+                                                 "  test('x', function() test('z', function() end) end)\n"
+                                                 "  test('y', function() setup(function() end) end)\n"
+                                                 "  test('w', function() teardown(function() end) end)\n"
+                                                 "end)\n");
+    TestSupport::WriteFile(dir.File("NoFn.qlx"), "test('a', function() end)\ntest('a2', function() end)\n"
+                                                 "test('a', 5)\n");
+    TestSupport::WriteFile(dir.File("NoName.qlx"), "test('a', function() end)\ntest(nil, function() end)\n");
+    TestSupport::WriteFile(dir.File("More.qlx"), "test('a', function() check(true) end, 'ignored')\n"
+                                                 "suite('S', function() test('a', function() end) end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "Late/A/x\nLate/A/y\nLate/A/w\nMore/a\nMore/S/a\nNoFn/(load)\n"
+                                                       "NoName/(load)");
+    EXPECT_EQ(caller.RunTest("Late/A/x"),
+              "##exception Late.qlx:2: test() can only be called while a test library loads\n  Late.qlx:2 in x");
+    EXPECT_EQ(caller.RunTest("Late/A/y"),
+              "##exception Late.qlx:3: setup() can only be called while a test library loads\n  Late.qlx:3 in y");
+    EXPECT_EQ(caller.RunTest("Late/A/w"),
+              "##exception Late.qlx:4: teardown() can only be called while a test library loads\n  Late.qlx:4 in w");
+    EXPECT_EQ(caller.RunTest("NoFn/(load)"), "##exception NoFn.qlx:3: test a needs a function");
+    EXPECT_EQ(caller.RunTest("NoName/(load)"), "##exception NoName.qlx:2: test name must be a non-empty string");
+    EXPECT_EQ(caller.RunTest("More/a"), "##pass");
+}
+
 // Tests are found by their path in any order, not only in the listing's.
 TEST_F(WexelLibraryTest, TestsRunInAnyOrderAndAgain)
 {
