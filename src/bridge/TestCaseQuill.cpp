@@ -33,9 +33,9 @@ std::size_t NameStart(std::string_view path)
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
-std::shared_ptr<const TDiscoveryText> OwnText(std::string fullName)
+std::unique_ptr<const TDiscoveryText> OwnText(std::string fullName)
 {
-    auto text = std::make_shared<TDiscoveryText>();
+    auto text = std::make_unique<TDiscoveryText>();
     text->Listing = std::move(fullName);
     return text;
 }
@@ -54,12 +54,21 @@ private:
 
 TTestCaseQuill::TTestCaseQuill(std::string fullName) : TTestCaseQuill(OwnText(std::move(fullName))) {}
 
-TTestCaseQuill::TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text) : TTestCaseQuill(text, text->Listing) {}
+TTestCaseQuill::TTestCaseQuill(std::unique_ptr<const TDiscoveryText> text) : TTestCaseQuill(*text, text->Listing)
+{
+    text.release();
+    FOwnsText = 1;
+}
+
+TTestCaseQuill::~TTestCaseQuill()
+{
+    if (FOwnsText)
+        delete FText;
+}
 
 // The name is not stored apart: it is the end of the path.
-TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName,
-                               std::size_t nameStart)
-    : TAbstractTest(std::string()), FText(std::move(text)), FPath(SpanOf(FText->Listing, fullName))
+TTestCaseQuill::TTestCaseQuill(const TDiscoveryText& text, std::string_view fullName, std::size_t nameStart)
+    : TAbstractTest(std::string()), FText(&text), FPath(SpanOf(FText->Listing, fullName))
 {
     Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
     if (nameStart == std::string_view::npos)

@@ -353,12 +353,14 @@ void TWexelAdapter::RegisterTests()
     TDeclarations declarations = MatchPositions(TestPositions(), lines);
     // Only the files stay, one copy of each, however many tests name them.
     text->Positions = std::move(declarations.Files);
-    // The tests of a registration are made and freed together.
+    // The tests of a registration are made and freed together, and the texts they refer
+    // to go with them.
     const TArenaHold arena;
+    arena.Get()->Keep(text);
     // suitePath is the line's up to its last "/", found once for the check and the test.
     auto addTest = [&](TSuiteCache& cache, std::size_t place, std::string_view suitePath) {
         const std::string_view line = lines[place];
-        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), text, line,
+        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), *text, line,
                                                           suitePath.data() ? suitePath.size() + 1 : std::string_view::npos);
         if (!declarations.ByLine.empty()) {
             if (const TDeclaredAt at = declarations.ByLine[place]; at.File != 0) {
