@@ -457,6 +457,14 @@ TEST_F(WexelLibraryTest, PathsThatDifferOnlyInLetterCaseDoNotLoad)
                    "suite('A', function() test('X', function() check(true) end) end)\n");
     EXPECT_EQ(a["(load)"], "##exception Again.qlx:3: test Again/A/X is declared twice: Again/A/x and "
                            "Again/A/X differ only in letter case");
+    // A name the library knows already, met again once letter case is being checked.
+    a = RunLibrary(ExeDir(), "Known",
+                   "suite('A', function() test('x', function() end) end)\n"
+                   "suite('B', function() test('y', function() end) test('x', function() end) end)\n"
+                   "suite('a', function() test('z', function() end) test('y', function() end)\n"
+                   "  test('x', function() end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Known.qlx:4: test Known/a/x is declared twice: Known/A/x and "
+                           "Known/a/x differ only in letter case");
 }
 
 // A test that replaces the functions everyone shares changes nothing for the tests after
