@@ -16,6 +16,9 @@ constexpr const char* WexelUnit = "Wexel";
 // character), as CutName cuts.
 std::size_t CutLength(std::string_view name)
 {
+    // No more bytes than the characters allowed: nothing to count.
+    if (name.size() <= MaxNameLength)
+        return name.size();
     std::size_t chars = 0;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80) {
