@@ -51,6 +51,8 @@ private:
     static std::size_t ClassOf(std::size_t size) { return (size - 1) / Granule; }
 
     void* Take(std::size_t size) noexcept;
+    // A new chunk to take from; false when there is not enough memory.
+    [[gnu::noinline]] bool Refill() noexcept;
     void Give(void* block, std::size_t size) noexcept;
     void* Resize(void* block, std::size_t oldSize, std::size_t newSize) noexcept;
 
