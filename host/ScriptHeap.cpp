@@ -176,6 +176,21 @@ void* TScriptHeap::Allocate(void* ud, void* block, std::size_t oldSize, std::siz
     return heap->Resize(block, oldSize, newSize);
 }
 
+// While the state closes, every object is freed; a small block is only marked as gone, as
+// its chunk follows. Finalizers may still allocate.
+void* TScriptHeap::AllocateClosing(void* ud, void* block, std::size_t oldSize, std::size_t newSize) noexcept
+{
+    if (newSize != 0)
+        return Allocate(ud, block, oldSize, newSize);
+    if (block) {
+        if (IsSmall(oldSize))
+            WEXEL_POISON(block, (ClassOf(oldSize) + 1) * Granule);
+        else
+            std::free(block);
+    }
+    return nullptr;
+}
+
 lua_State* TScriptHeap::NewState() noexcept
 {
     auto* heap = new (std::nothrow) TScriptHeap();
@@ -196,6 +211,7 @@ void TScriptHeap::CloseState(lua_State* L) noexcept
     void* heap = nullptr;
     lua_getallocf(L, &heap);
     static_cast<TScriptHeap*>(heap)->FClosing = true;
+    lua_setallocf(L, &TScriptHeap::AllocateClosing, heap);
     lua_close(L);
     delete static_cast<TScriptHeap*>(heap);
 }
