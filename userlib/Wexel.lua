@@ -5,8 +5,9 @@
 --                           declared, one per line (tests without line information left out)
 --   RunTest(path)           "##pass" (the test ran at least one check), "##pass nochecks",
 --                           "##failure <message>", "##exception <message>" or "##notfound"
--- A test library is loaded once and indexed by test path, so that a run of many tests
--- costs one table lookup and one protected call per test.
+-- A test library is loaded once and its tests kept in the order they are listed, so that
+-- a run of many tests finds each beside the one before and costs one protected call per
+-- test.
 --
 -- This library only reports what happened in a test; whether that makes a pass, a failure
 -- or an error of the run (the "no checks" option included) is the runner's decision.
