@@ -304,6 +304,7 @@ struct TCallRequest {
     TCallOutcome Outcome = TCallOutcome::Answered;
     const char* TypeName = "";
     std::size_t LinesSize = 0; // of an answer of lines, joined
+    bool LinesEstimated = false;  // LinesSize is the script's estimate, the lines unchecked
 };
 
 // The metatables that mark the tables made by host.lines and host.rows; known by their
@@ -322,6 +323,16 @@ bool IsMarked(lua_State* L, int index, const char* key)
 }
 
 bool IsLines(lua_State* L, int index) { return IsMarked(L, index, &LinesKey); }
+
+// About the size that the last table marked by host.lines said its lines take joined. The
+// answer of a discovery holds a line per test: with the size known, the lines are walked
+// once, to be joined, instead of once more to be measured. Only a hint: the join checks
+// every line, and a wrong size only costs the string's growth.
+struct TLinesHint {
+    const void* Table = nullptr;
+    std::size_t Bytes = 0;
+};
+TLinesHint LinesHint;
 
 // Calls piece(text, size, newLine) for the pieces of one value of a line (a string, or
 // an integer in decimal), newLine for the first piece of each line. Returns false when
@@ -547,6 +558,13 @@ int MapAnswer(lua_State* L, TCallRequest* req)
         lua_pushliteral(L, "");
         break;
     case LUA_TTABLE:
+        if (IsLines(L, -1) && LinesHint.Table == lua_topointer(L, -1)) {
+            req->Outcome = TCallOutcome::AnsweredLines;
+            req->LinesSize = LinesHint.Bytes;
+            req->LinesEstimated = true;
+            LinesHint = {};
+            break;
+        }
         if (IsLines(L, -1)) {
             // Measured here, joined by the caller outside the protected call: a long
             // answer is made once, where it is used, and never becomes a script string.
@@ -611,12 +629,17 @@ int HostLibraries(lua_State* L)
     return 1;
 }
 
-// host.lines(list): marks list as an answer of lines, which the host joins with line feeds
-// when a procedure answers it: each element a string (a line) or a list of strings. A
-// procedure that answers many lines so makes no long string of them.
+// host.lines(list [, bytes]): marks list as an answer of lines, which the host joins with
+// line feeds when a procedure answers it: each element a string (a line) or a list of
+// strings. A procedure that answers many lines so makes no long string of them. bytes, when
+// given, is about the size of the lines joined, so that they are walked only once.
 int HostLines(lua_State* L)
 {
     luaL_checktype(L, 1, LUA_TTABLE);
+    int exact = 0;
+    const lua_Integer bytes = lua_tointegerx(L, 2, &exact);
+    if (exact && bytes >= 0)
+        LinesHint = {lua_topointer(L, 1), static_cast<std::size_t>(bytes)};
     lua_settop(L, 1);
     lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
     lua_setmetatable(L, 1);
@@ -658,6 +681,63 @@ int HostDeclared(lua_State* L)
         lua_pushinteger(L, ar.linedefined);
     else
         lua_pushnil(L);
+    return 1;
+}
+
+// The test declared into a run of a discovery, most often: test(name, fn) appends the path
+// (the suite's path, then name) to the run and fn to its functions, and notes the run as
+// the one name was last declared in. The script keeps what that needs in the list of
+// upvalue 1: the run (false when the declaration must take the script's own way), its
+// functions, its length, the suite's path with its "/", and the table of the names the
+// library has declared, each with the run it was last declared in. A name met for the
+// first time, one already in this run, a value that is not a function, and anything the
+// script has not prepared take the script's way (upvalue 2, with the same arguments),
+// which checks them and raises its errors one level further out. Declaring is the hot path
+// of discovery: here it makes no call of the script's own and no check it can do without.
+int DeclareTest(lua_State* L)
+{
+    constexpr int Run = 3, Known = 4, Last = 5, Path = 6;
+    if (lua_gettop(L) == 2 && lua_type(L, 1) == LUA_TSTRING && lua_type(L, 2) == LUA_TFUNCTION) {
+        const int fast = lua_upvalueindex(1);
+        if (lua_rawgeti(L, fast, 1) == LUA_TTABLE && lua_rawgeti(L, fast, 5) == LUA_TTABLE) {
+            lua_pushvalue(L, 1);
+            // A known name, last declared in another run: neither new nor twice in this one.
+            if (lua_rawget(L, Known) == LUA_TTABLE && !lua_rawequal(L, Last, Run)) {
+                lua_rawgeti(L, fast, 4);
+                lua_pushvalue(L, 1);
+                lua_concat(L, 2);
+                lua_rawgeti(L, fast, 3);
+                const lua_Integer size = lua_tointeger(L, -1) + 1;
+                lua_pop(L, 1);
+                lua_pushvalue(L, Path);
+                lua_rawseti(L, Run, size);
+                lua_rawgeti(L, fast, 2);
+                lua_pushvalue(L, 2);
+                lua_rawseti(L, -2, size);
+                lua_pushinteger(L, size);
+                lua_rawseti(L, fast, 3);
+                lua_pushvalue(L, 1);
+                lua_pushvalue(L, Run);
+                lua_rawset(L, Known);
+                return 0;
+            }
+        }
+        lua_settop(L, 2);
+    }
+    lua_pushvalue(L, lua_upvalueindex(2));
+    lua_insert(L, 1);
+    lua_call(L, lua_gettop(L) - 1, 0);
+    return 0;
+}
+
+// host.declare_test(fast, declare): the function test of the test libraries, over the
+// script's list fast and its own way declare (see DeclareTest).
+int HostDeclareTest(lua_State* L)
+{
+    luaL_checktype(L, 1, LUA_TTABLE);
+    luaL_checktype(L, 2, LUA_TFUNCTION);
+    lua_settop(L, 2);
+    lua_pushcclosure(L, DeclareTest, 2);
     return 1;
 }
 
@@ -724,6 +804,8 @@ int InitState(lua_State* L)
     lua_setfield(L, -2, "loadfile");
     lua_pushcfunction(L, HostDeclared);
     lua_setfield(L, -2, "declared");
+    lua_pushcfunction(L, HostDeclareTest);
+    lua_setfield(L, -2, "declare_test");
     AddMarkingFunction(L, &LinesKey, "host.lines", HostLines, "lines");
     AddMarkingFunction(L, &RowsKey, "host.rows", HostRows, "rows");
     lua_setglobal(L, "host");
@@ -1005,15 +1087,26 @@ void RunCallBody(void* arg)
             return;
         }
         std::string& answer = body.Answer;
-        answer.reserve(body.Request.LinesSize);
+        try {
+            // A little more than a script's estimate, as growing would copy it all.
+            const std::size_t size = body.Request.LinesSize;
+            answer.reserve(size + (body.Request.LinesEstimated ? size / 8 : 0));
+        } catch (const std::exception&) {
+            // A size the script gave that cannot be had: the answer grows as it is joined.
+        }
         bool first = true;
-        // Checked in the protected call: every element is a string here.
-        ForEachLine(L, -1, [&](const char* text, std::size_t size, bool newLine) {
+        // Lines whose size the script gave were not looked at in the protected call.
+        const char* bad = ForEachLine(L, -1, [&](const char* text, std::size_t size, bool newLine) {
             if (newLine && !first)
                 answer.push_back('\n');
             first = false;
             answer.append(text, size);
         });
+        if (bad) {
+            body.Request.Outcome = TCallOutcome::BadLine;
+            body.Request.TypeName = bad;
+            answer.clear();
+        }
     }
 }
 

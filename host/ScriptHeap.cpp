@@ -91,34 +91,40 @@ void* TScriptHeap::Take(std::size_t size) noexcept
         FFree[sizeClass] = block->Next;
         return block;
     }
-    if (FLeft < rounded) {
-        // What is left of the chunk goes to the lists, so that nothing is lost.
-        while (FLeft >= Granule) {
-            const std::size_t piece = FLeft < MaxSmall ? FLeft / Granule * Granule : MaxSmall;
-            WEXEL_UNPOISON(FNext, piece);
-            Give(FNext, piece);
-            FNext += piece;
-            FLeft -= piece;
-        }
-        const std::size_t size = FChunkBytes < LastChunkSize ? std::max(FChunkBytes, FirstChunkSize) : LastChunkSize;
-        void* chunk = std::malloc(size);
-        if (!chunk)
-            return nullptr;
-        Sys::OfferHugePages(chunk, size);
-        std::memcpy(chunk, &FLastChunk, sizeof FLastChunk);
-        std::memcpy(static_cast<char*>(chunk) + sizeof FLastChunk, &size, sizeof size);
-        FLastChunk = chunk;
-        FChunkBytes += size;
-        // The link and the size take the first granule.
-        FNext = static_cast<char*>(chunk) + Granule;
-        FLeft = size - Granule;
-        WEXEL_POISON(FNext, FLeft);
-    }
+    if (FLeft < rounded && !Refill())
+        return nullptr;
     void* block = FNext;
     FNext += rounded;
     FLeft -= rounded;
     WEXEL_UNPOISON(block, rounded);
     return block;
+}
+
+// Apart from Take, so that taking a block, a million times a run, needs no frame of its own.
+bool TScriptHeap::Refill() noexcept
+{
+    // What is left of the chunk goes to the lists, so that nothing is lost.
+    while (FLeft >= Granule) {
+        const std::size_t piece = FLeft < MaxSmall ? FLeft / Granule * Granule : MaxSmall;
+        WEXEL_UNPOISON(FNext, piece);
+        Give(FNext, piece);
+        FNext += piece;
+        FLeft -= piece;
+    }
+    const std::size_t size = FChunkBytes < LastChunkSize ? std::max(FChunkBytes, FirstChunkSize) : LastChunkSize;
+    void* chunk = std::malloc(size);
+    if (!chunk)
+        return false;
+    Sys::OfferHugePages(chunk, size);
+    std::memcpy(chunk, &FLastChunk, sizeof FLastChunk);
+    std::memcpy(static_cast<char*>(chunk) + sizeof FLastChunk, &size, sizeof size);
+    FLastChunk = chunk;
+    FChunkBytes += size;
+    // The link and the size take the first granule.
+    FNext = static_cast<char*>(chunk) + Granule;
+    FLeft = size - Granule;
+    WEXEL_POISON(FNext, FLeft);
+    return true;
 }
 
 void TScriptHeap::Give(void* block, std::size_t size) noexcept
@@ -170,6 +176,21 @@ void* TScriptHeap::Allocate(void* ud, void* block, std::size_t oldSize, std::siz
     return heap->Resize(block, oldSize, newSize);
 }
 
+// While the state closes, every object is freed; a small block is only marked as gone, as
+// its chunk follows. Finalizers may still allocate.
+void* TScriptHeap::AllocateClosing(void* ud, void* block, std::size_t oldSize, std::size_t newSize) noexcept
+{
+    if (newSize != 0)
+        return Allocate(ud, block, oldSize, newSize);
+    if (block) {
+        if (IsSmall(oldSize))
+            WEXEL_POISON(block, (ClassOf(oldSize) + 1) * Granule);
+        else
+            std::free(block);
+    }
+    return nullptr;
+}
+
 lua_State* TScriptHeap::NewState() noexcept
 {
     auto* heap = new (std::nothrow) TScriptHeap();
@@ -190,6 +211,7 @@ void TScriptHeap::CloseState(lua_State* L) noexcept
     void* heap = nullptr;
     lua_getallocf(L, &heap);
     static_cast<TScriptHeap*>(heap)->FClosing = true;
+    lua_setallocf(L, &TScriptHeap::AllocateClosing, heap);
     lua_close(L);
     delete static_cast<TScriptHeap*>(heap);
 }

@@ -5,8 +5,9 @@
 --                           declared, one per line (tests without line information left out)
 --   RunTest(path)           "##pass" (the test ran at least one check), "##pass nochecks",
 --                           "##failure <message>", "##exception <message>" or "##notfound"
--- A test library is loaded once and indexed by test path, so that a run of many tests
--- costs one table lookup and one protected call per test.
+-- A test library is loaded once and its tests kept in the order they are listed, so that
+-- a run of many tests finds each beside the one before and costs one protected call per
+-- test.
 --
 -- This library only reports what happened in a test; whether that makes a pass, a failure
 -- or an error of the run (the "no checks" option included) is the runner's decision.
@@ -30,6 +31,7 @@ local user_dir = host.user_dir
 local host_loadfile = host.loadfile
 -- The line where a function is defined when its chunk's source is source, else nil;
 -- without the table that debug.getinfo makes (positions are asked for every test).
+local host_declare_test = host.declare_test
 local host_declared = host.declared or function(fn, source)
   local info = getinfo(fn, "S")
   if info.source == source then return info.linedefined end
@@ -558,11 +560,11 @@ end
 -- Declaring tests. Only while a library's main chunk runs is there a library to declare
 -- into; a suite body runs at once, so nesting follows the calls.
 --
--- Declaring is the hot path of discovery. Each test's path is made once, here: a suite
--- keeps its tests by path, so that running one is a single table lookup (tests run suite
--- by suite), and the listing is made of runs of paths declared one after another in the
--- same suite. Tables per suite stay small: one table of a library's every test would be
--- grown and rehashed again and again while it loads.
+-- Declaring is the hot path of discovery. Each test's path is made once, here, and the
+-- listing is made of runs of paths declared one after another in the same suite, each
+-- run with the list of its tests' functions beside it. Declaring writes no table keyed
+-- by path: tests run in the listing's order, so the next test is found beside the one
+-- before, and a library is indexed by path only when a test is asked for out of order.
 
 local declaring = nil
 
@@ -572,13 +574,37 @@ local declaring = nil
 -- group (nil while the library has no two names that differ only in letter case), and
 -- the run being filled and its length.
 local decl_known = nil
-local decl_suite, decl_tests, decl_prefix, decl_group = nil, nil, nil, nil
-local decl_run, decl_run_size = nil, 0
+local decl_suite, decl_prefix, decl_group, decl_all = nil, nil, nil, nil
+local decl_run, decl_fns = nil, nil
+
+-- What the host's own way of declaring a test reads and keeps up (host.declare_test): the
+-- run being filled, or false while a test must come here (before the run's first test,
+-- while the suite keeps a set of its paths, or while letter case is checked); the run's
+-- functions; its length; the suite's path with its "/"; the library's known names.
+local fast = { false, false, 0, "", false }
+
+-- Lets the host append to the current run when nothing else needs looking at.
+local function open_fast_path()
+  fast[1] = decl_run and not decl_all and not decl_group and decl_run or false
+  fast[2] = decl_fns or false
+end
 
 local function declare_into(suite)
-  decl_suite, decl_tests, decl_prefix = suite, suite.tests, suite.path .. "/"
+  decl_suite, decl_prefix = suite, suite.path .. "/"
   decl_group = declaring and declaring.case_checked and suite.group or nil
-  decl_run, decl_run_size = nil, 0
+  decl_run, decl_fns = nil, nil
+  fast[1], fast[3], fast[4] = false, 0, decl_prefix
+  -- Within one run a name met twice is told by the name's last run. A suite entered again
+  -- (after a suite nested in it, or declared twice) keeps the paths of all its tests in a
+  -- set from then on, as a name's last run no longer tells.
+  decl_all = suite.all
+  if not decl_all and suite.runs then
+    decl_all = {}
+    for _, run in ipairs(suite.runs) do
+      for i = 1, #run do decl_all[run[i]] = true end
+    end
+    suite.all = decl_all
+  end
 end
 
 local function bad_name(name)
@@ -586,15 +612,16 @@ local function bad_name(name)
   return type(name) ~= "string" or name == "" or find(name, "[/%c]") ~= nil
 end
 
-local function name_error(kind, name)
+-- level: of the library's call, seen from the caller of these.
+local function name_error(kind, name, level)
   if type(name) ~= "string" or name == "" then
-    error(kind .. " name must be a non-empty string", 3)
+    error(kind .. " name must be a non-empty string", level + 1)
   end
-  error(kind .. " name must not contain '/' or control characters: " .. name, 3)
+  error(kind .. " name must not contain '/' or control characters: " .. name, level + 1)
 end
 
-local function not_loading(kind)
-  error(kind .. "() can only be called while a test library loads", 3)
+local function not_loading(kind, level)
+  error(kind .. "() can only be called while a test library loads", level + 1)
 end
 
 -- Suites whose paths differ only in letter case share one table of their tests' names
@@ -615,6 +642,7 @@ local function check_letter_case(library)
     end
   end
   decl_group = decl_suite and decl_suite.group
+  open_fast_path()
 end
 
 local function new_suite(library, path, parent)
@@ -626,14 +654,13 @@ local function new_suite(library, path, parent)
   elseif declaring == library then
     check_letter_case(library)
   end
-  return { path = path, parent = parent, tests = {}, group = group }
+  return { path = path, parent = parent, group = group }
 end
 
--- A name met for the first time in the library: its folded form, and whether another
--- name has the same one.
+-- A name met for the first time in the library: whether another name has the same folded
+-- form.
 local function fold_name(name)
   local folded = lower(name)
-  decl_known[name] = folded
   local folds = declaring.folded_names
   local other = folds[folded]
   if not other then
@@ -641,13 +668,27 @@ local function fold_name(name)
   elseif other ~= name then
     check_letter_case(declaring)
   end
-  return folded
+end
+
+-- A new run of tests in the current suite, listed in the library's order.
+local function new_run()
+  local fns = {}
+  local run = { suite = decl_suite, fns = fns }
+  local runs = declaring.runs
+  local last = runs[#runs]
+  if last then last.next = run end
+  runs[#runs + 1] = run
+  local own = decl_suite.runs
+  if own then own[#own + 1] = run else decl_suite.runs = { run } end
+  decl_run, decl_fns = run, fns
+  open_fast_path()
+  return run
 end
 
 function api.suite(name, body)
   local library = declaring
-  if not library then not_loading("suite") end
-  if bad_name(name) then name_error("suite", name) end
+  if not library then not_loading("suite", 2) end
+  if bad_name(name) then name_error("suite", name, 2) end
   if type(body) ~= "function" then
     error("suite " .. name .. " needs a function as its body", 2)
   end
@@ -663,48 +704,55 @@ function api.suite(name, body)
   declare_into(parent)
 end
 
-function api.test(name, fn)
-  if not declaring then not_loading("test") end
-  -- Libraries reuse test names from suite to suite; a name seen before is known good
-  -- and its folded form known.
-  local folded = decl_known[name]
-  if not folded then
-    if bad_name(name) then name_error("test", name) end
-    folded = fold_name(name)
+-- The library's call of test is level 2 when it calls this directly, 3 through the host.
+local TEST_LEVEL = host_declare_test and 3 or 2
+
+local function declare_test(name, fn)
+  local level = TEST_LEVEL
+  if not declaring then not_loading("test", level) end
+  -- Libraries reuse test names from suite to suite; a name seen before is known good.
+  -- Its value is the run it was last declared in.
+  local last_run = decl_known[name]
+  if last_run == nil then
+    if bad_name(name) then name_error("test", name, level) end
+    fold_name(name)
   end
   if type(fn) ~= "function" then
-    error("test " .. name .. " needs a function", 2)
+    error("test " .. name .. " needs a function", level)
   end
   local path = decl_prefix .. name
-  local tests = decl_tests
-  if tests[path] then
-    error("test " .. path .. " is declared twice", 2)
+  local run = decl_run or new_run()
+  local all = decl_all
+  if all then
+    if all[path] then
+      error("test " .. path .. " is declared twice", level)
+    end
+    all[path] = true
+  elseif last_run == run then
+    error("test " .. path .. " is declared twice", level)
   end
+  decl_known[name] = run
   local group = decl_group
   if group then
+    local folded = lower(name)
     local other = group[folded]
     if other then
       error("test " .. path .. " is declared twice: " .. other .. " and " .. path ..
-        " differ only in letter case", 2)
+        " differ only in letter case", level)
     end
     group[folded] = path
   end
-  tests[path] = fn
-  local run = decl_run
-  if not run then
-    run = { suite = decl_suite }
-    local runs = declaring.runs
-    runs[#runs + 1] = run
-    decl_run = run
-  end
-  local size = decl_run_size + 1
+  local size = fast[3] + 1
   run[size] = path
-  decl_run_size = size
+  decl_fns[size] = fn
+  fast[3] = size
 end
+
+api.test = host_declare_test and host_declare_test(fast, declare_test) or declare_test
 
 local function add_fixture(kind, field, fn)
   local library = declaring
-  if not library then not_loading(kind) end
+  if not library then not_loading(kind, 3) end
   if type(fn) ~= "function" then
     error(kind .. " needs a function", 3)
   end
@@ -731,9 +779,9 @@ end
 local libraries = {}
 local by_name = {}
 
--- The suite of the test run last: tests run suite by suite, so the next test is almost
--- always found there without looking at its path.
-local last_suite = nil
+-- The run and place of the test run last: tests run in the listing's order, so the next
+-- test is almost always the one beside it, found without looking at its path.
+local last_run, last_place = nil, 0
 
 local function remembered_file(name)
   return host_recall("Wexel.qlx library " .. name)
@@ -742,7 +790,7 @@ end
 local function index_by_name(library, path)
   if by_name[library.name] ~= library then
     by_name[library.name] = library
-    last_suite = nil
+    last_run = nil
     host_remember("Wexel.qlx library " .. library.name, path)
   end
 end
@@ -836,20 +884,22 @@ local function load_library(path)
     test_sources[library.source] = true
     declaring = library
     decl_known = library.known_names
+    fast[5] = decl_known
     declare_into(library.suites[name])
     ok, err = run_library(file_name(path), chunk)
-    declaring, decl_tests, decl_known, decl_suite, decl_group, decl_run = nil, nil, nil, nil, nil, nil
+    declaring, decl_known, decl_suite, decl_group, decl_all = nil, nil, nil, nil, nil
+    decl_run, decl_fns = nil, nil
+    fast[1], fast[2], fast[5] = false, false, false
   end
   if not ok then
     local message = error_text(err)
     library = new_library(name)
     local load_path = name .. "/(load)"
-    library.suites[name].tests[load_path] = function() error(message, 0) end
-    library.runs = { { suite = library.suites[name], load_path } }
+    library.runs = { { suite = library.suites[name], fns = { function() error(message, 0) end }, load_path } }
   elseif library.has_fixtures then
     collect_fixtures(library)
   end
-  for _, suite in next, library.suites do suite.group = nil end
+  for _, suite in next, library.suites do suite.group, suite.runs, suite.all = nil, nil, nil end
   library.run, library.current, library.folded, library.known_names = nil, nil, nil, nil
   library.folded_names, library.case_checked = nil, nil
 
@@ -913,14 +963,24 @@ end
 -- so that no text as long as the listing is made here (and left as garbage). The runs go
 -- back beside it too: the host then passes each path to RunTest as the string this state
 -- already holds, without looking it up again.
+-- The host is told about how long the listing is, so that it walks the paths only once:
+-- the paths of a run share their suite's path, and their names most often differ little.
 function FindTests(mask)
-  local runs, count = {}, 0
+  local runs, count, bytes = {}, 0, 0
   for _, library in ipairs(libraries_of(mask)) do
     local own = library.runs
     move(own, 1, #own, count + 1, runs)
     count = count + #own
+    for i = 1, #own do
+      local run = own[i]
+      local n = #run
+      if n > 0 then
+        local first, last = #run[1], #run[n]
+        bytes = bytes + n * ((first > last and first or last) + 1)
+      end
+    end
   end
-  return host_lines(runs), runs
+  return host_lines(runs, bytes), runs
 end
 
 -- Where each test's function is defined, from the chunk's line information (none in a
@@ -939,9 +999,9 @@ function GetTestPositions(mask)
     local own_usable = nil
     local own_paths, own_lines, count = {}, {}, 0
     for _, run in ipairs(runs) do
-      local tests = run.suite.tests
-      for _, path in ipairs(run) do
-        local fn = tests[path]
+      local fns = run.fns
+      for i, path in ipairs(run) do
+        local fn = fns[i]
         local line = own_source and host_declared(fn, own_source)
         if line then
           -- A test of the library's own source is placed by the library's path, so that a
@@ -989,20 +1049,46 @@ local function library_of(path)
   return library
 end
 
-function RunTest(path)
-  local suite = last_suite
-  local fn = suite and suite.tests[path]
-  if not fn then
-    local library = library_of(path)
-    suite = library and library.suites[match(path, "^(.*)/")]
-    fn = suite and suite.tests[path]
-    if not fn then
-      return "##notfound"
+-- The run and place of the test at path in library, through the library's index of its
+-- tests by path, made when a test is first asked for out of the listing's order.
+local function indexed(library, path)
+  local index = library.index
+  if not index then
+    index = {}
+    for r, run in ipairs(library.runs) do
+      for i = 1, #run do
+        -- A path declared twice is an error, so each path has one place.
+        index[run[i]] = r << 32 | i
+      end
     end
-    last_suite = suite
+    library.index = index
   end
+  local at = index[path]
+  if at then return library.runs[at >> 32], at & 0xffffffff end
+end
+
+function RunTest(path)
+  local run, place = last_run, last_place + 1
+  if not (run and run[place] == path) then
+    -- The first test of the next run, the first of a library, or any other.
+    run = run and run.next
+    place = 1
+    if not (run and run[1] == path) then
+      local library = library_of(path)
+      run = library and library.runs[1]
+      if not (run and run[1] == path) then
+        run = nil
+        if library then run, place = indexed(library, path) end
+        if not run then
+          return "##notfound"
+        end
+      end
+    end
+  end
+  last_run, last_place = run, place
+  local fn = run.fns[place]
   checks = 0
-  current_fn, current_path, current_fixtures = fn, path, suite.fixtures
+  current_fn, current_path, current_fixtures = fn, path, run.suite.fixtures
   local ok, err
   if current_fixtures then
     ok, err = run_with_fixtures(fn, current_fixtures)

@@ -25,6 +25,8 @@ public:
     void Deallocate(void* at, std::size_t size) noexcept;
     // Lets go of the caller's hold.
     void Release() noexcept;
+    // Keeps object as long as the arena: what its objects refer to without owning it.
+    void Keep(std::shared_ptr<const void> object) { FKept.push_back(std::move(object)); }
 
 private:
     TTestArena() = default;
@@ -43,6 +45,7 @@ private:
     // Objects alive, plus one for the caller's hold; freed from any thread.
     std::atomic<std::size_t> FHolds{1};
     std::vector<TBlock> FBlocks;
+    std::vector<std::shared_ptr<const void>> FKept;
     std::size_t FBlockBytes = 0;
     std::byte* FNext = nullptr;
     std::size_t FLeft = 0;

@@ -16,6 +16,9 @@ constexpr const char* WexelUnit = "Wexel";
 // character), as CutName cuts.
 std::size_t CutLength(std::string_view name)
 {
+    // No more bytes than the characters allowed: nothing to count.
+    if (name.size() <= MaxNameLength)
+        return name.size();
     std::size_t chars = 0;
     for (std::size_t i = 0; i < name.size(); ++i) {
         if ((static_cast<unsigned char>(name[i]) & 0xC0) != 0x80) {
@@ -33,9 +36,9 @@ std::size_t NameStart(std::string_view path)
     return slash == std::string_view::npos ? 0 : slash + 1;
 }
 
-std::shared_ptr<const TDiscoveryText> OwnText(std::string fullName)
+std::unique_ptr<const TDiscoveryText> OwnText(std::string fullName)
 {
-    auto text = std::make_shared<TDiscoveryText>();
+    auto text = std::make_unique<TDiscoveryText>();
     text->Listing = std::move(fullName);
     return text;
 }
@@ -54,14 +57,28 @@ private:
 
 TTestCaseQuill::TTestCaseQuill(std::string fullName) : TTestCaseQuill(OwnText(std::move(fullName))) {}
 
-TTestCaseQuill::TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text) : TTestCaseQuill(text, text->Listing) {}
+TTestCaseQuill::TTestCaseQuill(std::unique_ptr<const TDiscoveryText> text) : TTestCaseQuill(*text, text->Listing)
+{
+    text.release();
+    FOwnsText = 1;
+}
+
+TTestCaseQuill::~TTestCaseQuill()
+{
+    if (FOwnsText)
+        delete FText;
+}
 
 // The name is not stored apart: it is the end of the path.
-TTestCaseQuill::TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName)
-    : TAbstractTest(std::string()), FText(std::move(text)), FPath(SpanOf(FText->Listing, fullName))
+TTestCaseQuill::TTestCaseQuill(const TDiscoveryText& text, std::string_view fullName, std::size_t nameStart)
+    : TAbstractTest(std::string()), FText(&text), FPath(SpanOf(FText->Listing, fullName))
 {
     Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
-    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(NameStart(fullName))));
+    if (nameStart == std::string_view::npos)
+        nameStart = NameStart(fullName);
+    Sys::Assert(nameStart <= fullName.size() && (nameStart == 0 || fullName[nameStart - 1] == '/'), WexelUnit,
+                __LINE__);
+    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(nameStart)));
 }
 
 TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)

@@ -19,7 +19,8 @@ namespace Wexel {
 
 // The answers of one discovery, shared by the script tests made from them: a test's path
 // and the file it is declared in are views into these texts, so that a tree of a million
-// tests holds no string of its own per test.
+// tests holds no string of its own per test. The tests of a registration do not own the
+// texts; what made them keeps them as long as the tests (the registration's arena).
 struct TDiscoveryText {
     std::string Listing;
     std::string Positions;
@@ -31,8 +32,11 @@ public:
 
     // The full path must not be empty; the test's name is the part after the last "/".
     explicit TTestCaseQuill(std::string fullName);
-    // The same for a path that lies in text, which the test keeps alive.
-    TTestCaseQuill(std::shared_ptr<const TDiscoveryText> text, std::string_view fullName);
+    // The same for a path that lies in text, which must outlive the test; nameStart, when
+    // the caller knows it, is where the name begins (after the last "/", or 0).
+    TTestCaseQuill(const TDiscoveryText& text, std::string_view fullName,
+                   std::size_t nameStart = std::string_view::npos);
+    ~TTestCaseQuill() override;
 
     // The part of the path after the last "/", cut to MaxNameLength characters.
     std::string GetName() override;
@@ -61,7 +65,7 @@ public:
     void SetDeclaration(std::string_view file, int line);
 
 private:
-    explicit TTestCaseQuill(const std::shared_ptr<const TDiscoveryText>& text);
+    explicit TTestCaseQuill(std::unique_ptr<const TDiscoveryText> text);
 
     // A part of one of the texts, by place: half the size of a view.
     struct TSpan {
@@ -71,12 +75,14 @@ private:
     };
     static TSpan SpanOf(const std::string& text, std::string_view part);
 
-    // Packed: a test object per test, and the allocator rounds up in steps of 16 bytes.
-    std::shared_ptr<const TDiscoveryText> FText;
+    // Packed: a test object per test. The text is not counted per test: a registration's
+    // million tests would each write to its count, when made and when freed.
+    const TDiscoveryText* FText;
     TSpan FPath;
     TSpan FDeclFile;
     int FDeclLine = 0;
-    std::uint32_t FNameLength = 0; // of the path's end after its last "/", cut
+    std::uint32_t FNameLength : 31 = 0; // of the path's end after its last "/", cut
+    std::uint32_t FOwnsText : 1 = 0;    // made from a path of its own
 };
 
 } // namespace Wexel

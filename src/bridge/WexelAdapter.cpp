@@ -250,17 +250,19 @@ void CheckLine(std::string_view line)
 }
 
 // Checks lines as CheckLine does; a line in the suite of the line checked before it
-// passes at once, as everything checked lies in its suite path.
+// passes at once, as everything checked lies in its suite path. Answers the line's suite
+// path.
 class TLineChecker {
 public:
-    void Check(std::string_view line)
+    std::string_view Check(std::string_view line)
     {
         const std::string_view suitePath = BeforeLastSlash(line);
         if (FChecked && suitePath == FLastSuitePath)
-            return;
+            return suitePath;
         CheckLine(line);
         FLastSuitePath = suitePath;
         FChecked = true;
+        return suitePath;
     }
 
 private:
@@ -351,26 +353,28 @@ void TWexelAdapter::RegisterTests()
     TDeclarations declarations = MatchPositions(TestPositions(), lines);
     // Only the files stay, one copy of each, however many tests name them.
     text->Positions = std::move(declarations.Files);
-    // The tests of a registration are made and freed together.
+    // The tests of a registration are made and freed together, and the texts they refer
+    // to go with them.
     const TArenaHold arena;
-    auto addTest = [&](TSuiteCache& cache, std::size_t place) {
+    arena.Get()->Keep(text);
+    // suitePath is the line's up to its last "/", found once for the check and the test.
+    auto addTest = [&](TSuiteCache& cache, std::size_t place, std::string_view suitePath) {
         const std::string_view line = lines[place];
-        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), text, line);
+        auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), *text, line,
+                                                          suitePath.data() ? suitePath.size() + 1 : std::string_view::npos);
         if (!declarations.ByLine.empty()) {
             if (const TDeclaredAt at = declarations.ByLine[place]; at.File != 0) {
                 const auto [start, length] = declarations.FileSpans[at.File - 1];
                 test->SetDeclaration(std::string_view(text->Positions).substr(start, length), at.Line);
             }
         }
-        cache.FindSuite(BeforeLastSlash(line)).AddTest(std::move(test));
+        cache.FindSuite(suitePath).AddTest(std::move(test));
     };
     TLineChecker checker;
     if (!Plan) {
         TSuiteCache cache;
-        for (std::size_t place = 0; place < lines.size(); ++place) {
-            checker.Check(lines[place]);
-            addTest(cache, place);
-        }
+        for (std::size_t place = 0; place < lines.size(); ++place)
+            addTest(cache, place, checker.Check(lines[place]));
         return;
     }
     const TRegistrationPlan plan = Plan(lines);
@@ -380,9 +384,16 @@ void TWexelAdapter::RegisterTests()
     for (const std::vector<std::size_t>& pass : plan) {
         TSuiteCache cache;
         for (std::size_t position : pass) {
-            for (; checked <= position; ++checked)
-                checker.Check(lines.at(checked));
-            addTest(cache, position);
+            // In the listing's order the line was checked just now; a line again (a repeat,
+            // a shuffle) was checked before.
+            std::string_view suitePath;
+            if (checked <= position) {
+                for (; checked <= position; ++checked)
+                    suitePath = checker.Check(lines.at(checked));
+            } else {
+                suitePath = BeforeLastSlash(lines.at(position));
+            }
+            addTest(cache, position, suitePath);
         }
     }
     for (; checked < lines.size(); ++checked)

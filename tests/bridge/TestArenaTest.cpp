@@ -79,3 +79,23 @@ TEST(TestArena, AnObjectLargerThanABlockIsRefused)
     auto small = std::allocate_shared<TSmall>(TArenaAllocator<TSmall>(arena.Get()), 'x');
     EXPECT_EQ(small->Value, 'x');
 }
+
+// What the arena keeps goes with its last object, not with the registration's hold.
+TEST(TestArena, KeepsWhatItsObjectsReferToUntilTheLastOneGoes)
+{
+    auto kept = std::make_shared<int>(7);
+    const std::weak_ptr<int> watch = kept;
+    std::shared_ptr<TSmall> last;
+    {
+        const TArenaHold arena;
+        arena.Get()->Keep(std::move(kept));
+        last = std::allocate_shared<TSmall>(TArenaAllocator<TSmall>(arena.Get()), 'x');
+    }
+    EXPECT_FALSE(watch.expired());
+    last.reset();
+    EXPECT_TRUE(watch.expired());
+    {
+        const TArenaHold empty;
+        empty.Get()->Keep(std::make_shared<int>(1));
+    } // an arena that made nothing lets go of what it keeps with the hold
+}

@@ -131,6 +131,84 @@ TEST_F(WexelLibraryTest, ReportsLibrariesThatDoNotDeclareProperly)
     EXPECT_EQ(caller.RunTest("Good/S/t"), "##pass");
 }
 
+// A name may come again in another suite, but never twice in one: also when the suite is
+// entered again after a suite nested in it, or declared a second time.
+TEST_F(WexelLibraryTest, ATestDeclaredTwiceInOneSuiteIsFoundWhereverTheSuiteIsEntered)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Nested.qlx"), "suite('A', function()\n  test('x', function() end)\n"
+                                                   "  suite('B', function() test('x', function() end) end)\n"
+                                                   "  test('x', function() end)\nend)\n");
+    TestSupport::WriteFile(dir.File("Again.qlx"), "suite('A', function() test('x', function() end) end)\n"
+                                                  "suite('B', function() test('x', function() end) end)\n"
+                                                  "suite('A', function() test('y', function() end)\n"
+                                                  "  test('x', function() end) end)\n");
+    TestSupport::WriteFile(dir.File("Fine.qlx"), "suite('A', function() test('x', function() end) end)\n"
+                                                 "suite('B', function() test('x', function() end) end)\n"
+                                                 "suite('A', function() test('y', function() end) end)\n"
+                                                 "test('x', function() end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "Again/(load)\nFine/A/x\nFine/B/x\nFine/A/y\nFine/x\nNested/(load)");
+    EXPECT_EQ(caller.RunTest("Nested/(load)"), "##exception Nested.qlx:4: test Nested/A/x is declared twice");
+    EXPECT_EQ(caller.RunTest("Again/(load)"), "##exception Again.qlx:4: test Again/A/x is declared twice");
+}
+
+// Every misuse of the declaring functions names the line of the library that made it,
+// also for setup and teardown called while a test runs.
+TEST_F(WexelLibraryTest, DeclaringMistakesNameTheLibrarysLine)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Late.qlx"), "suite('A', function()\n"
+                                                 "  test('x', function() test('z', function() end) end)\n"
+                                                 "  test('y', function() setup(function() end) end)\n"
+                                                 "  test('w', function() teardown(function() end) end)\n"
+                                                 "end)\n");
+    TestSupport::WriteFile(dir.File("NoFn.qlx"), "test('a', function() end)\ntest('a2', function() end)\n"
+                                                 "test('a', 5)\n");
+    TestSupport::WriteFile(dir.File("NoName.qlx"), "test('a', function() end)\ntest(nil, function() end)\n");
+    TestSupport::WriteFile(dir.File("More.qlx"), "test('a', function() check(true) end, 'ignored')\n"
+                                                 "suite('S', function() test('a', function() end) end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "Late/A/x\nLate/A/y\nLate/A/w\nMore/a\nMore/S/a\nNoFn/(load)\n"
+                                                       "NoName/(load)");
+    EXPECT_EQ(caller.RunTest("Late/A/x"),
+              "##exception Late.qlx:2: test() can only be called while a test library loads\n  Late.qlx:2 in x");
+    EXPECT_EQ(caller.RunTest("Late/A/y"),
+              "##exception Late.qlx:3: setup() can only be called while a test library loads\n  Late.qlx:3 in y");
+    EXPECT_EQ(caller.RunTest("Late/A/w"),
+              "##exception Late.qlx:4: teardown() can only be called while a test library loads\n  Late.qlx:4 in w");
+    EXPECT_EQ(caller.RunTest("NoFn/(load)"), "##exception NoFn.qlx:3: test a needs a function");
+    EXPECT_EQ(caller.RunTest("NoName/(load)"), "##exception NoName.qlx:2: test name must be a non-empty string");
+    EXPECT_EQ(caller.RunTest("More/a"), "##pass");
+}
+
+// Tests are found by their path in any order, not only in the listing's.
+TEST_F(WexelLibraryTest, TestsRunInAnyOrderAndAgain)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("One.qlx"), "suite('S', function()\n"
+                                                "  test('a', function() check(true) end)\n"
+                                                "  test('b', function() check(false, 'b failed') end)\n"
+                                                "  suite('T', function() test('c', function() end) end)\n"
+                                                "  test('d', function() error('d broke', 0) end)\n"
+                                                "end)\n");
+    TestSupport::WriteFile(dir.File("Two.qlx"), "test('e', function() check(true) end)\n");
+    TWexelCaller caller("", ExeDir());
+    ASSERT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "One/S/a\nOne/S/b\nOne/S/T/c\nOne/S/d\nTwo/e");
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"One/S/a", "##pass"}, {"One/S/b", "##failure One.qlx:3: b failed"},
+        {"One/S/T/c", "##pass nochecks"}, {"One/S/d", "##exception One.qlx:5: d broke\n  One.qlx:5 in d"}, {"Two/e", "##pass"}};
+    for (const auto& order : {std::vector<int>{0, 1, 2, 3, 4}, {4, 3, 2, 1, 0}, {2, 0, 4, 0, 0, 3, 1, 1},
+                              {1, 3, 4, 2}}) {
+        for (int i : order)
+            EXPECT_EQ(caller.RunTest(expected[i].first), expected[i].second) << expected[i].first;
+    }
+    EXPECT_EQ(caller.RunTest("One/S/x"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S/T/c/"), "##notfound");
+    EXPECT_EQ(caller.RunTest("One/S/a"), "##pass");
+}
+
 TEST_F(WexelLibraryTest, MaskInAMissingDirectoryIsAnError)
 {
     TWexelCaller caller("", ExeDir());
@@ -379,6 +457,14 @@ TEST_F(WexelLibraryTest, PathsThatDifferOnlyInLetterCaseDoNotLoad)
                    "suite('A', function() test('X', function() check(true) end) end)\n");
     EXPECT_EQ(a["(load)"], "##exception Again.qlx:3: test Again/A/X is declared twice: Again/A/x and "
                            "Again/A/X differ only in letter case");
+    // A name the library knows already, met again once letter case is being checked.
+    a = RunLibrary(ExeDir(), "Known",
+                   "suite('A', function() test('x', function() end) end)\n"
+                   "suite('B', function() test('y', function() end) test('x', function() end) end)\n"
+                   "suite('a', function() test('z', function() end) test('y', function() end)\n"
+                   "  test('x', function() end) end)\n");
+    EXPECT_EQ(a["(load)"], "##exception Known.qlx:4: test Known/a/x is declared twice: Known/A/x and "
+                           "Known/a/x differ only in letter case");
 }
 
 // A test that replaces the functions everyone shares changes nothing for the tests after

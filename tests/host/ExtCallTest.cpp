@@ -132,6 +132,30 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
                                             " failed: Lines.qlx:12: bad argument #1 to 'lines' (table expected, got string)");
 }
 
+// The size a script gives with its lines is only a hint: too small, too large, absurd or
+// given for another table, the answer is the same, and a bad line still fails the call.
+TEST_F(ExtCallTest, TheSizeGivenWithLinesChangesNothingButTheWork)
+{
+    auto lib = Library("Sized.qlx", "function Exact() return host.lines({'ab', {'c', 'de'}}, 9) end\n"
+                                    "function Small() return host.lines({'ab', {'c', 'de'}}, 1) end\n"
+                                    "function Huge() return host.lines({'ab', {'c', 'de'}}, math.maxinteger) end\n"
+                                    "function Odd() return host.lines({'ab', {'c', 'de'}}, -4) end\n"
+                                    "function Other() host.lines({}, 3) return host.lines({'x', 'y'}) end\n"
+                                    "function Bad() return host.lines({'a', {'b', 7}}, 5) end\n"
+                                    "function BadItem() return host.lines({'a', true}, 99) end\n"
+                                    "function Rows() return host.lines({host.rows({'p'}, '=', {1})}, 4) end\n");
+    for (const char* proc : {"Exact", "Small", "Huge", "Odd"})
+        EXPECT_EQ(Call(lib, proc), "ab\nc\nde") << proc;
+    EXPECT_EQ(Call(lib, "Other"), "x\ny");
+    EXPECT_EQ(Call(lib, "Rows"), "p=1");
+    EXPECT_EQ(Failure(lib, "Bad"),
+              "Call of Bad in " + lib + " failed: the procedure answered lines holding a number instead of a string");
+    EXPECT_EQ(Failure(lib, "BadItem"),
+              "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+    // The state is still sound for the next call.
+    EXPECT_EQ(Call(lib, "Exact"), "ab\nc\nde");
+}
+
 TEST_F(ExtCallTest, EveryFailureNamesLibraryProcedureAndCause)
 {
     auto lib = Library("Faulty.qlx",
