@@ -1,10 +1,12 @@
 -- The least a runner must do, in plain Lua, as the yardstick for bench/run-bench: load
 -- the same test libraries, keep every test under its path, call each in pcall and write
 -- one unbuffered progress character per test. Nothing is reported but the count.
--- With --load-only it stops after loading, the yardstick for discovery; with --bodies it
+-- With --load-only it stops after loading, the yardstick for discovery (--load-closed
+-- also closes its state on the way out, as lua5.4 does at a script's end, so that the
+-- scripts' finalizers run, which a runner owes them); with --bodies it
 -- calls each test in pcall without writing and prints the seconds that took, the
 -- yardstick for one test's round trip through the runner's bridge.
---   lua5.4 bench/floor.lua [--load-only | --bodies] Bench00.qlx Bench01.qlx ...
+--   lua5.4 bench/floor.lua [--load-only | --load-closed | --bodies] Bench00.qlx Bench01.qlx ...
 
 local names, bodies = {}, {}
 local prefix = nil
@@ -28,7 +30,8 @@ function check_equals(expected, actual)
   end
 end
 
-local load_only, bodies_only = arg[1] == "--load-only", arg[1] == "--bodies"
+local load_closed = arg[1] == "--load-closed"
+local load_only, bodies_only = load_closed or arg[1] == "--load-only", arg[1] == "--bodies"
 local first = (load_only or bodies_only) and 2 or 1
 for i = first, #arg do
   local chunk = assert(loadfile(arg[i]))
@@ -36,7 +39,7 @@ for i = first, #arg do
 end
 if load_only then
   io.stdout:write(#bodies, " tests loaded\n")
-  os.exit(0)
+  os.exit(0, load_closed)
 end
 if bodies_only then
   local start = os.clock()
