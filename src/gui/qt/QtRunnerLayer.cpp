@@ -680,6 +680,13 @@ void TQtRunnerLayer::ProcessMessages()
     QCoreApplication::processEvents();
 }
 
+void TQtRunnerLayer::ProcessPostedMessages()
+{
+    // No look at the window system: that takes a poll for its input, and under X a
+    // round through its queue.
+    QCoreApplication::sendPostedEvents();
+}
+
 void TQtRunnerLayer::Repaint()
 {
     FRunView->RequestPaint();
