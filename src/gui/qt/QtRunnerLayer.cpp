@@ -407,6 +407,11 @@ void TQtRunnerLayer::BuildComponents()
     auto* scoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
     scoreLayout->addWidget(scoreBar);
     auto* scoreLabel = Label("LbProgress", "", std::max(S(56), scorePanel->fontMetrics().horizontalAdvance("100%") + 8), scorePanel);
+    // The percentage changes all through a run. A label of fixed size repaints only
+    // itself; one that might grow has the whole window laid out again for each text.
+    const QMargins margins = progressLayout->contentsMargins();
+    scoreLabel->setFixedHeight(progressPanel->maximumHeight() - 2 * progressPanel->frameWidth() - margins.top() -
+                               margins.bottom() - topProgress->maximumHeight());
     scoreLayout->addWidget(scoreLabel);
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
