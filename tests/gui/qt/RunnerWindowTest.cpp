@@ -193,22 +193,6 @@ private:
     int& FCount;
 };
 
-// Collects each new text a label paints.
-class TTextWatch : public QObject {
-public:
-    TTextWatch(QLabel* label, QStringList& texts) : FLabel(label), FTexts(texts) { label->installEventFilter(this); }
-    bool eventFilter(QObject*, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint && (FTexts.isEmpty() || FTexts.back() != FLabel->text()))
-            FTexts.push_back(FLabel->text());
-        return false;
-    }
-
-private:
-    QLabel* FLabel;
-    QStringList& FTexts;
-};
-
 } // namespace
 
 class RunnerWindowTest : public QObject {
@@ -781,7 +765,11 @@ private slots:
         for (const char* name : {"ScorePanel", "ProgressPanel", "ResultsPanel"})
             Window->findChild<QWidget*>(name)->installEventFilter(&counter);
         QStringList labels;
-        TTextWatch watch(label, labels);
+        TPaintRecorder watch([&](const QRegion&) {
+            if (labels.isEmpty() || labels.back() != label->text())
+                labels << label->text();
+        });
+        label->installEventFilter(&watch);
         Window->Action(TActionId::RunAction)->trigger();
         QVERIFY2(labels.size() >= 3, qPrintable(labels.join(' ')));
         QCOMPARE(layouts, 0);
