@@ -148,10 +148,12 @@ void TRunDisplay::Pulse()
         Refresh(false, false);
 }
 
-void TRunDisplay::PulseIfDue()
+bool TRunDisplay::PulseIfDue()
 {
-    if (FRunning && static_cast<std::uint32_t>(CoarseTickCount() - FLastPulse) >= PulseIntervalMs)
-        Pulse();
+    if (!FRunning || static_cast<std::uint32_t>(CoarseTickCount() - FLastPulse) < PulseIntervalMs)
+        return false;
+    Pulse();
+    return true;
 }
 
 void TRunDisplay::DropResult()
@@ -350,11 +352,14 @@ void TRunDisplay::Refresh(bool full, bool recount)
     }
     if (full) {
         FViews.Window.Repaint();
-        // Stop, Exit and the other commands reach a run only here. Outside a run the
-        // window's own loop is running anyway, and handling its messages from inside one
-        // of its handlers would only re-enter it.
-        if (FRunning)
-            FViews.Window.ProcessMessages();
+        // Outside a run the window's own loop is running anyway, and handling its
+        // messages from inside one of its handlers would only re-enter it. During a run
+        // the pulse reads the window system's input (the user's clicks and keys) every
+        // PulseIntervalMs, between tests and inside a long one; a full pass at each of a
+        // thousand suite ends cost more than all the run's paints. What the program
+        // posted to itself (a queued command) is still handled at every suite end.
+        if (FRunning && !PulseIfDue())
+            FViews.Window.ProcessPostedMessages();
     }
 }
 

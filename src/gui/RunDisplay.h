@@ -187,8 +187,8 @@ private:
     bool FCountedAtReset = false;
 
     // --- events during a run ---
-    // Between tests: the events are handled when a pulse is due.
-    void PulseIfDue();
+    // Between tests: the events are handled when a pulse is due; true when they were.
+    bool PulseIfDue();
     bool FInPulse = false;
     std::uint32_t FLastPulse = 0;
     // The last run's outcome is on display (from its start until the next reset), so

@@ -76,6 +76,7 @@ public:
     void ShowModal() override { Form->FormShow(); }
     void Close() override { Closed = true; }
     void ProcessMessages() override {}
+    void ProcessPostedMessages() override {}
     void Repaint() override {}
     void AssignImageLists() override {}
     void ActionChanged(TActionId) override {}

@@ -477,6 +477,52 @@ TEST(RunDisplayPulseTest, EventsDuringALongTestCanStopItButStartOrChangeNothing)
     EXPECT_TRUE(form.Actions().GetEnabled(TActionId::RestoreSavedAction));
 }
 
+// A suite's end hands the window what the program posted to itself, so a command queued
+// during a suite stops the run there; the window system is read only when the pulse is
+// due, not at every one of many short suites.
+TEST(RunDisplayPulseTest, ASuitesEndHandlesPostedCommandsAndReadsTheWindowOnlyOnThePulse)
+{
+    struct TCountingLayer : TFakeRunnerLayer {
+        int Full = 0;
+        int Posted = 0;
+        std::function<void()> Queued;
+        void ProcessMessages() override
+        {
+            ++Full;
+            ProcessPostedMessages();
+        }
+        void ProcessPostedMessages() override
+        {
+            ++Posted;
+            if (auto command = std::exchange(Queued, nullptr))
+                command();
+        }
+    } layer;
+    TestSupport::TTempDir dir;
+    TGUITestRunner form(layer, dir.File("roved.ini"), TScriptLibrary{});
+    constexpr int Suites = 200;
+    auto root = std::make_shared<TestFramework::TTestSuite>("Root");
+    for (int i = 0; i < Suites; ++i)
+        root->AddTest(Suite("S" + std::to_string(i), {Pass("t" + std::to_string(i))}));
+    form.RunModal(root);
+    form.ExecuteAction(TActionId::RunAction);
+    EXPECT_EQ(form.RunDisplay().Statistics()[StatCell::Run], std::to_string(Suites));
+    // Every suite's end, the root's and the run's start had their pass.
+    EXPECT_GE(layer.Posted, Suites + 2);
+    // A full pass at most once per pulse interval: a whole suite would have to last one.
+    EXPECT_LT(layer.Full, Suites / 2);
+
+    bool lastRan = false;
+    ITestPtr queueStop = Pass("queues", [&](TTestResult&) {
+        layer.Queued = [&] { form.ExecuteAction(TActionId::StopAction); };
+    });
+    form.RunModal(Suite("Root", {Suite("A", {queueStop, Pass("same suite")}),
+                                 Suite("B", {Pass("last", [&](TTestResult&) { lastRan = true; })})}));
+    form.ExecuteAction(TActionId::RunAction);
+    EXPECT_EQ(form.RunDisplay().Statistics()[StatCell::Run], "2");
+    EXPECT_FALSE(lastRan);
+}
+
 // The statistics' times run on during a long test whenever the update timer asks for
 // them, and settle on the run's own time at its end; the test counts as run, and in the
 // score, only once it has ended.

@@ -202,9 +202,19 @@ private:
 // measure the row's height anew for every cell written, laying its text out each time.
 class TStatisticsView final : public QTreeWidget {
 public:
-    using QTreeWidget::QTreeWidget;
+    explicit TStatisticsView(QWidget* parent) : QTreeWidget(parent), FDelegate(this)
+    {
+        setItemDelegate(&FDelegate);
+    }
 
 protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        FDelegate.Region = event->region();
+        QTreeWidget::paintEvent(event);
+        FDelegate.Region = QRegion();
+    }
+
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) override
     {
         const bool textOnly = !roles.isEmpty() && std::all_of(roles.begin(), roles.end(), [](int role) {
@@ -215,6 +225,20 @@ protected:
         else
             QTreeWidget::dataChanged(topLeft, bottomRight, roles);
     }
+
+private:
+    // A run rewrites two or three cells a paint, and the view draws its whole row for
+    // them: the cells outside the region painted are left alone, as their pixels are.
+    class TCellDelegate final : public TTreeDelegate {
+    public:
+        using TTreeDelegate::TTreeDelegate;
+        QRegion Region;
+        void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+        {
+            if (Region.isEmpty() || Region.intersects(option.rect))
+                TTreeDelegate::paint(painter, option, index);
+        }
+    } FDelegate;
 };
 
 QWidget* Panel(const char* name, QWidget* parent = nullptr)
@@ -256,14 +280,21 @@ protected:
             const QRect chunk(inner.left(), inner.top(), width, inner.height());
             painter.fillRect(QStyle::visualRect(layoutDirection(), inner, chunk), palette().color(QPalette::Highlight));
         }
-        painter.setPen(palette().color(QPalette::Mid));
-        painter.drawRect(frame.adjusted(0, 0, -1, -1));
+        // The frame's four edges as fills: a rectangle drawn with a pen goes through the
+        // stroker, which cost a bar more than all its other pixels.
+        const QColor edge = palette().color(QPalette::Mid);
+        painter.fillRect(QRect(frame.left(), frame.top(), frame.width(), 1), edge);
+        painter.fillRect(QRect(frame.left(), frame.bottom(), frame.width(), 1), edge);
+        painter.fillRect(QRect(frame.left(), frame.top(), 1, frame.height()), edge);
+        painter.fillRect(QRect(frame.right(), frame.top(), 1, frame.height()), edge);
     }
 };
 
 QProgressBar* Bar(const char* name, const char* hint, QWidget* parent)
 {
     auto* bar = new TRunBar(parent);
+    // It paints every pixel it covers, so the panels behind it need no paint of their own.
+    bar->setAttribute(Qt::WA_OpaquePaintEvent);
     bar->setObjectName(name);
     bar->setToolTip(Text(hint));
     bar->setTextVisible(false);
@@ -376,6 +407,11 @@ void TQtRunnerLayer::BuildComponents()
     auto* scoreBar = Bar("ScoreBar", "Shows the proportion of successful tests", scorePanel);
     scoreLayout->addWidget(scoreBar);
     auto* scoreLabel = Label("LbProgress", "", std::max(S(56), scorePanel->fontMetrics().horizontalAdvance("100%") + 8), scorePanel);
+    // The percentage changes all through a run. A label of fixed size repaints only
+    // itself; one that might grow has the whole window laid out again for each text.
+    const QMargins margins = progressLayout->contentsMargins();
+    scoreLabel->setFixedHeight(progressPanel->maximumHeight() - 2 * progressPanel->frameWidth() - margins.top() -
+                               margins.bottom() - topProgress->maximumHeight());
     scoreLayout->addWidget(scoreLabel);
     progressLayout->addWidget(topProgress);
     progressLayout->addWidget(scorePanel);
@@ -682,6 +718,13 @@ void TQtRunnerLayer::ProcessMessages()
     if (!FForm || !FForm->Running())
         FlushTree();
     QCoreApplication::processEvents();
+}
+
+void TQtRunnerLayer::ProcessPostedMessages()
+{
+    // No look at the window system: that takes a poll for its input, and under X a
+    // round through its queue.
+    QCoreApplication::sendPostedEvents();
 }
 
 void TQtRunnerLayer::Repaint()

@@ -53,6 +53,7 @@ public:
     void ShowModal() override;
     void Close() override;
     void ProcessMessages() override;
+    void ProcessPostedMessages() override;
     void Repaint() override;
     void AssignImageLists() override;
     void ActionChanged(TActionId id) override;

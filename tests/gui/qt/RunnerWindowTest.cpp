@@ -3,6 +3,7 @@
 
 #include "bridge/WexelAdapter.h"
 #include "core/AbstractTest.h"
+#include "core/TestExceptions.h"
 #include "core/TestRegistry.h"
 #include "core/TestResult.h"
 #include "core/TestSuite.h"
@@ -16,6 +17,7 @@
 #include <QAction>
 #include <QFile>
 #include <QFont>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMap>
 #include <QSignalSpy>
@@ -173,6 +175,22 @@ public:
 
 private:
     std::function<void(const QRegion&)> FRecord;
+};
+
+// Counts the events of one type that reach the objects it filters.
+class TEventCounter : public QObject {
+public:
+    TEventCounter(QEvent::Type type, int& count) : FType(type), FCount(count) {}
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == FType)
+            ++FCount;
+        return false;
+    }
+
+private:
+    QEvent::Type FType;
+    int& FCount;
 };
 
 } // namespace
@@ -737,6 +755,40 @@ private slots:
         QVERIFY2(scrolls < 24, qPrintable(QString::number(scrolls)));
         // The last test ran in view.
         QVERIFY(tree->viewport()->rect().intersects(tree->visualRect(Window->TreeModel()->IndexOf(&Node("t23")))));
+    }
+
+    // The percentage and the statistics change all through a run; neither may have the
+    // window laid out again, which costs more than a paint.
+    void aRunsChangingTextsLayNothingOut()
+    {
+        auto suite = std::make_shared<TestFramework::TTestSuite>("S");
+        // The statistics are rewritten every 16 tests.
+        for (int i = 0; i < 48; ++i)
+            suite->AddTest(std::make_shared<TProbe>(qPrintable(QString("t%1").arg(i)), [i] {
+                QThread::msleep(3);
+                if (i % 3 == 0)
+                    throw TestFramework::ETestFailure("odd one");
+            }));
+        Form->AssignSuite(suite);
+        Form->FormShow();
+        Form->UpdateActions();
+        QCoreApplication::processEvents();
+        auto* label = Window->findChild<QLabel*>("LbProgress");
+        auto* bar = Window->findChild<QWidget*>("ScoreBar");
+        QCOMPARE(label->geometry().height(), bar->geometry().height());
+        int layouts = 0;
+        TEventCounter counter(QEvent::LayoutRequest, layouts);
+        for (const char* name : {"ScorePanel", "ProgressPanel", "ResultsPanel"})
+            Window->findChild<QWidget*>(name)->installEventFilter(&counter);
+        QStringList labels;
+        TPaintRecorder watch([&](const QRegion&) {
+            if (labels.isEmpty() || labels.back() != label->text())
+                labels << label->text();
+        });
+        label->installEventFilter(&watch);
+        Window->Action(TActionId::RunAction)->trigger();
+        QVERIFY2(labels.size() >= 3, qPrintable(labels.join(' ')));
+        QCOMPARE(layouts, 0);
     }
 
     void statisticsShowEveryWholeTextAt500PixelsAndBeyond()
