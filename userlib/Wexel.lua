@@ -998,6 +998,15 @@ function GetTestPositions(mask)
     -- Whether the library's own source may be named, found once from its first test.
     local own_usable = nil
     local own_paths, own_lines, count = {}, {}, 0
+    -- A compiled library's tests name the source it was compiled from, nearly always one
+    -- for all of them: their rows are gathered like the own file's, a set per source.
+    local other_source, other_middle, other_paths, other_lines, other_count = nil, nil, {}, {}, 0
+    local function end_other_rows()
+      if other_count > 0 then
+        lines[#lines + 1] = host_rows(other_paths, other_middle, other_lines)
+        other_paths, other_lines, other_count = {}, {}, 0
+      end
+    end
     for _, run in ipairs(runs) do
       local fns = run.fns
       for i, path in ipairs(run) do
@@ -1016,14 +1025,24 @@ function GetTestPositions(mask)
           end
         else
           -- A compiled library names the source it came from.
-          local info = getinfo(fn, "S")
-          if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
-              and not find(info.short_src, "%c") then
-            lines[#lines + 1] = path .. "\t" .. info.short_src .. "\t" .. info.linedefined
+          local other_line = other_source and host_declared(fn, other_source)
+          if not other_line then
+            local info = getinfo(fn, "S")
+            if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
+                and not find(info.short_src, "%c") then
+              end_other_rows()
+              other_source, other_middle = info.source, "\t" .. info.short_src .. "\t"
+              other_line = info.linedefined
+            end
+          end
+          if other_line and other_line > 0 then
+            other_count = other_count + 1
+            other_paths[other_count], other_lines[other_count] = path, other_line
           end
         end
       end
     end
+    end_other_rows()
     if count > 0 then
       lines[#lines + 1] = host_rows(own_paths, "\t" .. own_file .. "\t", own_lines)
     end

@@ -350,7 +350,7 @@ void TWexelAdapter::RegisterTests()
     for (const std::string& mask : MoreMasks)
         AppendNewLibraries(text->Listing, Caller->FindTests(mask));
     const std::vector<std::string_view> lines = SplitLines(text->Listing);
-    TDeclarations declarations = MatchPositions(TestPositions(), lines);
+    TDeclarations declarations = WantPositions ? MatchPositions(TestPositions(), lines) : TDeclarations{};
     // Only the files stay, one copy of each, however many tests name them.
     text->Positions = std::move(declarations.Files);
     // The tests of a registration are made and freed together, and the texts they refer

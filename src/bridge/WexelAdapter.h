@@ -56,6 +56,9 @@ public:
     std::vector<std::string> MoreMasks;
     // Set by the runner (filters, shards, repeats); unset, every test once in discovery order.
     TRegistrationPlanner Plan;
+    // Whether the tests learn where they are declared: a call to the library that costs
+    // about as much as the discovery itself, for the reports and views that show it.
+    bool WantPositions = true;
     std::unique_ptr<TWexelCaller> Caller;
 };
 

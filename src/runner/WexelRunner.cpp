@@ -329,6 +329,8 @@ void Main()
     auto adapter = std::make_unique<Wexel::TWexelAdapter>(settings.FileMask, settings.ConfigFile);
     Wexel::WexelAdapter = adapter.get();
     adapter->MoreMasks.assign(settings.FileMasks.begin() + 1, settings.FileMasks.end());
+    // Only the list, the JUnit report and the window show where a test is declared.
+    adapter->WantPositions = settings.List || settings.RunMode == "xml_junit" || settings.RunMode == "gui";
     // Shared with the planner, which the window calls again on every rescan.
     auto counts = std::make_shared<TSelectionCounts>();
     adapter->Plan = [selection, counts](const std::vector<std::string_view>& paths) {

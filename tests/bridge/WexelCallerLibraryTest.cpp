@@ -604,3 +604,19 @@ TEST_F(WexelLibraryTest, PositionsNameEachTestsLineInItsLibrary)
     EXPECT_EQ(places, "one@2 two@3 three@5 four@3 ");
     TestFramework::ClearRegistry();
 }
+
+// A test whose function comes from another chunk (a compiled library's source, a helper)
+// is placed in that chunk's file, whichever file the test before came from.
+TEST_F(WexelLibraryTest, PositionsOfFunctionsFromOtherChunksNameTheirOwnFiles)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("D.qlx"), "local one = load('return function() check(true) end', '@H1.lua')()\n"
+                                              "local two = load('\\nreturn function() check(true) end', '@H2.lua')()\n"
+                                              "test('h1', one) test('h2', two) test('h1b', one)\n"
+                                              "test('own', function() check(true) end)\n");
+    TWexelCaller caller("", ExeDir());
+    const std::string mask = dir.Path() + "/*.qlx";
+    EXPECT_EQ(caller.FindTests(mask), "D/h1\nD/h2\nD/h1b\nD/own");
+    EXPECT_EQ(caller.GetTestPositions(mask),
+              "D/h1\tH1.lua\t1\nD/h2\tH2.lua\t2\nD/h1b\tH1.lua\t1\nD/own\t" + dir.File("D.qlx") + "\t4");
+}

@@ -118,6 +118,6 @@ TEST(TxtMode, ReportsAListingLineThatNamesNoTestInASuite)
         EXPECT_NE(r.Err.find("\"" + c.BadLine + "\""), std::string::npos) << r.Err;
         EXPECT_EQ(r.Err.find("\r\n"), r.Err.size() - 2) << "one line: " << r.Err;
         EXPECT_EQ(JournalProcedures(ReadFile(journal)),
-                  "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n");
+                  "PerformLogin default\nGetProtocolVersion\nFindTests\nCloseConnections\n");
     }
 }

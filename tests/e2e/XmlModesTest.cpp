@@ -279,7 +279,7 @@ TEST_F(XmlModes, AReportFileThatCannotBeWrittenEndsTheRunWithOneErrorLine)
         EXPECT_EQ(r.Err, "Error: Cannot create report file \"roved-report.xml\": Is a directory\r\n");
         EXPECT_EQ(r.Out, Banner(mode, "default"));
         EXPECT_EQ(JournalProcedures(ReadFile(journal)),
-                  "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n");
+                  "PerformLogin default\nGetProtocolVersion\nFindTests\nCloseConnections\n");
         fs::remove(journal);
     }
 

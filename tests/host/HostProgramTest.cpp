@@ -67,7 +67,7 @@ TEST(HostProgram, JournalShowsLoginThenCloseOnlyWhenAConfigurationIsNamed)
     auto r = RunHost({"--config=default", "--mode=txt"}, options);
     EXPECT_EQ(r.ExitCode, 0) << r.Err;
     EXPECT_EQ(JournalSummary(ReadFile(journal)),
-              "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nRunTest x12\nCloseConnections\n");
+              "PerformLogin default\nGetProtocolVersion\nFindTests\nRunTest x12\nCloseConnections\n");
 
     // An unknown mode still closes the connections. The name is relative to the working
     // directory and reaches the login as given.
@@ -75,15 +75,15 @@ TEST(HostProgram, JournalShowsLoginThenCloseOnlyWhenAConfigurationIsNamed)
     options.WorkDir = dir.Path();
     r = RunHost({"--config", "app.cfg", "--mode=TXT"}, options);
     EXPECT_EQ(r.Err, "Unknown mode\r\n");
-    const std::string first = "PerformLogin default\nGetProtocolVersion\nFindTests\nGetTestPositions\nRunTest x12\nCloseConnections\n"
-                              "PerformLogin app.cfg\nGetProtocolVersion\nFindTests\nGetTestPositions\nCloseConnections\n";
+    const std::string first = "PerformLogin default\nGetProtocolVersion\nFindTests\nRunTest x12\nCloseConnections\n"
+                              "PerformLogin app.cfg\nGetProtocolVersion\nFindTests\nCloseConnections\n";
     EXPECT_EQ(JournalSummary(ReadFile(journal)), first);
 
     // No configuration: no login and nothing to close; a failed login closes nothing.
     RunHost({"--mode=TXT"}, options);
     RunHost({"--config=no-such.cfg", "--mode=txt"}, options);
     EXPECT_EQ(JournalSummary(ReadFile(journal)),
-              first + "GetProtocolVersion\nFindTests\nGetTestPositions\nPerformLogin no-such.cfg\n");
+              first + "GetProtocolVersion\nFindTests\nPerformLogin no-such.cfg\n");
 }
 
 TEST(HostProgram, CopiedStageRunsWithItsOwnLibraries)
