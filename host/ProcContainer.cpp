@@ -368,20 +368,31 @@ const char* ForEachRow(lua_State* L, int index, F& piece)
             rows = static_cast<lua_Integer>(lua_rawlen(L, -1));
         lua_pop(L, 1);
     }
+    // With room for them, the columns stand on the stack while the rows are read, so that
+    // a piece is one lookup; without it (checkstack raises nothing), each piece looks its
+    // column up first.
+    const int top = lua_gettop(L);
+    const bool standing = lua_checkstack(L, columns + 3);
+    if (standing)
+        for (int c = 1; c <= columns; ++c)
+            lua_rawgeti(L, index, c);
     for (lua_Integer r = 1; r <= rows; ++r) {
         for (int c = 1; c <= columns; ++c) {
-            if (lua_rawgeti(L, index, c) == LUA_TTABLE) {
-                lua_rawgeti(L, -1, r);
-                lua_remove(L, -2);
-            }
-            if (!LinePiece(L, c == 1, piece)) {
-                const char* name = luaL_typename(L, -1);
-                lua_pop(L, 1);
+            const int column = standing ? top + c : (lua_rawgeti(L, index, c), lua_gettop(L));
+            if (lua_type(L, column) == LUA_TTABLE)
+                lua_rawgeti(L, column, r);
+            else
+                lua_pushvalue(L, column);
+            const bool placed = LinePiece(L, c == 1, piece);
+            const char* name = placed ? nullptr : luaL_typename(L, -1);
+            lua_settop(L, standing ? top + columns : top);
+            if (!placed) {
+                lua_settop(L, top);
                 return name;
             }
-            lua_pop(L, 1);
         }
     }
+    lua_settop(L, top);
     return nullptr;
 }
 
@@ -669,10 +680,34 @@ int HostRows(lua_State* L)
 // host.declared(fn, source): the line where the function fn is defined, as debug.getinfo
 // tells it, when fn's chunk has that source; else nil. No table is made and no string
 // pushed: positions are asked for every test.
+// host.declared(fns, source, first): the same for fns[first], fns[first + 1] and on, as
+// long as each is a function defined at a line above 0 in a chunk of that source: the list
+// of their lines and the index of the first that is not. A run's tests nearly always come
+// from one chunk, so that one call places them all.
 int HostDeclared(lua_State* L)
 {
-    luaL_checktype(L, 1, LUA_TFUNCTION);
     std::size_t size = 0;
+    if (lua_type(L, 1) == LUA_TTABLE) {
+        const char* source = luaL_checklstring(L, 2, &size);
+        lua_Integer index = luaL_checkinteger(L, 3);
+        lua_settop(L, 3);
+        lua_newtable(L);
+        for (lua_Integer count = 0;; ++index) {
+            if (lua_rawgeti(L, 1, index) != LUA_TFUNCTION) {
+                lua_pop(L, 1);
+                break;
+            }
+            lua_Debug ar;
+            lua_getinfo(L, ">S", &ar);
+            if (ar.linedefined <= 0 || ar.srclen != size || std::memcmp(ar.source, source, size) != 0)
+                break;
+            lua_pushinteger(L, ar.linedefined);
+            lua_rawseti(L, 4, ++count);
+        }
+        lua_pushinteger(L, index);
+        return 2;
+    }
+    luaL_checktype(L, 1, LUA_TFUNCTION);
     const char* source = luaL_checklstring(L, 2, &size);
     lua_Debug ar;
     lua_pushvalue(L, 1);

@@ -29,12 +29,19 @@ local io_open = io.open
 local host_libraries, host_remember, host_recall = host.libraries, host.remember, host.recall
 local user_dir = host.user_dir
 local host_loadfile = host.loadfile
--- The line where a function is defined when its chunk's source is source, else nil;
--- without the table that debug.getinfo makes (positions are asked for every test).
 local host_declare_test = host.declare_test
-local host_declared = host.declared or function(fn, source)
-  local info = getinfo(fn, "S")
-  if info.source == source then return info.linedefined end
+-- The lines where fns[first] and the functions after it are defined, while each comes
+-- from a chunk of that source, and the index of the first that does not; without the
+-- table that debug.getinfo makes per function (positions are asked for every test).
+local host_declared = host.declared or function(fns, source, first)
+  local found, i = {}, first
+  while type(fns[i]) == "function" do
+    local info = getinfo(fns[i], "S")
+    if info.source ~= source or info.linedefined <= 0 then break end
+    found[#found + 1] = info.linedefined
+    i = i + 1
+  end
+  return found, i
 end
 local run_library = host.run_library or function(_, fn, ...) return pcall(fn, ...) end
 -- Answers of many lines are handed to the host to join: host.lines (strings and lists of
@@ -987,67 +994,70 @@ end
 -- library compiled with luac -s). Found only when asked, so that discovery costs nothing
 -- more.
 function GetTestPositions(mask)
-  -- The tests placed in their library's own file become one set of rows per library,
-  -- their paths and lines side by side, with no text made per test.
-  local lines = {}
+  -- Each test is placed in the file of the chunk its function comes from: the library's
+  -- own file by the library's path, so that a report or an editor finds it, another
+  -- chunk's (a compiled library's source, a helper) by the name Lua gives it. The tests of
+  -- one chunk in a row become one set of rows, their paths and lines side by side, placed
+  -- by one call: no text is made per test. The answer's size is guessed from each run's
+  -- longer end, as FindTests does, with the file before it and room for the line.
+  local lines, bytes = {}, 0
   for _, library in ipairs(libraries_of(mask)) do
     -- A library compiled without line information (luac -s) has no positions to give.
     local runs = sub(library.source or "", 1, 1) == "@" and library.runs or {}
     local own_file = library.file
     local own_source = own_file and "@" .. file_name(own_file)
-    -- Whether the library's own source may be named, found once from its first test.
-    local own_usable = nil
-    local own_paths, own_lines, count = {}, {}, 0
-    -- A compiled library's tests name the source it was compiled from, nearly always one
-    -- for all of them: their rows are gathered like the own file's, a set per source.
-    local other_source, other_middle, other_paths, other_lines, other_count = nil, nil, {}, {}, 0
-    local function end_other_rows()
-      if other_count > 0 then
-        lines[#lines + 1] = host_rows(other_paths, other_middle, other_lines)
-        other_paths, other_lines, other_count = {}, {}, 0
+    -- The chunk of the rows being gathered, and the text between a row's path and line.
+    local source, middle = nil, nil
+    local paths, places, count = {}, {}, 0
+    local function end_rows()
+      if count > 0 then
+        lines[#lines + 1] = host_rows(paths, middle, places)
+        paths, places, count = {}, {}, 0
       end
     end
     for _, run in ipairs(runs) do
-      local fns = run.fns
-      for i, path in ipairs(run) do
-        local fn = fns[i]
-        local line = own_source and host_declared(fn, own_source)
-        if line then
-          -- A test of the library's own source is placed by the library's path, so that a
-          -- report or an editor finds it.
-          if own_usable == nil then
-            local info = getinfo(fn, "S")
-            own_usable = info.source ~= SELF and sub(info.source, 1, 1) == "@" and not find(info.short_src, "%c")
+      local fns, i, n = run.fns, 1, #run
+      if n > 0 then
+        local first, last = #run[1], #run[n]
+        bytes = bytes + n * ((first > last and first or last) + 8 + #(middle or "\t\t"))
+      end
+      -- Whether source was just taken from test i, which must then be placed by it.
+      local fresh = false
+      while i <= n do
+        local found, after = nil, i
+        if source then found, after = host_declared(fns, source, i) end
+        if after > i then
+          if i == 1 and after > n then
+            -- A whole run from one chunk, the usual case: its rows are the run itself.
+            end_rows()
+            lines[#lines + 1] = host_rows(run, middle, found)
+          else
+            move(run, i, after - 1, count + 1, paths)
+            move(found, 1, after - i, count + 1, places)
+            count = count + after - i
           end
-          if own_usable and line > 0 then
-            count = count + 1
-            own_paths[count], own_lines[count] = path, line
-          end
+          i, fresh = after, false
+        elseif fresh then
+          -- Never again for the same test, whatever the host answers.
+          i, fresh = i + 1, false
         else
-          -- A compiled library names the source it came from.
-          local other_line = other_source and host_declared(fn, other_source)
-          if not other_line then
-            local info = getinfo(fn, "S")
-            if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
-                and not find(info.short_src, "%c") then
-              end_other_rows()
-              other_source, other_middle = info.source, "\t" .. info.short_src .. "\t"
-              other_line = info.linedefined
-            end
-          end
-          if other_line and other_line > 0 then
-            other_count = other_count + 1
-            other_paths[other_count], other_lines[other_count] = path, other_line
+          -- A test of another chunk than the one before, or one without a place.
+          local info = getinfo(fns[i], "S")
+          if info.source ~= SELF and sub(info.source, 1, 1) == "@" and info.linedefined > 0
+              and not find(info.short_src, "%c") then
+            end_rows()
+            source = info.source
+            middle = "\t" .. (source == own_source and own_file or info.short_src) .. "\t"
+            fresh = true
+          else
+            i = i + 1
           end
         end
       end
     end
-    end_other_rows()
-    if count > 0 then
-      lines[#lines + 1] = host_rows(own_paths, "\t" .. own_file .. "\t", own_lines)
-    end
+    end_rows()
   end
-  return host_lines(lines)
+  return host_lines(lines, bytes)
 end
 
 -- The library that holds the test at path, loaded if this state has not loaded it yet.
