@@ -128,7 +128,7 @@ void TTestCaseQuill::RunWithFixture(TestFramework::TTestResult* testResult)
 void TTestCaseQuill::RunTest(TestFramework::TTestResult* testResult)
 {
     Sys::Assert(testResult != nullptr, WexelUnit, __LINE__);
-    FExpectedException = nullptr;
+    StopExpectingException();
     testResult->MethodPtr = nullptr;
     FCheckCalled = false;
     TExpectedExceptionGuard guard(*this);
