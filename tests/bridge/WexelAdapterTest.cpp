@@ -309,6 +309,13 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
             passes += quill.GetName() + "=" + quill.DeclFile() + ":" + std::to_string(quill.DeclLine()) + " ";
         }
     EXPECT_EQ(passes, "d=T.lua:8 a=S.lua:3 a=S.lua:3 ");
+
+    // The largest line a library can give, and files that differ only in their ends.
+    ClearRegistry();
+    adapter.Plan = nullptr;
+    FPositions = "S/a\tS.lua\t2147483647\nS/b\tS.lua2\t1\nS/c\tS.lu\t2";
+    adapter.RegisterTests();
+    EXPECT_EQ(positions(), "a=S.lua:2147483647 b=S.lua2:1 c=S.lu:2 d=:0 ");
 }
 
 // Script tests hold their paths, names and declaration files in the discovery's shared
