@@ -76,9 +76,8 @@ TTestCaseQuill::TTestCaseQuill(const TDiscoveryText& text, std::string_view full
     Sys::Assert(!fullName.empty(), WexelUnit, __LINE__);
     if (nameStart == std::string_view::npos)
         nameStart = NameStart(fullName);
-    Sys::Assert(nameStart <= fullName.size() && (nameStart == 0 || fullName[nameStart - 1] == '/') &&
-                    fullName.find('/', nameStart) == std::string_view::npos,
-                WexelUnit, __LINE__);
+    Sys::Assert(nameStart <= fullName.size() && (nameStart == 0 || fullName[nameStart - 1] == '/'), WexelUnit,
+                __LINE__);
 }
 
 TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)
