@@ -78,7 +78,6 @@ TTestCaseQuill::TTestCaseQuill(const TDiscoveryText& text, std::string_view full
         nameStart = NameStart(fullName);
     Sys::Assert(nameStart <= fullName.size() && (nameStart == 0 || fullName[nameStart - 1] == '/'), WexelUnit,
                 __LINE__);
-    FNameLength = static_cast<std::uint32_t>(CutLength(fullName.substr(nameStart)));
 }
 
 TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::string_view part)
@@ -92,14 +91,29 @@ TTestCaseQuill::TSpan TTestCaseQuill::SpanOf(const std::string& text, std::strin
 
 void TTestCaseQuill::SetDeclaration(std::string_view file, int line)
 {
-    FDeclFile = SpanOf(FText->Positions, file);
-    FDeclLine = line;
+    const std::string& positions = FText->Positions;
+    const TSpan span = SpanOf(positions, file);
+    const std::size_t end = span.Start + span.Length;
+    Sys::Assert(line >= 0 && file.find('\n') == std::string_view::npos &&
+                    (end == positions.size() || positions[end] == '\n') && span.Start != NoDeclFile,
+                WexelUnit, __LINE__);
+    FDeclFileStart = span.Start;
+    FDeclLine = static_cast<std::uint32_t>(line);
+}
+
+std::string_view TTestCaseQuill::DeclFileView() const
+{
+    if (FDeclFileStart == NoDeclFile)
+        return {};
+    const std::string_view rest = std::string_view(FText->Positions).substr(FDeclFileStart);
+    return rest.substr(0, rest.find('\n'));
 }
 
 std::string TTestCaseQuill::GetName()
 {
     const std::string_view path = FullNameView();
-    return std::string(path.substr(NameStart(path), FNameLength));
+    const std::string_view name = path.substr(NameStart(path));
+    return std::string(name.substr(0, CutLength(name)));
 }
 
 void TTestCaseQuill::Invoke()
@@ -128,7 +142,7 @@ void TTestCaseQuill::RunWithFixture(TestFramework::TTestResult* testResult)
 void TTestCaseQuill::RunTest(TestFramework::TTestResult* testResult)
 {
     Sys::Assert(testResult != nullptr, WexelUnit, __LINE__);
-    FExpectedException = nullptr;
+    StopExpectingException();
     testResult->MethodPtr = nullptr;
     FCheckCalled = false;
     TExpectedExceptionGuard guard(*this);

@@ -59,9 +59,10 @@ public:
     // Where the library declares the test, as Lua names it in messages ("Orders.lua"),
     // and the line; "" and 0 when the library does not say.
     std::string DeclFile() const { return std::string(DeclFileView()); }
-    std::string_view DeclFileView() const { return FDeclFile.In(FText->Positions); }
-    int DeclLine() const { return FDeclLine; }
-    // file must lie in the Positions of the test's text.
+    std::string_view DeclFileView() const;
+    int DeclLine() const { return static_cast<int>(FDeclLine); }
+    // file must be a line of the Positions of the test's text (end where a line feed or the
+    // text ends, and hold none); line must not be negative.
     void SetDeclaration(std::string_view file, int line);
 
 private:
@@ -75,14 +76,17 @@ private:
     };
     static TSpan SpanOf(const std::string& text, std::string_view part);
 
+    static constexpr std::uint32_t NoDeclFile = UINT32_MAX;
+
     // Packed: a test object per test. The text is not counted per test: a registration's
-    // million tests would each write to its count, when made and when freed.
+    // million tests would each write to its count, when made and when freed. Neither the
+    // name's length nor the file's is kept: the name is the path's end and the file runs
+    // to its line's end, both found when asked for.
     const TDiscoveryText* FText;
     TSpan FPath;
-    TSpan FDeclFile;
-    int FDeclLine = 0;
-    std::uint32_t FNameLength : 31 = 0; // of the path's end after its last "/", cut
-    std::uint32_t FOwnsText : 1 = 0;    // made from a path of its own
+    std::uint32_t FDeclFileStart = NoDeclFile; // in Positions
+    std::uint32_t FDeclLine : 31 = 0;
+    std::uint32_t FOwnsText : 1 = 0; // made from a path of its own
 };
 
 } // namespace Wexel

@@ -358,7 +358,7 @@ void TWexelAdapter::RegisterTests()
     const TArenaHold arena;
     arena.Get()->Keep(text);
     // suitePath is the line's up to its last "/", found once for the check and the test.
-    auto addTest = [&](TSuiteCache& cache, std::size_t place, std::string_view suitePath) {
+    auto addTest = [&](TTestSuite& suite, std::size_t place, std::string_view suitePath) {
         const std::string_view line = lines[place];
         auto test = std::allocate_shared<TTestCaseQuill>(TArenaAllocator<TTestCaseQuill>(arena.Get()), *text, line,
                                                           suitePath.data() ? suitePath.size() + 1 : std::string_view::npos);
@@ -368,13 +368,25 @@ void TWexelAdapter::RegisterTests()
                 test->SetDeclaration(std::string_view(text->Positions).substr(start, length), at.Line);
             }
         }
-        cache.FindSuite(suitePath).AddTest(std::move(test));
+        suite.AddTest(std::move(test));
     };
     TLineChecker checker;
     if (!Plan) {
+        // A suite's tests come one after another, most often: each run of lines in one
+        // suite goes in at once, into a list made at its size. A line in the suite of the
+        // line checked before it would pass its check at once, so only the run's first
+        // line is checked.
         TSuiteCache cache;
-        for (std::size_t place = 0; place < lines.size(); ++place)
-            addTest(cache, place, checker.Check(lines[place]));
+        for (std::size_t place = 0; place < lines.size();) {
+            const std::string_view suitePath = checker.Check(lines[place]);
+            std::size_t end = place + 1;
+            while (end < lines.size() && BeforeLastSlash(lines[end]) == suitePath)
+                ++end;
+            TTestSuite& suite = cache.FindSuite(suitePath);
+            suite.ReserveTests(suite.Tests().size() + (end - place));
+            for (; place < end; ++place)
+                addTest(suite, place, suitePath);
+        }
         return;
     }
     const TRegistrationPlan plan = Plan(lines);
@@ -383,7 +395,8 @@ void TWexelAdapter::RegisterTests()
     std::size_t checked = 0;
     for (const std::vector<std::size_t>& pass : plan) {
         TSuiteCache cache;
-        for (std::size_t position : pass) {
+        for (std::size_t k = 0; k < pass.size();) {
+            const std::size_t position = pass[k];
             // In the listing's order the line was checked just now; a line again (a repeat,
             // a shuffle) was checked before.
             std::string_view suitePath;
@@ -393,7 +406,22 @@ void TWexelAdapter::RegisterTests()
             } else {
                 suitePath = BeforeLastSlash(lines.at(position));
             }
-            addTest(cache, position, suitePath);
+            // The pass's next tests in the same suite go in with this one, into a list made
+            // at its size. A line's check depends on its suite path alone, which has just
+            // passed: such a line, checked before or the very next one, needs no check of
+            // its own. Any other line ends the run and is taken as above.
+            std::size_t end = k + 1;
+            for (; end < pass.size(); ++end) {
+                const std::size_t next = pass[end];
+                if (next > checked || next >= lines.size() || BeforeLastSlash(lines[next]) != suitePath)
+                    break;
+                if (next == checked)
+                    ++checked;
+            }
+            TTestSuite& suite = cache.FindSuite(suitePath);
+            suite.ReserveTests(suite.Tests().size() + (end - k));
+            for (; k < end; ++k)
+                addTest(suite, pass[k], suitePath);
         }
     }
     for (; checked < lines.size(); ++checked)

@@ -5,6 +5,7 @@
 #include "core/TestResult.h"
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -29,9 +30,13 @@ std::string_view TTestName::View() const
     return {FData.get() + sizeof size, size};
 }
 
-TAbstractTest::TAbstractTest(std::string name) : FTestName(name)
+TAbstractTest::TAbstractTest(std::string name) : FTestName(name) {}
+
+TAbstractTest::TRarelySet& TAbstractTest::RarelySet()
 {
-    FAllowedLeakList.fill(0);
+    if (!FRarelySet)
+        FRarelySet = std::make_unique<TRarelySet>();
+    return *FRarelySet;
 }
 
 TAbstractTest::~TAbstractTest() = default;
@@ -127,19 +132,29 @@ void TAbstractTest::SetIgnoreSetUpTearDownLeaks(bool value) { FIgnoreSetUpTearDo
 
 int TAbstractTest::GetAllowedMemoryLeakSize()
 {
-    for (std::int32_t value : FAllowedLeakList)
-        if (value != 0)
-            return value;
+    if (FRarelySet)
+        for (std::int32_t value : FRarelySet->AllowedLeakList)
+            if (value != 0)
+                return value;
     return 0;
 }
 
-void TAbstractTest::SetAllowedMemoryLeakSize(int value) { FAllowedLeakList[0] = value; }
+void TAbstractTest::SetAllowedMemoryLeakSize(int value)
+{
+    // Every run starts by setting 0, which a test without the list already has.
+    if (value != 0 || FRarelySet)
+        RarelySet().AllowedLeakList[0] = value;
+}
 
 int TAbstractTest::GetAllowedLeak()
 {
-    if (FAllowedLeakListIndex >= FAllowedLeakList.size())
+    // Without the list every entry is 0, and reading one moves nothing anyone can see.
+    if (!FRarelySet)
         return 0;
-    return FAllowedLeakList[FAllowedLeakListIndex++];
+    TRarelySet& rare = *FRarelySet;
+    if (rare.AllowedLeakListIndex >= rare.AllowedLeakList.size())
+        return 0;
+    return rare.AllowedLeakList[rare.AllowedLeakListIndex++];
 }
 
 void TAbstractTest::SetAllowedLeakArray(const std::vector<int>& values)
@@ -147,13 +162,17 @@ void TAbstractTest::SetAllowedLeakArray(const std::vector<int>& values)
     constexpr auto Limit = static_cast<std::size_t>(AllowedLeakArrayLimit);
     if (values.size() > Limit)
         Fail(TooManyAllowedLeaksMessage(), WEXEL_CALLER_ADDR());
+    if (!FRarelySet && std::all_of(values.begin(), values.end(), [](int value) { return value == 0; }))
+        return;
+    TRarelySet& rare = RarelySet();
     for (std::size_t i = 0; i < Limit; ++i)
-        FAllowedLeakList[i + 1] = i < values.size() ? values[i] : 0;
+        rare.AllowedLeakList[i + 1] = i < values.size() ? values[i] : 0;
 }
 
 TAllowedLeakFunc TAbstractTest::GetAllowedLeaksIterator()
 {
-    FAllowedLeakListIndex = 0;
+    if (FRarelySet)
+        FRarelySet->AllowedLeakListIndex = 0;
     // A weak reference: the callback is handed to a leak monitor and must not keep the
     // test alive beyond its run.
     std::weak_ptr<ITest> weak = weak_from_this();

@@ -138,7 +138,11 @@ std::string TAbstractTest::GetMemDiffStr(const void* expected, const void* actua
            " at Offset = " + IntToHex(static_cast<std::uint32_t>(offset), 4) + "h";
 }
 
-void TAbstractTest::StopExpectingException(const std::string&) { FExpectedException = nullptr; }
+void TAbstractTest::StopExpectingException(const std::string&)
+{
+    if (FRarelySet)
+        FRarelySet->ExpectedException = nullptr;
+}
 
 // ---- failure operations ----------------------------------------------------------------
 

@@ -309,6 +309,13 @@ TEST_F(WexelAdapterTest, ScriptTestsKeepTheirDeclarationPositions)
             passes += quill.GetName() + "=" + quill.DeclFile() + ":" + std::to_string(quill.DeclLine()) + " ";
         }
     EXPECT_EQ(passes, "d=T.lua:8 a=S.lua:3 a=S.lua:3 ");
+
+    // The largest line a library can give, and files that differ only in their ends.
+    ClearRegistry();
+    adapter.Plan = nullptr;
+    FPositions = "S/a\tS.lua\t2147483647\nS/b\tS.lua2\t1\nS/c\tS.lu\t2";
+    adapter.RegisterTests();
+    EXPECT_EQ(positions(), "a=S.lua:2147483647 b=S.lua2:1 c=S.lu:2 d=:0 ");
 }
 
 // Script tests hold their paths, names and declaration files in the discovery's shared
@@ -373,6 +380,34 @@ TEST_F(WexelAdapterTest, APlanChoosesOrdersAndRepeatsButEveryLineIsChecked)
     };
     adapter.RegisterTests();
     EXPECT_EQ(Tree(RegisteredTests()), "A\n  z\nB\n  y\nA\n  x\n  z\n");
+}
+
+// A pass's tests of one suite go in together, but only as far as every line up to them
+// has been checked: a bad line that the plan leaves out, between two tests of one suite,
+// still stops the registration before the second.
+TEST_F(WexelAdapterTest, APlanKeepsItsOrderAcrossRunsOfOneSuiteAndStopsAtALeftOutBadLine)
+{
+    FTests = "A/a\nA/b\nA/c\nB/d\nA/e\nA//bad\nA/f";
+    TWexelAdapter adapter("*.qlx", "");
+    adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{0, 2, 1, 0, 3, 4, 6}}; };
+    EXPECT_THROW(adapter.RegisterTests(), Sys::EAssertionFailed);
+    EXPECT_EQ(Tree(RegisteredTests()), "A\n  a\n  c\n  b\n  a\n  e\nB\n  d\n");
+}
+
+// A suite's list of tests is made at its size, planned or not.
+TEST_F(WexelAdapterTest, ASuitesListIsMadeAtItsSize)
+{
+    FTests = "A/x\nA/y\nA/z\nB/w";
+    for (bool planned : {false, true}) {
+        ClearRegistry();
+        TWexelAdapter adapter("*.qlx", "");
+        if (planned)
+            adapter.Plan = [](const std::vector<std::string_view>&) { return TRegistrationPlan{{0, 1, 2, 3}}; };
+        adapter.RegisterTests();
+        const TestFramework::TTestList& a = RegisteredTests()->Tests().at(0)->Tests();
+        EXPECT_EQ(Tree(RegisteredTests()), "A\n  x\n  y\n  z\nB\n  w\n") << planned;
+        EXPECT_EQ(a.capacity(), 3u) << planned;
+    }
 }
 
 // Masks after the first add only libraries that no earlier mask found.

@@ -91,6 +91,28 @@ TEST(AbstractTest, AllowedLeakListAndCursor)
     EXPECT_EQ(t->GetAllowedLeaksIterator()(), 1);
 }
 
+// Zeros are what a test starts with, whether it was never given a list or was given
+// zeros; values set later still come through in order.
+TEST(AbstractTest, AllowedLeaksStartAsZerosAndTakeValuesSetLater)
+{
+    auto t = NewTest();
+    t->SetAllowedMemoryLeakSize(0);
+    t->SetAllowedLeakArray({0, 0, 0});
+    t->StopExpectingException();
+    auto next = t->GetAllowedLeaksIterator();
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(next(), 0) << i;
+    EXPECT_EQ(t->GetAllowedMemoryLeakSize(), 0);
+
+    t->SetAllowedLeakArray({0, 9});
+    EXPECT_EQ(t->GetAllowedMemoryLeakSize(), 9);
+    next = t->GetAllowedLeaksIterator();
+    std::vector<int> seen;
+    for (int i = 0; i < 5; ++i)
+        seen.push_back(next());
+    EXPECT_EQ(seen, (std::vector<int>{0, 0, 9, 0, 0}));
+}
+
 TEST(AbstractTest, TooManyAllowedLeaksFailTheCallingTestAndChangeNothing)
 {
     auto t = NewTest();
