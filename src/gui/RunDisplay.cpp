@@ -274,6 +274,7 @@ void TRunDisplay::RewriteRunStatistics(TTestResult& result)
     const int n = result.RunCount() - (FTestOpen && FRowsOfTest.empty() ? 1 : 0);
     const int failures = result.FailureCount();
     const int errors = result.ErrorCount();
+    FRewrittenAt = CoarseTickCount();
     SetValueCell(StatCell::Run, n, false);
     SetValueCell(StatCell::Failures, failures, false);
     SetValueCell(StatCell::Errors, errors, false);
@@ -299,6 +300,20 @@ void TRunDisplay::RefreshStatus(bool full)
     Refresh(full, full);
 }
 
+bool TRunDisplay::RewriteDue(int runCount) const
+{
+    return runCount % RewriteEvery == 0 && CoarseTickCount() != FRewrittenAt;
+}
+
+void TRunDisplay::RefreshBetweenTests()
+{
+    // What a refresh between tests does when no rewrite is due: nothing, as every cell it
+    // writes is written at once.
+    if (!FTimerExpired && !FCellsDirty && FTestResult && !RewriteDue(FTestResult->RunCount()))
+        return;
+    Refresh(false, false);
+}
+
 void TRunDisplay::Refresh(bool full, bool recount)
 {
     const ITestPtr& suite = FHost.Suite();
@@ -311,7 +326,7 @@ void TRunDisplay::Refresh(bool full, bool recount)
         const int n = result->RunCount();
         // Between rewrites the results panel shows what it showed; the running test's
         // node asks for its own paint when it starts.
-        const bool rewrite = full || FTimerExpired || n % RewriteEvery == 0;
+        const bool rewrite = full || FTimerExpired || RewriteDue(n);
         if (rewrite) {
             RewriteRunStatistics(*result);
             if (FTimerExpired && n < FTotalEnabled) {
@@ -532,6 +547,9 @@ void TRunDisplay::TestingStarts()
     FRunShown = true;
     FLastTotalTime = 0;
     FTestOpen = false;
+    // Nodes of an earlier tree may be gone, and their tests' addresses taken anew.
+    FStartedTest = nullptr;
+    FStartedNode = nullptr;
     FRunCountAtStart = 0;
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
@@ -547,6 +565,8 @@ void TRunDisplay::StartTest(const ITestPtr& test)
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     TTestResult& result = Result(__LINE__);
     TTreeNode* node = FTree.NodeOfTest(test);
+    FStartedTest = test.get();
+    FStartedNode = node;
     RaiseRunImage(node, RunImage::Running);
     FViews.Progress.ShowRunningNode(*node, FActions.GetChecked(TActionId::ShowTestedNodeAction));
     if (FViews.ErrorBox.ErrorBoxLineCount() > 0)
@@ -556,7 +576,14 @@ void TRunDisplay::StartTest(const ITestPtr& test)
     const int runCount = result.RunCount();
     FTestOpen = runCount > FRunCountAtStart;
     FRunCountAtStart = runCount;
-    RefreshStatus(false);
+    RefreshBetweenTests();
+}
+
+TTreeNode* TRunDisplay::NodeOfStarted(const ITestPtr& test) const
+{
+    // A test's outcome and end come after its own start, unless it is a suite whose
+    // tests started since.
+    return test.get() == FStartedTest ? FStartedNode : FTree.NodeOfTest(test);
 }
 
 void TRunDisplay::Status(const ITestPtr& test, const std::string& msg)
@@ -568,30 +595,27 @@ void TRunDisplay::Status(const ITestPtr& test, const std::string& msg)
     FViews.ErrorBox.RepaintErrorBox();
 }
 
-bool TRunDisplay::IsOverridden(const ITestPtr& test) const
+bool TRunDisplay::IsOverridden(TestFramework::ITest& test, const TTestResult& result)
 {
-    const TActionList& a = FActions;
-    const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
-    return (a.GetChecked(TActionId::FailIfNoChecksExecutedAction) && !test->GetFailsOnNoChecksExecuted()) ||
-           (leaks && !test->GetFailsOnMemoryLeak()) ||
-           (leaks && test->GetIgnoreSetUpTearDownLeaks() &&
-            !a.GetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction));
+    const bool leaks = result.FailsIfMemoryLeaked;
+    return (result.FailsIfNoChecksExecuted && !test.GetFailsOnNoChecksExecuted()) ||
+           (leaks && !test.GetFailsOnMemoryLeak()) ||
+           (leaks && test.GetIgnoreSetUpTearDownLeaks() && !result.IgnoresMemoryLeakInSetUpTearDown);
 }
 
-bool TRunDisplay::HasRunTimeProperties(const ITestPtr& test) const
+bool TRunDisplay::HasRunTimeProperties(TestFramework::ITest& test, const TTestResult& result)
 {
-    const TActionList& a = FActions;
-    const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
-    return (test->GetFailsOnNoChecksExecuted() && !a.GetChecked(TActionId::FailIfNoChecksExecutedAction)) ||
-           (test->GetFailsOnMemoryLeak() && !leaks) || (leaks && test->GetIgnoreSetUpTearDownLeaks()) ||
-           test->GetAllowedMemoryLeakSize() != 0;
+    const bool leaks = result.FailsIfMemoryLeaked;
+    return (test.GetFailsOnNoChecksExecuted() && !result.FailsIfNoChecksExecuted) ||
+           (test.GetFailsOnMemoryLeak() && !leaks) || (leaks && test.GetIgnoreSetUpTearDownLeaks()) ||
+           test.GetAllowedMemoryLeakSize() != 0;
 }
 
 void TRunDisplay::AddSuccess(const ITestPtr& test)
 {
     Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
     TTestResult& result = Result(__LINE__);
-    TTreeNode* node = FTree.NodeOfTest(test);
+    TTreeNode* node = NodeOfStarted(test);
     // The tree holds every test's children, so a leaf's test has none: a suite among them
     // counts no test case, and the count alone tells a test method, without the costlier
     // question whether the test is a suite. Above the leaves that question comes first,
@@ -603,13 +627,13 @@ void TRunDisplay::AddSuccess(const ITestPtr& test)
         RaiseRunImage(node, RunImage::Passed);
         return;
     }
-    const bool overridden = IsOverridden(test);
+    const bool overridden = IsOverridden(*test, result);
     if (overridden)
         ++result.Overrides;
     const TActionList& a = FActions;
     const bool notice = (a.GetChecked(TActionId::WarnOnFailTestOverrideAction) && overridden) ||
                         (a.GetChecked(TActionId::ShowTestCasesWithRunTimePropertiesAction) &&
-                         HasRunTimeProperties(test));
+                         HasRunTimeProperties(*test, result));
     RaiseRunImage(node, notice ? RunImage::PassedWithNotice : RunImage::Passed);
 }
 
@@ -644,7 +668,7 @@ void TRunDisplay::EndTest(const ITestPtr& test)
         FRowsOfTest.clear();
     }
     FTestOpen = false;
-    RefreshStatus(false);
+    RefreshBetweenTests();
     PulseIfDue();
 }
 
