@@ -230,6 +230,26 @@ TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTestsAtMostOncePerClock
     EXPECT_EQ(seen, std::vector<std::string>{"2"});
 }
 
+// An option the run started with holds for its whole run, in the result as in what the
+// window counts and shows: a change during the run is for the next one.
+TEST_F(RunDisplayTest, OverridesAreJudgedByTheOptionsTheRunStartedWith)
+{
+    Form->Actions().SetChecked(TActionId::FailIfNoChecksExecutedAction, true);
+    Form->Actions().SetChecked(TActionId::WarnOnFailTestOverrideAction, true);
+    ITestPtr a, b;
+    a = Pass("a", [&](TTestResult&) {
+        a->SetFailsOnNoChecksExecuted(false);
+        Form->Actions().SetChecked(TActionId::FailIfNoChecksExecutedAction, false);
+    });
+    b = Pass("b", [&](TTestResult&) { b->SetFailsOnNoChecksExecuted(false); });
+    Show(Suite("Root", {a, b, Pass("c")}));
+    Run();
+    EXPECT_EQ(Cell(StatCell::Overrides), "2");
+    EXPECT_EQ(Image("a"), RunImage::PassedWithNotice);
+    EXPECT_EQ(Image("b"), RunImage::PassedWithNotice);
+    EXPECT_EQ(Image("c"), RunImage::Passed);
+}
+
 // The statistics of a run are rewritten from numbers that only turn into text when they
 // change; a second run with the same outcome must still show it all again after the reset.
 TEST_F(RunDisplayTest, ARunAfterTheSameRunShowsItsStatisticsAgain)
