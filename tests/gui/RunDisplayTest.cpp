@@ -222,6 +222,18 @@ TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTestsAtMostOncePerClock
     EXPECT_LT(Layer.StatisticsWrites - writes, 64); // every 16 tests would be 256
     EXPECT_EQ(Cell(StatCell::Run), "4096");
 
+    // Nor are a thousand suites' ends; the run's end still shows the whole outcome.
+    auto suites = std::make_shared<TestFramework::TTestSuite>("Many");
+    for (int i = 0; i < 1000; ++i)
+        suites->AddTest(Suite("s" + std::to_string(i), {i == 999 ? Fail("f") : Pass("p")}));
+    Show(suites);
+    const int before = Layer.StatisticsWrites;
+    Run();
+    EXPECT_LT(Layer.StatisticsWrites - before, 250);
+    EXPECT_EQ(Cell(StatCell::Run), "1000");
+    EXPECT_EQ(Cell(StatCell::Failures), "1");
+    EXPECT_EQ(Display().ScoreLabel(), "99%");
+
     // Once the update timer has ticked, the next partial refresh rewrites too.
     seen.clear();
     auto tick = [&](TTestResult&) { Form->UpdateTimerTimer(); };
