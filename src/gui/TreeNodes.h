@@ -77,7 +77,15 @@ public:
             visit(node);
     }
 
-    void SetImageIndex(TTreeNode& node, int index);
+    // Inline: a run changes two images per test.
+    void SetImageIndex(TTreeNode& node, int index)
+    {
+        if (node.ImageIndex == index)
+            return;
+        node.ImageIndex = index;
+        if (FObserver)
+            FObserver->NodeChanged(node);
+    }
     void SetStateIndex(TTreeNode& node, int index);
     // Grows with every check image that changes and with every node added or removed, so
     // that an equal count means check boxes shown as they were.
