@@ -313,11 +313,11 @@ bool TRunDisplay::RewriteDue(int runCount) const
     return runCount % RewriteEvery == 0 && CoarseTickCount() != FRewrittenAt;
 }
 
-void TRunDisplay::RefreshBetweenTests()
+void TRunDisplay::RefreshBetweenTests(int runCount)
 {
     // What a refresh between tests does when no rewrite is due: nothing, as every cell it
     // writes is written at once.
-    if (!FTimerExpired && !FCellsDirty && FTestResult && !RewriteDue(FTestResult->RunCount()))
+    if (!FTimerExpired && !FCellsDirty && !RewriteDue(runCount))
         return;
     Refresh(false, false);
 }
@@ -584,7 +584,7 @@ void TRunDisplay::StartTest(const ITestPtr& test)
     const int runCount = result.RunCount();
     FTestOpen = runCount > FRunCountAtStart;
     FRunCountAtStart = runCount;
-    RefreshBetweenTests();
+    RefreshBetweenTests(runCount);
 }
 
 TTreeNode* TRunDisplay::NodeOfStarted(const ITestPtr& test) const
@@ -667,7 +667,7 @@ void TRunDisplay::AddError(TTestFailure& failure)
 void TRunDisplay::EndTest(const ITestPtr& test)
 {
     Check(test != nullptr, __LINE__);
-    Result(__LINE__);
+    TTestResult& result = Result(__LINE__);
     // The failure came before the tear-down; the test's time includes it only now.
     if (!FRowsOfTest.empty()) {
         const std::int64_t elapsed = test->ElapsedTestTime();
@@ -676,7 +676,7 @@ void TRunDisplay::EndTest(const ITestPtr& test)
         FRowsOfTest.clear();
     }
     FTestOpen = false;
-    RefreshBetweenTests();
+    RefreshBetweenTests(result.RunCount());
     PulseIfDue();
 }
 

@@ -145,7 +145,7 @@ private:
     // A full refresh that takes the enabled count from the last full one unless recount.
     void Refresh(bool full, bool recount);
     // Between tests: the statistics rewritten only when a rewrite is due.
-    void RefreshBetweenTests();
+    void RefreshBetweenTests(int runCount);
     // Every RewriteEvery tests, but no more than once per tick of the coarse clock: a
     // paint shows them at most every PulseIntervalMs, and thousands of tests may run
     // between two ticks.
