@@ -70,16 +70,6 @@ TTreeNode* TTreeNodes::GetPrev(const TTreeNode& node) const
     return prev;
 }
 
-void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
-{
-    if (node.StateIndex == index)
-        return;
-    node.StateIndex = index;
-    ++FStateChanges;
-    if (FObserver)
-        FObserver->NodeChanged(node);
-}
-
 // --- filter ---
 
 bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)

@@ -77,7 +77,7 @@ public:
             visit(node);
     }
 
-    // Inline: a run changes two images per test.
+    // Inline: a run changes two images per test, and its reset looks at every node's.
     void SetImageIndex(TTreeNode& node, int index)
     {
         if (node.ImageIndex == index)
@@ -86,7 +86,15 @@ public:
         if (FObserver)
             FObserver->NodeChanged(node);
     }
-    void SetStateIndex(TTreeNode& node, int index);
+    void SetStateIndex(TTreeNode& node, int index)
+    {
+        if (node.StateIndex == index)
+            return;
+        node.StateIndex = index;
+        ++FStateChanges;
+        if (FObserver)
+            FObserver->NodeChanged(node);
+    }
     // Grows with every check image that changes and with every node added or removed, so
     // that an equal count means check boxes shown as they were.
     std::uint64_t StateChanges() const { return FStateChanges; }
