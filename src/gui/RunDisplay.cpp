@@ -49,6 +49,14 @@ private:
     TRunDisplay& FDisplay;
 };
 
+// Sys::Assert's check without its message, which is a string made at every call: these
+// run several times for each of a run's tests.
+inline void Check(bool condition, int line)
+{
+    if (!condition) [[unlikely]]
+        Sys::AssertionFailure(GUITestRunnerUnit, line);
+}
+
 // Runs the action when it goes out of scope, however the scope is left.
 template <class F>
 class TFinally {
@@ -166,7 +174,7 @@ void TRunDisplay::DropResult()
 
 TTestResult& TRunDisplay::Result(int line)
 {
-    Sys::Assert(FTestResult != nullptr, GUITestRunnerUnit, line);
+    Check(FTestResult != nullptr, line);
     return *FTestResult;
 }
 
@@ -274,6 +282,7 @@ void TRunDisplay::RewriteRunStatistics(TTestResult& result)
     const int n = result.RunCount() - (FTestOpen && FRowsOfTest.empty() ? 1 : 0);
     const int failures = result.FailureCount();
     const int errors = result.ErrorCount();
+    FRewrittenAt = CoarseTickCount();
     SetValueCell(StatCell::Run, n, false);
     SetValueCell(StatCell::Failures, failures, false);
     SetValueCell(StatCell::Errors, errors, false);
@@ -299,6 +308,20 @@ void TRunDisplay::RefreshStatus(bool full)
     Refresh(full, full);
 }
 
+bool TRunDisplay::RewriteDue(int runCount) const
+{
+    return runCount % RewriteEvery == 0 && CoarseTickCount() != FRewrittenAt;
+}
+
+void TRunDisplay::RefreshBetweenTests(int runCount)
+{
+    // What a refresh between tests does when no rewrite is due: nothing, as every cell it
+    // writes is written at once.
+    if (!FTimerExpired && !FCellsDirty && !RewriteDue(runCount))
+        return;
+    Refresh(false, false);
+}
+
 void TRunDisplay::Refresh(bool full, bool recount)
 {
     const ITestPtr& suite = FHost.Suite();
@@ -311,7 +334,7 @@ void TRunDisplay::Refresh(bool full, bool recount)
         const int n = result->RunCount();
         // Between rewrites the results panel shows what it showed; the running test's
         // node asks for its own paint when it starts.
-        const bool rewrite = full || FTimerExpired || n % RewriteEvery == 0;
+        const bool rewrite = full || FTimerExpired || RewriteDue(n);
         if (rewrite) {
             RewriteRunStatistics(*result);
             if (FTimerExpired && n < FTotalEnabled) {
@@ -532,6 +555,9 @@ void TRunDisplay::TestingStarts()
     FRunShown = true;
     FLastTotalTime = 0;
     FTestOpen = false;
+    // Nodes of an earlier tree may be gone, and their tests' addresses taken anew.
+    FStartedTest = nullptr;
+    FStartedNode = nullptr;
     FRunCountAtStart = 0;
     // The statistics are also rewritten at least this often, not only every 16 tests.
     FTimerExpired = false;
@@ -544,9 +570,11 @@ void TRunDisplay::TestingStarts()
 
 void TRunDisplay::StartTest(const ITestPtr& test)
 {
-    Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
+    Check(test != nullptr, __LINE__);
     TTestResult& result = Result(__LINE__);
     TTreeNode* node = FTree.NodeOfTest(test);
+    FStartedTest = test.get();
+    FStartedNode = node;
     RaiseRunImage(node, RunImage::Running);
     FViews.Progress.ShowRunningNode(*node, FActions.GetChecked(TActionId::ShowTestedNodeAction));
     if (FViews.ErrorBox.ErrorBoxLineCount() > 0)
@@ -556,7 +584,14 @@ void TRunDisplay::StartTest(const ITestPtr& test)
     const int runCount = result.RunCount();
     FTestOpen = runCount > FRunCountAtStart;
     FRunCountAtStart = runCount;
-    RefreshStatus(false);
+    RefreshBetweenTests(runCount);
+}
+
+TTreeNode* TRunDisplay::NodeOfStarted(const ITestPtr& test) const
+{
+    // A test's outcome and end come after its own start, unless it is a suite whose
+    // tests started since.
+    return test.get() == FStartedTest ? FStartedNode : FTree.NodeOfTest(test);
 }
 
 void TRunDisplay::Status(const ITestPtr& test, const std::string& msg)
@@ -568,30 +603,27 @@ void TRunDisplay::Status(const ITestPtr& test, const std::string& msg)
     FViews.ErrorBox.RepaintErrorBox();
 }
 
-bool TRunDisplay::IsOverridden(const ITestPtr& test) const
+bool TRunDisplay::IsOverridden(TestFramework::ITest& test, const TTestResult& result)
 {
-    const TActionList& a = FActions;
-    const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
-    return (a.GetChecked(TActionId::FailIfNoChecksExecutedAction) && !test->GetFailsOnNoChecksExecuted()) ||
-           (leaks && !test->GetFailsOnMemoryLeak()) ||
-           (leaks && test->GetIgnoreSetUpTearDownLeaks() &&
-            !a.GetChecked(TActionId::IgnoreMemoryLeakInSetUpTearDownAction));
+    const bool leaks = result.FailsIfMemoryLeaked;
+    return (result.FailsIfNoChecksExecuted && !test.GetFailsOnNoChecksExecuted()) ||
+           (leaks && !test.GetFailsOnMemoryLeak()) ||
+           (leaks && test.GetIgnoreSetUpTearDownLeaks() && !result.IgnoresMemoryLeakInSetUpTearDown);
 }
 
-bool TRunDisplay::HasRunTimeProperties(const ITestPtr& test) const
+bool TRunDisplay::HasRunTimeProperties(TestFramework::ITest& test, const TTestResult& result)
 {
-    const TActionList& a = FActions;
-    const bool leaks = a.GetChecked(TActionId::FailTestCaseIfMemoryLeakedAction);
-    return (test->GetFailsOnNoChecksExecuted() && !a.GetChecked(TActionId::FailIfNoChecksExecutedAction)) ||
-           (test->GetFailsOnMemoryLeak() && !leaks) || (leaks && test->GetIgnoreSetUpTearDownLeaks()) ||
-           test->GetAllowedMemoryLeakSize() != 0;
+    const bool leaks = result.FailsIfMemoryLeaked;
+    return (test.GetFailsOnNoChecksExecuted() && !result.FailsIfNoChecksExecuted) ||
+           (test.GetFailsOnMemoryLeak() && !leaks) || (leaks && test.GetIgnoreSetUpTearDownLeaks()) ||
+           test.GetAllowedMemoryLeakSize() != 0;
 }
 
 void TRunDisplay::AddSuccess(const ITestPtr& test)
 {
-    Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
+    Check(test != nullptr, __LINE__);
     TTestResult& result = Result(__LINE__);
-    TTreeNode* node = FTree.NodeOfTest(test);
+    TTreeNode* node = NodeOfStarted(test);
     // The tree holds every test's children, so a leaf's test has none: a suite among them
     // counts no test case, and the count alone tells a test method, without the costlier
     // question whether the test is a suite. Above the leaves that question comes first,
@@ -603,13 +635,13 @@ void TRunDisplay::AddSuccess(const ITestPtr& test)
         RaiseRunImage(node, RunImage::Passed);
         return;
     }
-    const bool overridden = IsOverridden(test);
+    const bool overridden = IsOverridden(*test, result);
     if (overridden)
         ++result.Overrides;
     const TActionList& a = FActions;
     const bool notice = (a.GetChecked(TActionId::WarnOnFailTestOverrideAction) && overridden) ||
                         (a.GetChecked(TActionId::ShowTestCasesWithRunTimePropertiesAction) &&
-                         HasRunTimeProperties(test));
+                         HasRunTimeProperties(*test, result));
     RaiseRunImage(node, notice ? RunImage::PassedWithNotice : RunImage::Passed);
 }
 
@@ -634,8 +666,8 @@ void TRunDisplay::AddError(TTestFailure& failure)
 
 void TRunDisplay::EndTest(const ITestPtr& test)
 {
-    Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
-    Result(__LINE__);
+    Check(test != nullptr, __LINE__);
+    TTestResult& result = Result(__LINE__);
     // The failure came before the tear-down; the test's time includes it only now.
     if (!FRowsOfTest.empty()) {
         const std::int64_t elapsed = test->ElapsedTestTime();
@@ -644,14 +676,22 @@ void TRunDisplay::EndTest(const ITestPtr& test)
         FRowsOfTest.clear();
     }
     FTestOpen = false;
-    RefreshStatus(false);
+    RefreshBetweenTests(result.RunCount());
     PulseIfDue();
 }
 
 void TRunDisplay::EndSuite(const ITestPtr& suite)
 {
-    Sys::Assert(suite != nullptr, GUITestRunnerUnit, __LINE__);
-    Result(__LINE__);
+    Check(suite != nullptr, __LINE__);
+    TTestResult& result = Result(__LINE__);
+    // Dozens of suites may end within one tick of the coarse clock, and a paint shows only
+    // the last of their rewrites; the run's end rewrites whatever is left. What the
+    // program posted to itself is still handled at every suite end.
+    if (suite != result.RootTest && !FTimerExpired && CoarseTickCount() == FRewrittenAt) {
+        if (FRunning && !PulseIfDue())
+            FViews.Window.ProcessPostedMessages();
+        return;
+    }
     // Counting walks the whole tree, a thousand times in a run of a thousand suites. The
     // count changes only through the check boxes, and every change there refreshes with
     // a count of its own.
@@ -662,11 +702,20 @@ void TRunDisplay::TestingEnds(TTestResult& result)
 {
     FTestOpen = false;
     FLastTotalTime = result.TotalTime;
+    // However the run ended, its statistics as they finally are.
+    if (&result == FTestResult.get()) {
+        RewriteRunStatistics(result);
+        if (FCellsDirty) {
+            FCellsDirty = false;
+            FViews.Progress.SetStatistics(FCells);
+        }
+        FViews.Progress.RepaintResults();
+    }
 }
 
 bool TRunDisplay::ShouldRunTest(const ITestPtr& test)
 {
-    Sys::Assert(test != nullptr, GUITestRunnerUnit, __LINE__);
+    Check(test != nullptr, __LINE__);
     if (FSelectedOnly)
         return FSelectedPath.count(test.get()) != 0;
     return test->GetEnabled();

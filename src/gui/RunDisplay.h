@@ -144,6 +144,12 @@ private:
     TestFramework::TTestResult& Result(int line);
     // A full refresh that takes the enabled count from the last full one unless recount.
     void Refresh(bool full, bool recount);
+    // Between tests: the statistics rewritten only when a rewrite is due.
+    void RefreshBetweenTests(int runCount);
+    // Every RewriteEvery tests, but no more than once per tick of the coarse clock: a
+    // paint shows them at most every PulseIntervalMs, and thousands of tests may run
+    // between two ticks.
+    bool RewriteDue(int runCount) const;
     void SetCell(int cell, std::string text);
     // The cell shows the number, or with duration the time of so many milliseconds.
     void SetValueCell(int cell, std::int64_t value, bool duration);
@@ -152,8 +158,10 @@ private:
     void SetLabel(std::string text);
     void SetPercentLabel(long long percent);
     void RewriteRunStatistics(TestFramework::TTestResult& result);
-    bool IsOverridden(const TestFramework::ITestPtr& test) const;
-    bool HasRunTimeProperties(const TestFramework::ITestPtr& test) const;
+    // Both against the options the run started with, which its result holds: an option
+    // changed during the run applies to the next one.
+    static bool IsOverridden(TestFramework::ITest& test, const TestFramework::TTestResult& result);
+    static bool HasRunTimeProperties(TestFramework::ITest& test, const TestFramework::TTestResult& result);
     void ErrorBoxAttributes(int size, bool bold, std::optional<TColor> color = {});
     // After a run: the time cells for the selected test, the counts left as they were.
     void ShowLastRunTimes();
@@ -199,6 +207,12 @@ private:
     // A test method has started and not yet ended; the run count at the last start.
     bool FTestOpen = false;
     int FRunCountAtStart = 0;
+    // The coarse clock's reading at the last rewrite of the run's statistics.
+    std::uint32_t FRewrittenAt = 0;
+    // The test started last and its node, which its outcome and end find again.
+    const TestFramework::ITest* FStartedTest = nullptr;
+    TTreeNode* FStartedNode = nullptr;
+    TTreeNode* NodeOfStarted(const TestFramework::ITestPtr& test) const;
 };
 
 } // namespace GUITestRunner

@@ -133,8 +133,10 @@ TTreeNode* TTestTree::NodeOfTest(const ITestPtr& test) const
 void TTestTree::RefreshCheckImage(TTreeNode& node)
 {
     int state = StateImage::Enabled;
-    // By reference: this runs for every node before every run.
-    Sys::Assert(node.Data >= 0 && static_cast<std::size_t>(node.Data) < FTests.size(), GUITestRunnerUnit, __LINE__);
+    // By reference, and checked without a message made each time: this runs for every
+    // node before every run.
+    if (node.Data < 0 || static_cast<std::size_t>(node.Data) >= FTests.size()) [[unlikely]]
+        Sys::AssertionFailure(GUITestRunnerUnit, __LINE__);
     const ITestPtr& test = FTests[static_cast<std::size_t>(node.Data)];
     if (!test->GetEnabled())
         state = StateImage::Disabled;

@@ -70,25 +70,6 @@ TTreeNode* TTreeNodes::GetPrev(const TTreeNode& node) const
     return prev;
 }
 
-void TTreeNodes::SetImageIndex(TTreeNode& node, int index)
-{
-    if (node.ImageIndex == index)
-        return;
-    node.ImageIndex = index;
-    if (FObserver)
-        FObserver->NodeChanged(node);
-}
-
-void TTreeNodes::SetStateIndex(TTreeNode& node, int index)
-{
-    if (node.StateIndex == index)
-        return;
-    node.StateIndex = index;
-    ++FStateChanges;
-    if (FObserver)
-        FObserver->NodeChanged(node);
-}
-
 // --- filter ---
 
 bool TTreeNodes::Filter(const std::function<bool(const TTreeNode&)>& accept)

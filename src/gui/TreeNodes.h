@@ -77,8 +77,24 @@ public:
             visit(node);
     }
 
-    void SetImageIndex(TTreeNode& node, int index);
-    void SetStateIndex(TTreeNode& node, int index);
+    // Inline: a run changes two images per test, and its reset looks at every node's.
+    void SetImageIndex(TTreeNode& node, int index)
+    {
+        if (node.ImageIndex == index)
+            return;
+        node.ImageIndex = index;
+        if (FObserver)
+            FObserver->NodeChanged(node);
+    }
+    void SetStateIndex(TTreeNode& node, int index)
+    {
+        if (node.StateIndex == index)
+            return;
+        node.StateIndex = index;
+        ++FStateChanges;
+        if (FObserver)
+            FObserver->NodeChanged(node);
+    }
     // Grows with every check image that changes and with every node added or removed, so
     // that an equal count means check boxes shown as they were.
     std::uint64_t StateChanges() const { return FStateChanges; }

@@ -190,23 +190,49 @@ TEST_F(RunDisplayTest, NoEnabledTestsDisablesRun)
     EXPECT_EQ(Cell(StatCell::Tests), "0");
 }
 
-TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTests)
+TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTestsAtMostOncePerClockTick)
 {
-    // What each test's body finds in cell "Run": the last rewrite before it.
+    // What each test's body finds in cell "Run": the last rewrite before it. The 15th and
+    // the 31st wait past a tick of the coarse clock, so that the next rewrite is due.
     std::vector<std::string> seen;
-    auto look = [&](TTestResult&) { seen.push_back(Cell(StatCell::Run)); };
-    std::vector<ITestPtr> tests;
+    TBody look = [&](TTestResult&) { seen.push_back(Cell(StatCell::Run)); };
+    TBody lookAndWait = [&](TTestResult& result) {
+        look(result);
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    };
     auto suite = std::make_shared<TestFramework::TTestSuite>("S");
     for (int i = 1; i <= 33; ++i)
-        suite->AddTest(Pass("t" + std::to_string(i), look));
+        suite->AddTest(Pass("t" + std::to_string(i), i == 15 || i == 31 ? lookAndWait : look));
     Show(suite);
     Run();
     ASSERT_EQ(seen.size(), 33u);
     EXPECT_EQ(seen[14], "0");  // 15 run: not yet
     EXPECT_EQ(seen[15], "15"); // the 16th is still running
-    EXPECT_EQ(seen[30], "16"); // the 16th ended: 31 run
+    EXPECT_EQ(seen[29], seen[16]); // nothing due from the 17th to the 30th
     EXPECT_EQ(seen[31], "31");
     EXPECT_EQ(Cell(StatCell::Run), "33"); // the suite's end is a full refresh
+
+    // Thousands of quick tests between two ticks are no reason for thousands of rewrites.
+    auto many = std::make_shared<TestFramework::TTestSuite>("M");
+    for (int i = 0; i < 4096; ++i)
+        many->AddTest(Pass("m" + std::to_string(i)));
+    Show(many);
+    const int writes = Layer.StatisticsWrites;
+    Run();
+    EXPECT_LT(Layer.StatisticsWrites - writes, 64); // every 16 tests would be 256
+    EXPECT_EQ(Cell(StatCell::Run), "4096");
+
+    // Nor are a thousand suites' ends; the run's end still shows the whole outcome.
+    auto suites = std::make_shared<TestFramework::TTestSuite>("Many");
+    for (int i = 0; i < 1000; ++i)
+        suites->AddTest(Suite("s" + std::to_string(i), {i == 999 ? Fail("f") : Pass("p")}));
+    Show(suites);
+    const int before = Layer.StatisticsWrites;
+    Run();
+    EXPECT_LT(Layer.StatisticsWrites - before, 250);
+    EXPECT_EQ(Cell(StatCell::Run), "1000");
+    EXPECT_EQ(Cell(StatCell::Failures), "1");
+    EXPECT_EQ(Display().ScoreLabel(), "99%");
 
     // Once the update timer has ticked, the next partial refresh rewrites too.
     seen.clear();
@@ -214,6 +240,26 @@ TEST_F(RunDisplayTest, PartialRefreshRewritesEverySixteenTests)
     Show(Suite("R", {Pass("a"), Pass("b", tick), Pass("c", look)}));
     Run();
     EXPECT_EQ(seen, std::vector<std::string>{"2"});
+}
+
+// An option the run started with holds for its whole run, in the result as in what the
+// window counts and shows: a change during the run is for the next one.
+TEST_F(RunDisplayTest, OverridesAreJudgedByTheOptionsTheRunStartedWith)
+{
+    Form->Actions().SetChecked(TActionId::FailIfNoChecksExecutedAction, true);
+    Form->Actions().SetChecked(TActionId::WarnOnFailTestOverrideAction, true);
+    ITestPtr a, b;
+    a = Pass("a", [&](TTestResult&) {
+        a->SetFailsOnNoChecksExecuted(false);
+        Form->Actions().SetChecked(TActionId::FailIfNoChecksExecutedAction, false);
+    });
+    b = Pass("b", [&](TTestResult&) { b->SetFailsOnNoChecksExecuted(false); });
+    Show(Suite("Root", {a, b, Pass("c")}));
+    Run();
+    EXPECT_EQ(Cell(StatCell::Overrides), "2");
+    EXPECT_EQ(Image("a"), RunImage::PassedWithNotice);
+    EXPECT_EQ(Image("b"), RunImage::PassedWithNotice);
+    EXPECT_EQ(Image("c"), RunImage::Passed);
 }
 
 // The statistics of a run are rewritten from numbers that only turn into text when they

@@ -311,7 +311,7 @@ void TQtRunView::RequestPaint()
 {
     // Asked for at every test's start: the coarse clock answers in a fraction of the
     // precise one's time, and a few milliseconds' error do not show in a paint's timing.
-    if (!FPaintClock.isValid() || CoarseMs() - FPaintedAt >= PaintInterval)
+    if (CoarseMs() - FPaintedAt >= PaintInterval)
         PaintNow();
     else
         PaintLater();

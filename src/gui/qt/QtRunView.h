@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -122,8 +123,9 @@ private:
     } FPending;
     TTreeNode* FPendingScroll = nullptr;
     QElapsedTimer FPaintClock;
-    // When the last paint ended, by the coarse clock.
-    std::int64_t FPaintedAt = 0;
+    // When the last paint ended, by the coarse clock; before the first paint, long
+    // enough ago for a paint to be due.
+    std::int64_t FPaintedAt = std::numeric_limits<std::int64_t>::min() / 2;
     QTimer* FPaintTimer = nullptr;
     // The timer runs: set when PaintLater starts it, cleared by the paint it brings.
     bool FPaintTimerStarted = false;
