@@ -5,6 +5,7 @@
 #include "host/HostLayout.h"
 #include "host/ScriptHooks.h"
 #include "platform/Process.h"
+#include "platform/TextUtils.h"
 
 #include <lua.hpp>
 
@@ -142,24 +143,6 @@ std::string CompiledSourceName(const std::string& head)
     if (r.Bad || size - 1 > head.size() - std::min(r.Pos, head.size()))
         return std::string();
     return head.substr(r.Pos, size - 1);
-}
-
-std::vector<std::string> SplitList(const char* text)
-{
-    std::vector<std::string> items;
-    if (!text)
-        return items;
-    std::string all(text);
-    std::size_t start = 0;
-    while (start <= all.size()) {
-        std::size_t end = all.find(';', start);
-        if (end == std::string::npos)
-            end = all.size();
-        if (end > start)
-            items.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return items;
 }
 
 // string.find(subject, pattern) in the scratch state; the error text in error, if any.
@@ -371,11 +354,11 @@ void Start(const std::string& reportFile)
     auto c = std::make_unique<TCollector>();
     c->ReportFile = reportFile;
     c->ReportPath = Absolute(reportFile);
-    c->Include = SplitList(std::getenv(IncludeVariable));
+    c->Include = Sys::SplitList(std::getenv(IncludeVariable));
     const char* exclude = std::getenv(ExcludeVariable);
     c->ExcludeGiven = exclude != nullptr;
-    c->Exclude = SplitList(exclude);
-    c->SourceDirs = SplitList(std::getenv(SourcesVariable));
+    c->Exclude = Sys::SplitList(exclude);
+    c->SourceDirs = Sys::SplitList(std::getenv(SourcesVariable));
     // A file that cannot be written is said before the run, not after it.
     if (!std::ofstream(c->ReportPath, std::ios::binary | std::ios::app))
         throw EHostError("the coverage file " + reportFile + " cannot be written");

@@ -7,6 +7,7 @@
 #include "gui/FailureSource.h"
 #include "platform/Process.h"
 #include "platform/SysUtils.h"
+#include "platform/TextUtils.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -890,14 +891,7 @@ void TRunDisplay::OpenSelectedFailureInEditor(const std::string& editorSetting)
     // Where the coverage report is told the sources of compiled libraries are, then the
     // scripts' own search path: a helper library, or the sources kept beside compiled
     // libraries.
-    std::vector<std::string> folders;
-    if (const char* sources = std::getenv("WEXEL_COVERAGE_SOURCES")) {
-        for (std::string_view rest = sources; !rest.empty();) {
-            const std::size_t end = std::min(rest.find(';'), rest.size());
-            folders.emplace_back(rest.substr(0, end));
-            rest.remove_prefix(std::min(end + 1, rest.size()));
-        }
-    }
+    std::vector<std::string> folders = Sys::SplitList(std::getenv("WEXEL_COVERAGE_SOURCES"));
     const std::string exeDir = Sys::ExeDir();
     folders.push_back(exeDir + "/../USER");
     folders.push_back(exeDir + "/../SYSTEM");

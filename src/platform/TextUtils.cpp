@@ -66,4 +66,16 @@ bool MatchesWildcards(std::string_view pattern, std::string_view text)
     return p == pattern.size();
 }
 
+std::vector<std::string> SplitList(const char* text)
+{
+    std::vector<std::string> items;
+    for (std::string_view rest = text ? text : ""; !rest.empty();) {
+        const std::size_t end = std::min(rest.find(';'), rest.size());
+        if (end > 0)
+            items.emplace_back(rest.substr(0, end));
+        rest.remove_prefix(std::min(end + 1, rest.size()));
+    }
+    return items;
+}
+
 } // namespace Sys

@@ -5,6 +5,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace Sys {
 
@@ -23,5 +24,9 @@ bool StartsWithTextAscii(std::string_view text, std::string_view prefix);
 
 // Whether the whole text matches the pattern, byte by byte: "*" any run of bytes, "?" one.
 bool MatchesWildcards(std::string_view pattern, std::string_view text);
+
+// The items of a list separated by ";", as the variables that name folders or patterns
+// hold it; empty items are left out, and no text gives no items.
+std::vector<std::string> SplitList(const char* text);
 
 } // namespace Sys

@@ -36,3 +36,10 @@ TEST(TextUtils, LetterCaseIsAsciiOnlyWhateverTheLocale)
     if (latin1)
         std::setlocale(LC_ALL, "C");
 }
+
+TEST(SplitList, LeavesOutEmptyItems)
+{
+    EXPECT_TRUE(Sys::SplitList(nullptr).empty());
+    EXPECT_TRUE(Sys::SplitList(";;").empty());
+    EXPECT_EQ(Sys::SplitList(";a;;b c;"), (std::vector<std::string>{"a", "b c"}));
+}
