@@ -842,14 +842,17 @@ local function collect_fixtures(library)
   end
 end
 
-local function read_file(path)
-  local file, err = io_open(path, "rb")
+-- Whether path is a file that can be read. A library's whole text is not read for this:
+-- after the window's reload every library is asked this once more.
+local function readable(path)
+  local file = io_open(path, "rb")
   if not file then
-    return nil, err
+    return false
   end
-  local bytes = file:read("a")
+  -- An empty file reads as nothing without an error, a folder with one.
+  local byte, err = file:read(1)
   file:close()
-  return bytes
+  return byte ~= nil or err == nil
 end
 
 local function new_library(name)
@@ -1071,7 +1074,7 @@ local function library_of(path)
     -- No discovery in this state (the container was reset): the library is where the
     -- last discovery found it, or for a name never found, in USER.
     local file = remembered_file(name) or user_dir .. "/" .. name .. ".qlx"
-    if not is_self(file) and read_file(file) then
+    if not is_self(file) and readable(file) then
       library = load_library(file)
     end
   end
