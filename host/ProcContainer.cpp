@@ -871,7 +871,7 @@ struct TProcContainer::TImpl {
         // References into the registry of a state that is gone.
         ProcNames.clear();
         Hints = {};
-        TLuaState state(TScriptHeap::NewState());
+        TLuaState state(TScriptHeap::NewState(&Spares));
         if (!state)
             throw EHostError("cannot create the script engine: not enough memory");
         lua_State* L = state.get();
@@ -974,6 +974,9 @@ struct TProcContainer::TImpl {
         Depth = 0;
     }
 
+    // The memory of the state closed by the last reset, for the next state.
+    TScriptHeap::TSpareMemory Spares;
+    bool KeepMemory = false;
     // Last, so that it is closed while everything above still exists.
     TLuaState State;
 };
@@ -1203,14 +1206,24 @@ void TProcContainer::Reset()
 {
     if (FImpl->Depth > 0)
         throw EHostError("The procedure container cannot be reset while a script procedure runs");
-    Close(0);
+    // A reset is followed by a new state, most often at once (the window's reload before
+    // every run): it builds on the memory the old one leaves.
+    CloseState(0, true);
 }
 
 bool TProcContainer::Close(double timeLimit) noexcept
 {
+    return CloseState(timeLimit, false);
+}
+
+bool TProcContainer::CloseState(double timeLimit, bool keepMemory) noexcept
+{
     if (FImpl->Depth > 0)
         return true;
     FImpl->ForgetLibraries();
+    FImpl->KeepMemory = keepMemory;
+    if (!keepMemory)
+        FImpl->Spares.Clear();
     if (!FImpl->State)
         return true;
     // Finalizers run while the state closes; they must not open a new one, and one that
@@ -1222,7 +1235,13 @@ bool TProcContainer::Close(double timeLimit) noexcept
     if (limit > 0)
         ScriptHooks::StartTimeLimit(limit);
     const Sys::TScriptCallEnd end = Sys::RunScriptCall(
-        [](void* impl) { static_cast<TImpl*>(impl)->State.reset(); }, FImpl.get(), OnPoke);
+        [](void* impl) {
+            auto* self = static_cast<TImpl*>(impl);
+            // Released first, as a reset would, so that a finalizer finds no state to use.
+            if (lua_State* L = self->State.release())
+                TScriptHeap::CloseState(L, self->KeepMemory ? &self->Spares : nullptr);
+        },
+        FImpl.get(), OnPoke);
     if (limit > 0)
         ScriptHooks::EndTimeLimit();
     if (end != Sys::TScriptCallEnd::Returned)

@@ -41,6 +41,8 @@ public:
     struct TImpl;
 
 private:
+    // keepMemory: the state's memory stays for the next state (a reset), not the system.
+    bool CloseState(double timeLimit, bool keepMemory) noexcept;
     std::unique_ptr<TImpl> FImpl;
 };
 

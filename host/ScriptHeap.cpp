@@ -6,6 +6,7 @@
 #include <lua.hpp>
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -70,16 +71,86 @@ int Panic(lua_State* L)
 
 } // namespace
 
+// A chunk's link and size sit in its first granule, readable while the rest is poisoned.
+std::size_t TScriptHeap::SizeOfChunk(void* chunk) noexcept
+{
+    std::size_t size = 0;
+    WEXEL_UNPOISON(chunk, Granule);
+    std::memcpy(&size, static_cast<char*>(chunk) + sizeof(void*), sizeof size);
+    return size;
+}
+
+void* TScriptHeap::NextChunk(void* chunk) noexcept
+{
+    void* next = nullptr;
+    WEXEL_UNPOISON(chunk, Granule);
+    std::memcpy(&next, chunk, sizeof next);
+    return next;
+}
+
+void TScriptHeap::FreeChunks(void* chunk) noexcept
+{
+    while (chunk) {
+        void* next = NextChunk(chunk);
+        WEXEL_UNPOISON(chunk, SizeOfChunk(chunk));
+        std::free(chunk);
+        chunk = next;
+    }
+}
+
+void TScriptHeap::FreeLarge(void* (&lists)[LargeLists]) noexcept
+{
+    for (void*& list : lists) {
+        while (list) {
+            void* next = nullptr;
+            std::memcpy(&next, list, sizeof next);
+            std::free(list);
+            list = next;
+        }
+    }
+}
+
+void* TScriptHeap::TakeLarge(std::size_t size) noexcept
+{
+    const int width = std::bit_width(size);
+    if (FAnyLarge && width + 1 < LargeLists) {
+        // A reloaded library asks for the sizes it asked for before: a few looks in the
+        // size's own list, then the head of the list above, whose blocks all fit.
+        void** link = &FLarge[width];
+        for (int looks = 0; *link && looks < 4; ++looks, link = static_cast<void**>(*link)) {
+            std::size_t kept = 0;
+            std::memcpy(&kept, static_cast<char*>(*link) + sizeof(void*), sizeof kept);
+            if (kept >= size) {
+                void* block = *link;
+                *link = *static_cast<void**>(block);
+                return block;
+            }
+        }
+        if (void* block = FLarge[width + 1]) {
+            FLarge[width + 1] = *static_cast<void**>(block);
+            return block;
+        }
+    }
+    return std::malloc(size);
+}
+
+TScriptHeap::TSpareMemory::~TSpareMemory()
+{
+    Clear();
+}
+
+void TScriptHeap::TSpareMemory::Clear() noexcept
+{
+    FreeChunks(FFirst);
+    FFirst = nullptr;
+    FreeLarge(FLarge);
+}
+
 TScriptHeap::~TScriptHeap()
 {
-    while (FLastChunk) {
-        void* chunk = FLastChunk;
-        std::size_t size = 0;
-        std::memcpy(&size, static_cast<char*>(chunk) + sizeof FLastChunk, sizeof size);
-        WEXEL_UNPOISON(chunk, size);
-        std::memcpy(&FLastChunk, chunk, sizeof FLastChunk);
-        std::free(chunk);
-    }
+    FreeChunks(FLastChunk);
+    FreeChunks(FSpare);
+    FreeLarge(FLarge);
 }
 
 void* TScriptHeap::Take(std::size_t size) noexcept
@@ -111,11 +182,19 @@ bool TScriptHeap::Refill() noexcept
         FNext += piece;
         FLeft -= piece;
     }
-    const std::size_t size = FChunkBytes < LastChunkSize ? std::max(FChunkBytes, FirstChunkSize) : LastChunkSize;
-    void* chunk = std::malloc(size);
-    if (!chunk)
-        return false;
-    Sys::OfferHugePages(chunk, size);
+    void* chunk = FSpare;
+    std::size_t size = 0;
+    if (chunk) {
+        size = SizeOfChunk(chunk);
+        FSpare = NextChunk(chunk);
+        WEXEL_UNPOISON(chunk, size);
+    } else {
+        size = FChunkBytes < LastChunkSize ? std::max(FChunkBytes, FirstChunkSize) : LastChunkSize;
+        chunk = std::malloc(size);
+        if (!chunk)
+            return false;
+        Sys::OfferHugePages(chunk, size);
+    }
     std::memcpy(chunk, &FLastChunk, sizeof FLastChunk);
     std::memcpy(static_cast<char*>(chunk) + sizeof FLastChunk, &size, sizeof size);
     FLastChunk = chunk;
@@ -147,7 +226,7 @@ void* TScriptHeap::Resize(void* block, std::size_t oldSize, std::size_t newSize)
         return std::realloc(block, newSize);
     if (wasSmall && IsSmall(newSize) && ClassOf(oldSize) == ClassOf(newSize))
         return block;
-    void* moved = IsSmall(newSize) ? Take(newSize) : std::malloc(newSize);
+    void* moved = IsSmall(newSize) ? Take(newSize) : TakeLarge(newSize);
     if (!moved)
         return nullptr;
     std::memcpy(moved, block, oldSize < newSize ? oldSize : newSize);
@@ -172,7 +251,7 @@ void* TScriptHeap::Allocate(void* ud, void* block, std::size_t oldSize, std::siz
     }
     // Without a block, the old size names the kind of object, not a size.
     if (!block)
-        return IsSmall(newSize) ? heap->Take(newSize) : std::malloc(newSize);
+        return IsSmall(newSize) ? heap->Take(newSize) : heap->TakeLarge(newSize);
     return heap->Resize(block, oldSize, newSize);
 }
 
@@ -183,19 +262,35 @@ void* TScriptHeap::AllocateClosing(void* ud, void* block, std::size_t oldSize, s
     if (newSize != 0)
         return Allocate(ud, block, oldSize, newSize);
     if (block) {
-        if (IsSmall(oldSize))
+        auto* heap = static_cast<TScriptHeap*>(ud);
+        if (IsSmall(oldSize)) {
             WEXEL_POISON(block, (ClassOf(oldSize) + 1) * Granule);
-        else
+        } else if (heap->FKeepLarge && std::bit_width(oldSize) < LargeLists) {
+            void*& list = heap->FLarge[std::bit_width(oldSize)];
+            std::memcpy(block, &list, sizeof list);
+            std::memcpy(static_cast<char*>(block) + sizeof list, &oldSize, sizeof oldSize);
+            list = block;
+        } else {
             std::free(block);
+        }
     }
     return nullptr;
 }
 
-lua_State* TScriptHeap::NewState() noexcept
+lua_State* TScriptHeap::NewState(TSpareMemory* spares) noexcept
 {
     auto* heap = new (std::nothrow) TScriptHeap();
     if (!heap)
         return nullptr;
+    if (spares) {
+        heap->FSpare = spares->FFirst;
+        spares->FFirst = nullptr;
+        for (int i = 0; i < LargeLists; ++i) {
+            heap->FLarge[i] = spares->FLarge[i];
+            heap->FAnyLarge |= spares->FLarge[i] != nullptr;
+            spares->FLarge[i] = nullptr;
+        }
+    }
     lua_State* L = lua_newstate(&TScriptHeap::Allocate, heap);
     if (!L) {
         delete heap;
@@ -206,14 +301,30 @@ lua_State* TScriptHeap::NewState() noexcept
     return L;
 }
 
-void TScriptHeap::CloseState(lua_State* L) noexcept
+void TScriptHeap::CloseState(lua_State* L, TSpareMemory* spares) noexcept
 {
-    void* heap = nullptr;
-    lua_getallocf(L, &heap);
-    static_cast<TScriptHeap*>(heap)->FClosing = true;
+    void* ud = nullptr;
+    lua_getallocf(L, &ud);
+    auto* heap = static_cast<TScriptHeap*>(ud);
+    heap->FClosing = true;
+    if (spares) {
+        // One closed state's worth is kept, not more: what is left from before goes.
+        spares->Clear();
+        FreeChunks(heap->FSpare);
+        heap->FSpare = nullptr;
+        FreeLarge(heap->FLarge);
+        heap->FAnyLarge = false;
+        heap->FKeepLarge = true;
+    }
     lua_setallocf(L, &TScriptHeap::AllocateClosing, heap);
     lua_close(L);
-    delete static_cast<TScriptHeap*>(heap);
+    if (spares) {
+        spares->FFirst = heap->FLastChunk;
+        heap->FLastChunk = nullptr;
+        std::copy(std::begin(heap->FLarge), std::end(heap->FLarge), spares->FLarge);
+        std::fill(std::begin(heap->FLarge), std::end(heap->FLarge), nullptr);
+    }
+    delete heap;
 }
 
 } // namespace WexelHost

@@ -25,12 +25,34 @@ public:
     // The same while the state closes: frees cost next to nothing.
     static void* AllocateClosing(void* ud, void* block, std::size_t oldSize, std::size_t newSize) noexcept;
 
+    // Lists of large blocks, one for each bit width of their sizes.
+    static constexpr int LargeLists = 64;
+
+    // The memory of a closed state, its chunks and its large blocks, kept for the state
+    // that replaces it: their pages are in memory already, where new ones would each be
+    // faulted in again (a reload of large libraries is then a third quicker). Freed with
+    // the object unless a new state takes it.
+    class TSpareMemory {
+    public:
+        TSpareMemory() = default;
+        ~TSpareMemory();
+        TSpareMemory(const TSpareMemory&) = delete;
+        TSpareMemory& operator=(const TSpareMemory&) = delete;
+        void Clear() noexcept;
+
+    private:
+        friend class TScriptHeap;
+        void* FFirst = nullptr;
+        void* FLarge[LargeLists] = {};
+    };
+
     // A new state whose memory comes from a new heap, with warnings off until a script
     // turns them on ("@on"), as a state of the auxiliary library starts; nullptr when
-    // there is not enough memory.
-    static lua_State* NewState() noexcept;
-    // Closes a state made by NewState and frees its heap.
-    static void CloseState(lua_State* L) noexcept;
+    // there is not enough memory. The heap takes its memory from spares first, if given.
+    static lua_State* NewState(TSpareMemory* spares = nullptr) noexcept;
+    // Closes a state made by NewState and frees its heap; its memory goes to spares, if
+    // given, instead of back to the C library.
+    static void CloseState(lua_State* L, TSpareMemory* spares = nullptr) noexcept;
 
     // Bytes of the chunks taken from the C library.
     std::size_t ChunkBytes() const { return FChunkBytes; }
@@ -58,10 +80,27 @@ private:
     void Give(void* block, std::size_t size) noexcept;
     void* Resize(void* block, std::size_t oldSize, std::size_t newSize) noexcept;
 
+    static std::size_t SizeOfChunk(void* chunk) noexcept;
+    static void* NextChunk(void* chunk) noexcept;
+    static void FreeChunks(void* chunk) noexcept;
+
+    // A block of more than MaxSmall bytes: one the closed state left, else the C library's.
+    void* TakeLarge(std::size_t size) noexcept;
+    static void FreeLarge(void* (&lists)[LargeLists]) noexcept;
+
     TFreeBlock* FFree[ClassCount] = {};
     // The chunks, each linked to the one before through its first bytes.
     // Each chunk begins with the link to the one before and its own size.
     void* FLastChunk = nullptr;
+    // Chunks of a closed state, linked the same way, taken before new ones.
+    void* FSpare = nullptr;
+    // Large blocks of a closed state, in lists by the bit width of their size; each
+    // begins with the link to the next of its list and its size. Given back to the C
+    // library, they would as often as not come back as new pages.
+    void* FLarge[LargeLists] = {};
+    bool FAnyLarge = false;
+    // Set while a state closes whose memory is kept: large blocks go to FLarge.
+    bool FKeepLarge = false;
     std::size_t FChunkBytes = 0;
     // Set while the state closes: a small block freed then is not kept for reuse, as the
     // chunks go next, so that the close does not write into every block it frees.

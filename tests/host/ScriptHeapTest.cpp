@@ -148,6 +148,39 @@ TEST(ScriptHeap, AStateRunsClosesAndRunsItsFinalizersOnIt)
     EXPECT_TRUE(finalized);
 }
 
+// A reload closes a state and builds the next on the memory it leaves: every state asks
+// for other sizes than the one before (kept blocks then serve requests they only just
+// fit), its values must all stay intact, and finalizers allocate during the kept close.
+TEST(ScriptHeap, AStateBuiltOnTheMemoryOfTheStateBeforeKeepsEveryValue)
+{
+    TScriptHeap::TSpareMemory spares;
+    for (int round = 1; round <= 4; ++round) {
+        lua_State* L = TScriptHeap::NewState(&spares);
+        ASSERT_NE(L, nullptr);
+        luaL_openlibs(L);
+        lua_pushinteger(L, round);
+        lua_setglobal(L, "round");
+        const char* script =
+            "local t, rows = {}, {}\n"
+            "for i = 1, 6000 do\n"
+            "  t[i] = string.rep(string.char(65 + i % 26), (i * (round + 2)) % 2500)\n"
+            "  if i % 50 == 0 then local row = {} for j = 1, i // round do row[j] = j end rows[#rows + 1] = row end\n"
+            "end\n"
+            "for i = 1, 6000, 3 do t[i] = nil end\n"
+            "collectgarbage()\n"
+            "for i = 1, 6000 do\n"
+            "  local s = t[i]\n"
+            "  if s and (#s ~= (i * (round + 2)) % 2500 or (#s > 0 and s:byte(#s) ~= 65 + i % 26)) then return i end\n"
+            "end\n"
+            "for k, row in ipairs(rows) do if #row ~= (k * 50) // round or row[#row] ~= #row then return -k end end\n"
+            "setmetatable({}, {__gc = function() local u = {} for i = 1, 200 do u[i] = string.rep('y', i * 11) end end})\n"
+            "return 0\n";
+        ASSERT_EQ(luaL_dostring(L, script), LUA_OK) << lua_tostring(L, -1);
+        EXPECT_EQ(lua_tointeger(L, -1), 0) << "round " << round;
+        TScriptHeap::CloseState(L, &spares);
+    }
+}
+
 // Warnings are off until a script turns them on, as in a state of the auxiliary library,
 // and then written whole to standard error, however many pieces they come in.
 TEST(ScriptHeap, WarningsFollowTheScriptsControlMessages)
