@@ -722,7 +722,7 @@ private slots:
     {
         auto suite = std::make_shared<TestFramework::TTestSuite>("S");
         for (int i = 0; i < 24; ++i)
-            suite->AddTest(std::make_shared<TProbe>(qPrintable(QString("t%1").arg(i)), [] { QThread::msleep(30); }));
+            suite->AddTest(std::make_shared<TProbe>(qPrintable(QString("t%1").arg(i)), [] { QThread::msleep(60); }));
         Form->AssignSuite(suite);
         Form->FormShow();
         Form->UpdateActions();
