@@ -65,7 +65,7 @@ int AppendBytes(lua_State*, const void* bytes, std::size_t size, void* target) n
 // beside its compiled form.
 struct TFileReader {
     std::FILE* File = nullptr;
-    std::unique_ptr<char[]> Block = std::make_unique<char[]>(BlockSize);
+    std::unique_ptr<char[]> Block = std::make_unique_for_overwrite<char[]>(BlockSize);
     static constexpr std::size_t BlockSize = 64 * 1024;
 
     ~TFileReader()
