@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <functional>
 #include <map>
 
@@ -106,6 +107,24 @@ TEST_F(WexelLibraryTest, RunsTestsAfterAResetWithoutAnotherDiscovery)
                                         "Refresh LContainer.GetLanguagesTable()", "ResetProcContainer",
                                         "ExtCall " + library + " RunTest Orders/Pricing/RoundsToCents",
                                         "ExtCall " + library + " RunTest Calculator/Smoke"}));
+}
+
+// A reset reads each library from its file as the file is now: an edited one with its
+// edits, a folder in its place as no library at all.
+TEST_F(WexelLibraryTest, AfterAResetEachLibraryIsReadAgainAsItsFileIsNow)
+{
+    TestSupport::TTempDir dir;
+    TestSupport::WriteFile(dir.File("Edited.qlx"), "test('t', function() fail('before') end)\n");
+    TestSupport::WriteFile(dir.File("Folder.qlx"), "test('t', function() end)\n");
+    TWexelCaller caller("", ExeDir());
+    EXPECT_EQ(caller.FindTests(dir.Path() + "/*.qlx"), "Edited/t\nFolder/t");
+    TestSupport::WriteFile(dir.File("Edited.qlx"), "test('t', function() check(true) end)\n");
+    std::filesystem::remove(dir.File("Folder.qlx"));
+    std::filesystem::create_directory(dir.File("Folder.qlx"));
+    Wexel::RefreshHostTables();
+    EXPECT_EQ(caller.RunTest("Edited/t"), "##pass");
+    EXPECT_EQ(caller.RunTest("Folder/t"), "##notfound");
+    EXPECT_EQ(caller.RunTest("Folder/(load)"), "##notfound");
 }
 
 TEST_F(WexelLibraryTest, ReportsLibrariesThatDoNotDeclareProperly)
