@@ -649,8 +649,8 @@ int HostLines(lua_State* L)
     luaL_checktype(L, 1, LUA_TTABLE);
     int exact = 0;
     const lua_Integer bytes = lua_tointegerx(L, 2, &exact);
-    if (exact && bytes >= 0)
-        LinesHint = {lua_topointer(L, 1), static_cast<std::size_t>(bytes)};
+    // A hint left unused, for a table since gone, must not pass to another at its address.
+    LinesHint = exact && bytes >= 0 ? TLinesHint{lua_topointer(L, 1), static_cast<std::size_t>(bytes)} : TLinesHint{};
     lua_settop(L, 1);
     lua_rawgetp(L, LUA_REGISTRYINDEX, &LinesKey);
     lua_setmetatable(L, 1);

@@ -67,6 +67,13 @@ protected:
         return {};
     }
 
+    // What a call whose answer of lines holds a value of the type named fails with.
+    static std::string BadLines(const std::string& library, const std::string& proc, const std::string& type)
+    {
+        return "Call of " + proc + " in " + library + " failed: the procedure answered lines holding a " + type +
+               " instead of a string";
+    }
+
     TestSupport::TTempDir Dir;
 };
 
@@ -116,16 +123,12 @@ TEST_F(ExtCallTest, AnAnswerOfLinesIsJoinedByTheHost)
     EXPECT_EQ(Call(lib, "None"), "");
     EXPECT_EQ(Call(lib, "Blank"), "");
     EXPECT_EQ(Call(lib, "Kept"), "x\ny\nx\ny");
-    EXPECT_EQ(Failure(lib, "BadLine"),
-              "Call of BadLine in " + lib + " failed: the procedure answered lines holding a number instead of a string");
-    EXPECT_EQ(Failure(lib, "BadItem"),
-              "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+    EXPECT_EQ(Failure(lib, "BadLine"), BadLines(lib, "BadLine", "number"));
+    EXPECT_EQ(Failure(lib, "BadItem"), BadLines(lib, "BadItem", "boolean"));
     // Rows: one per entry of the first list, its columns joined, integers in decimal.
     EXPECT_EQ(Call(lib, "Rows"), "head\np\t3\nq\t-40\nx1.\nx2.");
-    EXPECT_EQ(Failure(lib, "BadRow"),
-              "Call of BadRow in " + lib + " failed: the procedure answered lines holding a number instead of a string");
-    EXPECT_EQ(Failure(lib, "ShortColumn"),
-              "Call of ShortColumn in " + lib + " failed: the procedure answered lines holding a nil instead of a string");
+    EXPECT_EQ(Failure(lib, "BadRow"), BadLines(lib, "BadRow", "number"));
+    EXPECT_EQ(Failure(lib, "ShortColumn"), BadLines(lib, "ShortColumn", "nil"));
     EXPECT_EQ(Failure(lib, "NotRows"), "Call of NotRows in " + lib +
                                            " failed: Lines.qlx:11: bad argument #1 to 'rows' (string or table expected, got boolean)");
     EXPECT_EQ(Failure(lib, "NotLines"), "Call of NotLines in " + lib +
@@ -148,10 +151,8 @@ TEST_F(ExtCallTest, TheSizeGivenWithLinesChangesNothingButTheWork)
         EXPECT_EQ(Call(lib, proc), "ab\nc\nde") << proc;
     EXPECT_EQ(Call(lib, "Other"), "x\ny");
     EXPECT_EQ(Call(lib, "Rows"), "p=1");
-    EXPECT_EQ(Failure(lib, "Bad"),
-              "Call of Bad in " + lib + " failed: the procedure answered lines holding a number instead of a string");
-    EXPECT_EQ(Failure(lib, "BadItem"),
-              "Call of BadItem in " + lib + " failed: the procedure answered lines holding a boolean instead of a string");
+    EXPECT_EQ(Failure(lib, "Bad"), BadLines(lib, "Bad", "number"));
+    EXPECT_EQ(Failure(lib, "BadItem"), BadLines(lib, "BadItem", "boolean"));
     // The state is still sound for the next call.
     EXPECT_EQ(Call(lib, "Exact"), "ab\nc\nde");
 }
